@@ -1,0 +1,22 @@
+// playback.h: the platform-free half of playback control: output sizes for a rate, the
+// playback-field reset, the mixer's buffers and the pre-fill of the ring. The output (device
+// and thread) and the offline renderer both start playback through these, so that both render
+// exactly the same blocks. Main thread (or the renderer's only thread).
+#pragma once
+
+#include <cstdint>
+
+struct Module;
+
+// Output sizes and mixer constants for a rate, and all voices cleared, numbered and given the
+// step 1.0. blockFrames = (rate / 50 + 3) & ~3, ringFrames = blockFrames * 100.
+void ConfigureOutput(int32_t rate);
+// Resets the module's playback fields, calls its startHandler, sets the tempo, resets the
+// channel table, makes it the playing module, allocates the ring, mix buffer and position
+// table zeroed, and renders every block of the ring once in order (fillBlock ends at 0).
+// False (nothing allocated, nothing playing) when the output is not configured or an
+// allocation fails.
+bool PreparePlayback(Module* module);
+// Frees the mix buffer, ring and position table; no module is playing afterwards. Harmless
+// when nothing was prepared.
+void ReleasePlaybackBuffers();
