@@ -20,3 +20,13 @@ bool PreparePlayback(Module* module);
 // Frees the mix buffer, ring and position table; no module is playing afterwards. Harmless
 // when nothing was prepared.
 void ReleasePlaybackBuffers();
+
+// ---- Stopping (the output adds the device and the output thread behind these) ----
+
+#include <atomic>
+
+// Set while the output thread is inside MixBlock; stopping and freeing a song wait for it.
+extern std::atomic<bool> blockInProgress;
+// Stops the current playback (whatever module is given, as long as it is not null) and frees
+// the mixer's buffers. 1, or 0 for a null module. Stopping twice is harmless.
+int StopPlayback(Module* module);
