@@ -85,3 +85,63 @@ void SequencerTick(Module* module);
 void SetBpm(Module* module, int32_t bpm);
 // Zeroes the first channelCount channel records and points track c at voice c.
 void ResetChannels(Module* module);
+
+// ---- Internals shared by the sequencer's three files (and their tests) ----
+
+struct PatternCell;
+struct EnvelopePoint;
+
+// The all-zero instrument selected when a cell names one the song does not have.
+extern Instrument emptyInstrument;
+
+// Row tick and later tick for every track.
+void ProcessRow(Module* module);
+void ProcessTick(Module* module);
+// Pushes what changed on this tick into the track's voice, triggering onto the partner voice.
+void UpdateVoice(MusicChannel* channel, Sample* sample, Module* module);
+// The cells the last row tick read (channelCount of them; an empty row when the row lay outside
+// its pattern). Null before the first row tick.
+const PatternCell* CurrentRowCells();
+
+// pitch_envelopes.cpp
+int32_t AmigaPeriod(int32_t note, int32_t finetune);
+// Period of a 0-based note for the song's frequency table.
+int32_t NotePeriod(const Module* module, int32_t realNote, int32_t finetune);
+// Playback frequency in Hz of an effective period (period + delta) for the song's table.
+int32_t PeriodFrequency(const Module* module, int32_t period, int32_t periodDelta);
+void ResetChannelForInstrument(MusicChannel* channel, const Sample* sample);
+void EnvelopeStep(MusicChannel* channel, int32_t* tick, int32_t* point, int32_t* fixed,
+                  int32_t* value, uint8_t* done, int32_t* slope, const EnvelopePoint* points,
+                  int32_t pointCount, uint8_t flags, uint8_t sustain, uint8_t loopStart,
+                  uint8_t loopEnd, uint8_t updateBit);
+// Both envelopes of the instrument for one tick; keyOffSilences applies the row tick's rule
+// that a released key without a volume envelope is silent.
+void StepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool keyOffSilences);
+void AutoVibrato(MusicChannel* channel, const Instrument* instrument);
+void VolumeStep(MusicChannel* channel, const Module* module);
+void PanningStep(MusicChannel* channel);
+void FrequencyStep(MusicChannel* channel, const Module* module);
+
+// effects.cpp
+extern const uint8_t vibratoSineTable[32];
+void Vibrato(MusicChannel* channel);
+void AdvanceVibrato(MusicChannel* channel);
+void Tremolo(MusicChannel* channel);
+void Tremor(MusicChannel* channel);
+void TonePortamento(MusicChannel* channel);
+void VolumeColumnRow(MusicChannel* channel, uint8_t volumeColumn);
+void VolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn);
+// Levels of a track before its row-tick cell was applied (note delay puts them back).
+struct RowLevels {
+    int32_t volume;
+    int32_t period;
+    int32_t panning;
+};
+// The row-tick and later-tick halves of every effect except the flow-control ones (B, D, E6,
+// EE, F), which the row driver carries out itself.
+void EffectRow(Module* module, MusicChannel* channel, const PatternCell& cell,
+               const Instrument* instrument, Sample* sample, const RowLevels& before);
+void EffectTick(Module* module, MusicChannel* channel, const PatternCell& cell,
+                const Instrument* instrument, Sample* sample);
+// True when the cell makes a tone-portamento row (its note is a target, not a new note).
+bool IsTonePortamentoRow(const PatternCell& cell);

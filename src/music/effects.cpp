@@ -1,0 +1,451 @@
+// effects.cpp: the effect commands and the volume column, their row-tick and later-tick halves
+// and parameter memories (flow control lives with the row driver). Runs inside MixBlock.
+#include "music/mixer.h"
+#include "music/module.h"
+#include "music/sequencer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Magnitude of a waveform at a phase from -32 to 31: 0 sine, 1 ramp, anything else square.
+int32_t WaveMagnitude(int32_t waveform, int32_t phase) {
+    switch (waveform) {
+    case 0: return vibratoSineTable[phase & 31];
+    case 1: return phase >= 0 ? (phase & 31) * 8 : 255 - (phase & 31) * 8;
+    default: return 255;
+    }
+}
+
+int8_t AdvancePhase(int8_t phase, uint8_t speed) {
+    int32_t next = phase + speed;
+    if (next > 31) next -= 64;
+    return static_cast<int8_t>(next);
+}
+
+void Remember(uint8_t* memory, uint8_t parameter) {
+    if (parameter != 0) *memory = parameter;
+}
+
+// The shared slide rule: up by the high nibble, else down by the low one, within [low, high].
+int32_t Slide(int32_t value, uint8_t memory, int32_t low, int32_t high) {
+    const int32_t x = memory >> 4, y = memory & 15;
+    if (x != 0) return std::min(value + x, high);
+    if (y != 0) return std::max(value - y, low);
+    return value;
+}
+
+void VolumeSlide(MusicChannel* channel) {
+    channel->volume = Slide(channel->volume, channel->volumeSlideMemory, 0, 64);
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void Arpeggio(const Module* module, MusicChannel* channel, const PatternCell& cell,
+              const Sample* sample) {
+    const int32_t phase = module->tick % 3;
+    const int32_t n = phase == 1 ? cell.effectParameter >> 4 : cell.effectParameter & 15;
+    if (phase != 0) {
+        if (module->flags & MODULE_LINEAR_FREQUENCIES)
+            channel->periodDelta = 64 * n;
+        else
+            channel->periodDelta = AmigaPeriod(channel->realNote + n, sample->finetune) -
+                                   AmigaPeriod(channel->realNote, sample->finetune);
+    }
+    channel->updateFlags |= UPDATE_FREQUENCY;
+}
+
+void SampleOffset(MusicChannel* channel, const Sample* sample) {
+    const uint32_t offset = static_cast<uint32_t>(channel->sampleOffsetMemory) * 256u;
+    if (offset < sample->loopStart + sample->loopLength) {
+        if (channel->voice) channel->voice->startOffset = offset;
+    } else {
+        channel->updateFlags &= ~UPDATE_TRIGGER;
+        channel->updateFlags |= UPDATE_REWIND;
+    }
+}
+
+void SetEnvelopePosition(MusicChannel* channel, const Instrument* instrument, int32_t p) {
+    if (!(instrument->volumeEnvelopeFlags & ENVELOPE_ON)) return;
+    const int32_t n = std::min<int32_t>(instrument->volumePointCount, 12);
+    if (n == 0) return; // no points to place the envelope on
+    const EnvelopePoint* points = instrument->volumeEnvelope;
+    int32_t i = 0;
+    if (n < 2 || p > points[1].x) {
+        i = 1;
+        while (i + 1 < n && p > points[i + 1].x) ++i;
+        i = std::min(i, n - 1);
+    }
+    if (i >= n - 1) {
+        channel->volumeEnvelopeValue = points[n - 1].y;
+        channel->volumeEnvelopeDone = 1;
+        return;
+    }
+    const int32_t dx = points[i + 1].x - points[i].x;
+    const int64_t dy = (static_cast<int64_t>(points[i + 1].y) - points[i].y) * 65536;
+    const int32_t slope = dx == 0 ? 0 : static_cast<int32_t>(dy / dx);
+    channel->volumeEnvelopeDone = 0;
+    channel->volumeEnvelopeTick = p;
+    channel->volumeEnvelopeSlope = slope;
+    channel->volumeEnvelopeFixed = static_cast<int32_t>(
+        static_cast<int64_t>(p - points[i].x) * slope + static_cast<int64_t>(points[i].y) * 65536);
+    channel->volumeEnvelopeValue = channel->volumeEnvelopeFixed >> 16;
+    channel->volumeEnvelopePoint = i + 1;
+}
+
+void MultiRetrigger(const Module* module, MusicChannel* channel) {
+    const int32_t y = channel->retrigIntervalMemory, x = channel->retrigVolumeMemory;
+    if (y == 0 || module->tick % y != 0) return;
+    if (x != 0) {
+        int32_t v = channel->volume;
+        switch (x) {
+        case 0x1: v -= 1; break;
+        case 0x2: v -= 2; break;
+        case 0x3: v -= 4; break;
+        case 0x4: v -= 8; break;
+        case 0x5: v -= 16; break;
+        case 0x6: v = 2 * v / 3; break;
+        case 0x7: v >>= 1; break;
+        case 0x8: break;
+        case 0x9: v += 1; break;
+        case 0xA: v += 2; break;
+        case 0xB: v += 4; break;
+        case 0xC: v += 8; break;
+        case 0xD: v += 16; break;
+        case 0xE: v = 3 * v / 2; break;
+        case 0xF: v *= 2; break;
+        }
+        channel->volume = std::clamp(v, 0, 64);
+        channel->updateFlags |= UPDATE_VOLUME;
+    }
+    channel->updateFlags |= UPDATE_TRIGGER;
+}
+
+constexpr uint8_t LOW_UPDATE_BITS =
+    UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_PANNING | UPDATE_TRIGGER;
+
+void ExtendedRow(Module* module, MusicChannel* channel, const PatternCell& cell, Sample* sample,
+                 const RowLevels& before) {
+    (void)module;
+    const uint8_t x = cell.effectParameter >> 4, y = cell.effectParameter & 15;
+    switch (x) {
+    case 0x1:
+        Remember(&channel->finePortaUpMemory, y);
+        channel->period -= 4 * channel->finePortaUpMemory;
+        break;
+    case 0x2:
+        Remember(&channel->finePortaDownMemory, y);
+        channel->period += 4 * channel->finePortaDownMemory;
+        break;
+    case 0x4: channel->waveControl = (channel->waveControl & 0xF0) | y; break;
+    case 0x5:
+        // The shared silent placeholder is never rewritten; it stands for every missing sample.
+        if (sample != &silentSample) sample->finetune = static_cast<int8_t>(y);
+        break;
+    case 0x7:
+        channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0x0F) | (y << 4));
+        break;
+    case 0x8:
+        channel->panning = y * 16;
+        channel->updateFlags |= UPDATE_PANNING;
+        break;
+    case 0xA:
+        Remember(&channel->fineVolumeSlideMemory, y);
+        channel->volume = std::min(channel->volume + channel->fineVolumeSlideMemory, 64);
+        channel->updateFlags |= UPDATE_VOLUME;
+        break;
+    case 0xB:
+        Remember(&channel->fineVolumeSlideMemory, y);
+        channel->volume = std::max(channel->volume - channel->fineVolumeSlideMemory, 0);
+        channel->updateFlags |= UPDATE_VOLUME;
+        break;
+    case 0xD:
+        channel->volume = before.volume;
+        channel->period = before.period;
+        channel->panning = before.panning;
+        channel->updateFlags &= ~LOW_UPDATE_BITS;
+        break;
+    default: break; // E0, E3, EF do nothing; E6 and EE belong to the row driver
+    }
+}
+
+void ExtendedTick(Module* module, MusicChannel* channel, const PatternCell& cell,
+                  const Sample* sample) {
+    const uint8_t x = cell.effectParameter >> 4, y = cell.effectParameter & 15;
+    switch (x) {
+    case 0x9:
+        if (y != 0 && module->tick % y == 0)
+            channel->updateFlags |= UPDATE_TRIGGER | UPDATE_FREQUENCY | UPDATE_VOLUME;
+        break;
+    case 0xC:
+        if (module->tick == y) {
+            channel->volume = 0;
+            channel->updateFlags |= UPDATE_VOLUME;
+        }
+        break;
+    case 0xD:
+        if (module->tick == y) {
+            ResetChannelForInstrument(channel, sample);
+            channel->period = channel->notePeriod;
+            channel->updateFlags |= UPDATE_FREQUENCY;
+            if (cell.volumeColumn != 0) VolumeColumnRow(channel, cell.volumeColumn);
+            channel->updateFlags |= UPDATE_TRIGGER;
+        } else {
+            channel->updateFlags &= ~LOW_UPDATE_BITS;
+        }
+        break;
+    default: break;
+    }
+}
+
+} // namespace
+
+// |sin(2 i pi / 64)| x 256, truncated, with pi taken as 3.141592: the peak is 255.
+const uint8_t vibratoSineTable[32] = {0,   25,  49,  74,  97,  120, 142, 162, 181, 197, 212,
+                                      225, 236, 244, 251, 254, 255, 254, 251, 244, 236, 225,
+                                      212, 197, 181, 162, 142, 120, 97,  74,  49,  25};
+
+void Vibrato(MusicChannel* channel) {
+    const int32_t m = WaveMagnitude(channel->waveControl & 3, channel->vibratoPosition);
+    const int32_t delta = ((m * channel->vibratoDepth) >> 7) * 4;
+    channel->periodDelta = channel->vibratoPosition >= 0 ? -delta : delta;
+    channel->updateFlags |= UPDATE_FREQUENCY;
+}
+
+void AdvanceVibrato(MusicChannel* channel) {
+    channel->vibratoPosition = AdvancePhase(channel->vibratoPosition, channel->vibratoSpeed);
+}
+
+void Tremolo(MusicChannel* channel) {
+    // Waveform 3 is sine here, where vibrato takes it as square.
+    const int32_t waveform = (channel->waveControl >> 4) & 3;
+    const int32_t m = WaveMagnitude(waveform == 3 ? 0 : waveform, channel->tremoloPosition);
+    const int32_t d = (m * channel->tremoloDepth) >> 6;
+    if (channel->tremoloPosition >= 0)
+        channel->volumeDelta = channel->volume + d > 64 ? 64 - channel->volume : d;
+    else
+        channel->volumeDelta = std::max(-d, -channel->volume);
+    channel->tremoloPosition = AdvancePhase(channel->tremoloPosition, channel->tremoloSpeed);
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void Tremor(MusicChannel* channel) {
+    if (channel->tremorCounter >= channel->tremorOnTicks) channel->volumeDelta = -channel->volume;
+    channel->tremorCounter += 1;
+    if (channel->tremorCounter == channel->tremorOnTicks + channel->tremorOffTicks)
+        channel->tremorCounter = 0;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void TonePortamento(MusicChannel* channel) {
+    const int32_t step = 4 * channel->portaSpeed;
+    if (channel->period < channel->portaTarget)
+        channel->period = std::min(channel->period + step, channel->portaTarget);
+    else if (channel->period > channel->portaTarget)
+        channel->period = std::max(channel->period - step, channel->portaTarget);
+    channel->updateFlags |= UPDATE_FREQUENCY;
+}
+
+void VolumeColumnRow(MusicChannel* channel, uint8_t v) {
+    const int32_t y = v & 15;
+    switch (v >> 4) {
+    case 0x1:
+    case 0x2:
+    case 0x3:
+    case 0x4:
+        channel->volume = v - 0x10;
+        channel->updateFlags |= UPDATE_VOLUME;
+        break;
+    case 0x5:
+        if (v == 0x50) {
+            channel->volume = 64;
+            channel->updateFlags |= UPDATE_VOLUME;
+        }
+        break;
+    case 0x6:
+    case 0x8:
+        channel->volume = std::max(channel->volume - y, 0);
+        channel->updateFlags |= UPDATE_VOLUME;
+        break;
+    case 0x7:
+    case 0x9:
+        channel->volume = std::min(channel->volume + y, 64);
+        channel->updateFlags |= UPDATE_VOLUME;
+        break;
+    case 0xA: channel->vibratoSpeed = static_cast<uint8_t>(y); break;
+    case 0xB: channel->vibratoDepth = static_cast<uint8_t>(y); break;
+    case 0xC:
+        channel->panning = y * 16;
+        channel->updateFlags |= UPDATE_PANNING;
+        break;
+    case 0xD:
+        channel->panning -= y;
+        channel->updateFlags |= UPDATE_PANNING;
+        break;
+    case 0xE:
+        channel->panning += y;
+        channel->updateFlags |= UPDATE_PANNING;
+        break;
+    case 0xF:
+        if (y != 0) channel->portaSpeed = static_cast<uint8_t>(y * 16);
+        channel->portaTarget = channel->notePeriod;
+        channel->updateFlags &= ~UPDATE_TRIGGER;
+        break;
+    default: break;
+    }
+}
+
+void VolumeColumnTick(MusicChannel* channel, uint8_t v) {
+    const int32_t y = v & 15;
+    switch (v >> 4) {
+    case 0x6:
+        channel->volume = std::max(channel->volume - y, 0);
+        channel->updateFlags |= UPDATE_VOLUME;
+        break;
+    case 0x7:
+        channel->volume = std::min(channel->volume + y, 64);
+        channel->updateFlags |= UPDATE_VOLUME;
+        break;
+    case 0xB:
+        channel->vibratoDepth = static_cast<uint8_t>(y);
+        Vibrato(channel);
+        AdvanceVibrato(channel);
+        break;
+    case 0xD:
+        channel->panning -= y;
+        channel->updateFlags |= UPDATE_PANNING;
+        break;
+    case 0xE:
+        channel->panning += y;
+        channel->updateFlags |= UPDATE_PANNING;
+        break;
+    case 0xF: TonePortamento(channel); break;
+    default: break;
+    }
+}
+
+void EffectRow(Module* module, MusicChannel* channel, const PatternCell& cell,
+               const Instrument* instrument, Sample* sample, const RowLevels& before) {
+    const uint8_t p = cell.effectParameter, x = p >> 4, y = p & 15;
+    switch (cell.effect) {
+    case 0x1: Remember(&channel->portaUpMemory, p); break;
+    case 0x2: Remember(&channel->portaDownMemory, p); break;
+    case 0x3:
+        if (p != 0) channel->portaSpeed = p;
+        channel->portaTarget = channel->notePeriod;
+        channel->updateFlags &= ~(UPDATE_TRIGGER | UPDATE_FREQUENCY);
+        break;
+    case 0x4:
+        if (x != 0) channel->vibratoSpeed = x;
+        if (y != 0) channel->vibratoDepth = y;
+        Vibrato(channel);
+        break;
+    case 0x5:
+        channel->portaTarget = channel->notePeriod;
+        Remember(&channel->volumeSlideMemory, p);
+        channel->updateFlags &= ~(UPDATE_TRIGGER | UPDATE_FREQUENCY);
+        break;
+    case 0x6:
+        Remember(&channel->volumeSlideMemory, p);
+        Vibrato(channel);
+        break;
+    case 0x7:
+        if (x != 0) channel->tremoloSpeed = x;
+        if (y != 0) channel->tremoloDepth = y;
+        break;
+    case 0x8:
+        channel->panning = p;
+        channel->updateFlags |= UPDATE_PANNING;
+        break;
+    case 0x9:
+        if (p != 0) channel->sampleOffsetMemory = p;
+        SampleOffset(channel, sample);
+        break;
+    case 0xA: Remember(&channel->volumeSlideMemory, p); break;
+    case 0xC:
+        channel->volume = p;
+        channel->updateFlags |= UPDATE_VOLUME;
+        break;
+    case 0xE: ExtendedRow(module, channel, cell, sample, before); break;
+    case 0x10:
+        module->globalVolume = std::min<int32_t>(p, 64);
+        channel->updateFlags |= UPDATE_VOLUME;
+        break;
+    case 0x11: Remember(&module->globalVolumeSlideMemory, p); break;
+    case 0x15: SetEnvelopePosition(channel, instrument, p); break;
+    case 0x19:
+        if (p != 0) {
+            channel->panningSlideMemory = p;
+            channel->updateFlags |= UPDATE_PANNING;
+        }
+        break;
+    case 0x1B:
+        if (p != 0) {
+            channel->retrigVolumeMemory = x;
+            channel->retrigIntervalMemory = y;
+        }
+        break;
+    case 0x1D:
+        if (p != 0) {
+            channel->tremorOnTicks = x + 1;
+            channel->tremorOffTicks = y + 1;
+        }
+        Tremor(channel);
+        break;
+    case 0x21:
+        if (x == 1) {
+            Remember(&channel->extraFinePortaUpMemory, y);
+            channel->period -= channel->extraFinePortaUpMemory;
+        } else if (x == 2) {
+            Remember(&channel->extraFinePortaDownMemory, y);
+            channel->period += channel->extraFinePortaDownMemory;
+        }
+        break;
+    default: break; // 0, B, D, F, K and the unused numbers: nothing here
+    }
+}
+
+void EffectTick(Module* module, MusicChannel* channel, const PatternCell& cell,
+                const Instrument* instrument, Sample* sample) {
+    (void)instrument;
+    switch (cell.effect) {
+    case 0x0:
+        if (cell.effectParameter != 0) Arpeggio(module, channel, cell, sample);
+        break;
+    case 0x1:
+        channel->period = std::max(channel->period - 4 * channel->portaUpMemory, 56);
+        channel->updateFlags |= UPDATE_FREQUENCY;
+        break;
+    case 0x2:
+        channel->period += 4 * channel->portaDownMemory;
+        channel->updateFlags |= UPDATE_FREQUENCY;
+        break;
+    case 0x3: TonePortamento(channel); break;
+    case 0x4:
+        Vibrato(channel);
+        AdvanceVibrato(channel);
+        break;
+    case 0x5:
+        TonePortamento(channel);
+        VolumeSlide(channel);
+        break;
+    case 0x6:
+        Vibrato(channel);
+        AdvanceVibrato(channel);
+        VolumeSlide(channel);
+        break;
+    case 0x7: Tremolo(channel); break;
+    case 0xA: VolumeSlide(channel); break;
+    case 0xE: ExtendedTick(module, channel, cell, sample); break;
+    case 0x11:
+        module->globalVolume = Slide(module->globalVolume, module->globalVolumeSlideMemory, 0, 64);
+        break;
+    case 0x19:
+        channel->panning = Slide(channel->panning, channel->panningSlideMemory, 0, 255);
+        channel->updateFlags |= UPDATE_PANNING;
+        break;
+    case 0x1B: MultiRetrigger(module, channel); break;
+    case 0x1D: Tremor(channel); break;
+    default: break;
+    }
+}
