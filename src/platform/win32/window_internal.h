@@ -1,0 +1,11 @@
+// window_internal.h: what the Windows backend's files share about the one window. Main thread.
+#pragma once
+
+#include <windows.h>
+
+namespace platform::win32 {
+
+// The window's device context while an OpenGL context is set up on it, else null.
+HDC WindowDeviceContext();
+
+} // namespace platform::win32
