@@ -19,9 +19,9 @@ Module* song = nullptr;
 
 namespace {
 
-// Rates the mixer can work at: below 345 Hz the volume ramp would be 0 frames long, and far
-// above the common rates the size arithmetic would overflow.
-constexpr int32_t LOWEST_RATE = 345;
+// Rates the output can work at: below 50 Hz a ring block would hold no frame, and far above the
+// common rates the ring's size arithmetic would overflow.
+constexpr int32_t LOWEST_RATE = 50;
 constexpr int32_t HIGHEST_RATE = 384000;
 
 void OutputThreadStarted() {

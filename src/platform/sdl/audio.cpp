@@ -47,6 +47,7 @@ namespace platform {
 
 bool AudioOpen(int rate) {
     if (device.id != 0) AudioClose();
+    device.played.store(0, std::memory_order_release);
     if (rate <= 0) return false;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
 
@@ -97,6 +98,7 @@ void AudioClose() {
     AudioReset();
     SDL_CloseAudioDevice(device.id);
     device.id = 0;
+    device.played.store(0, std::memory_order_release);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
