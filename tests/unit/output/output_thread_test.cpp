@@ -114,9 +114,12 @@ TEST_F(OutputThread, QueriesReportTheBlockBeingHeard) {
     ASSERT_EQ(StartPlayback(module), 1);
 
     auto expectHeard = [&](const BlockPosition& entry) {
-        EXPECT_EQ(GetPlayingOrder(module), entry.order);
-        EXPECT_EQ(GetPlayingRow(module), entry.row);
-        EXPECT_EQ(GetPlayingTime(module), entry.timeMs);
+        // Copies: the packed entry's fields are not aligned for binding to references.
+        const int order = entry.order, row = entry.row;
+        const int32_t timeMs = entry.timeMs;
+        EXPECT_EQ(GetPlayingOrder(module), order);
+        EXPECT_EQ(GetPlayingRow(module), row);
+        EXPECT_EQ(GetPlayingTime(module), timeMs);
     };
     expectHeard(ref.positions[0]);
     MoveDeviceTo(BlockBytes(1, 0, 500));
@@ -132,7 +135,7 @@ TEST_F(OutputThread, QueriesReportTheBlockBeingHeard) {
     MoveDeviceTo(BlockBytes(2, 1));
     ASSERT_TRUE(WaitForHeardBlock(2));
     expectHeard(ref.positions[102]);
-    EXPECT_NE(ref.positions[102].timeMs, ref.positions[2].timeMs);
+    EXPECT_NE(int32_t(ref.positions[102].timeMs), int32_t(ref.positions[2].timeMs));
 
     EXPECT_EQ(GetPlayingOrder(nullptr), 0);
     EXPECT_EQ(GetPlayingRow(nullptr), 0);
