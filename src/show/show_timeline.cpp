@@ -20,8 +20,8 @@ namespace {
 
 constexpr float kShowEnd = 250.0f;
 
-// The overlay lies just beyond the near plane (0.1): exactly on it, the rasteriser may clip
-// it away, and the fade would never be seen.
+// The overlay lies a hair beyond the near plane (0.1) rather than exactly on it: Mesa draws it
+// on the plane too, but a rasteriser that rounds the other way would clip the whole fade away.
 constexpr float kOverlayDepth = -0.1001f;
 
 // Caption of the first particle segment, shown for its first five seconds.
