@@ -4,10 +4,11 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(DEMO_MINGW_PREFIX x86_64-w64-mingw32)
-# The win32 thread model needs no pthread library at run time; the plain names are the
-# system's default model.
-find_program(CMAKE_C_COMPILER NAMES ${DEMO_MINGW_PREFIX}-gcc-win32 ${DEMO_MINGW_PREFIX}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${DEMO_MINGW_PREFIX}-g++-win32 ${DEMO_MINGW_PREFIX}-g++ REQUIRED)
+# The posix thread model: the music's output thread is a std::thread, which this compiler
+# generation offers only on top of the winpthreads library (linked in statically below, so the
+# program still needs no DLL of its own). The plain names are whatever model the host chose.
+find_program(CMAKE_C_COMPILER NAMES ${DEMO_MINGW_PREFIX}-gcc-posix ${DEMO_MINGW_PREFIX}-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${DEMO_MINGW_PREFIX}-g++-posix ${DEMO_MINGW_PREFIX}-g++ REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${DEMO_MINGW_PREFIX}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${DEMO_MINGW_PREFIX})

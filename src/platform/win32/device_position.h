@@ -15,24 +15,28 @@ struct DevicePosition {
     int rate = 0; // frames per second; a frame is 4 bytes (16-bit stereo)
     PositionUnit unit = PositionUnit::Bytes;
     uint32_t lastReading = 0;
-    uint64_t units = 0;
+    uint64_t units = 0;     // counted in `unit` since the hand-over or the last change of unit
+    uint32_t baseBytes = 0; // bytes reached before that change
 };
 
+// Bytes played since the hand-over, as the wrapping 32-bit count.
 inline uint32_t DevicePositionBytes(const DevicePosition& position) {
+    uint64_t bytes = position.units;
     switch (position.unit) {
-    case PositionUnit::Samples: return static_cast<uint32_t>(position.units * 4u);
+    case PositionUnit::Samples: bytes = position.units * 4u; break;
     case PositionUnit::Milliseconds:
-        return static_cast<uint32_t>(position.units * static_cast<uint64_t>(position.rate) / 1000u *
-                                     4u);
+        // Converted as a whole, never step by step, so that no fraction of a frame is lost.
+        bytes = position.units * static_cast<uint64_t>(position.rate) / 1000u * 4u;
+        break;
     case PositionUnit::Bytes: break;
     }
-    return static_cast<uint32_t>(position.units);
+    return position.baseBytes + static_cast<uint32_t>(bytes);
 }
 
 // Starts counting at 0 bytes from the device's reading at the hand-over.
 inline void StartDevicePosition(DevicePosition* position, int rate, uint32_t reading,
                                 PositionUnit unit) {
-    *position = DevicePosition{rate, unit, reading, 0};
+    *position = DevicePosition{rate, unit, reading, 0, 0};
 }
 
 // Takes a new reading; returns the bytes played since the hand-over (mod 2^32).
@@ -40,15 +44,11 @@ inline uint32_t AdvanceDevicePosition(DevicePosition* position, uint32_t reading
                                       PositionUnit unit) {
     if (unit != position->unit) {
         // The device changed its unit: keep the bytes reached and count on from this reading.
-        uint64_t bytes = DevicePositionBytes(*position);
-        uint64_t frames = bytes / 4u;
-        position->units = unit == PositionUnit::Samples ? frames
-                          : unit == PositionUnit::Milliseconds
-                              ? (position->rate > 0 ? frames * 1000u / position->rate : 0)
-                              : bytes;
+        position->baseBytes = DevicePositionBytes(*position);
+        position->units = 0;
         position->unit = unit;
         position->lastReading = reading;
-        return DevicePositionBytes(*position);
+        return position->baseBytes;
     }
     uint32_t step = reading - position->lastReading; // wrap-safe across the device's own wrap
     // A reading behind the last one (drivers jitter at start-up) is not a step of almost 4 GiB

@@ -1,0 +1,251 @@
+#!/usr/bin/env bash
+# Smoke test of the Windows build under Wine.
+#   run_wine_smoke.sh build <source dir> <work dir>   cross-builds demo.exe, the tools and the
+#                                                     platform check with mingw-w64
+#   run_wine_smoke.sh run <source dir> <work dir> <data dir>
+#                                                     runs them in a fresh Wine prefix on a
+#                                                     private Xvfb display
+# The run checks: the platform check passes; the demo opens full screen in a 640x480 virtual
+# desktop with a sound device and shows its white caption; on a 1024x768 screen the refused
+# display mode brings the Yes/No box, Yes gives a framed window with the caption; without a sound
+# device the music start-up prints its line; Escape ends the demo with exit code 0.
+set -u
+
+mode=${1:?build or run}
+source_dir=$(cd "${2:?source dir}" && pwd)
+work_dir=${3:?work dir}
+mkdir -p "$work_dir"
+work_dir=$(cd "$work_dir" && pwd)
+
+if [ "$mode" = build ]; then
+    set -e
+    toolchain="$source_dir/cmake/toolchain-mingw64.cmake"
+    cmake -S "$source_dir" -B "$work_dir/demo" --toolchain "$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release -DDEMO_BUILD_TESTS=OFF -DDEMO_BUILD_BENCH=OFF \
+        -DDEMO_BUILD_FUZZ=OFF -DDEMO_BUILD_TOOLS=ON >/dev/null
+    cmake --build "$work_dir/demo" -j2
+    cmake -S "$source_dir/tests/e2e/wine/check" -B "$work_dir/check" --toolchain "$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$work_dir/check" -j2
+    exit 0
+fi
+
+data_dir=$(cd "${4:?data dir}" && pwd)
+demo_exe="$work_dir/demo/src/shell/demo.exe"
+check_exe="$work_dir/check/win32_platform_check.exe"
+for f in "$demo_exe" "$check_exe"; do
+    [ -f "$f" ] || { echo "missing $f (run the build step first)"; exit 1; }
+done
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "ok: $*"; }
+fail() { failed=$((failed + 1)); echo "FAILED: $*"; }
+started=$(date +%s)
+elapsed() { echo $(($(date +%s) - started)); }
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/wine-smoke.XXXXXX")
+xvfb_pid=""
+demo_pid=""
+cleanup() {
+    [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null
+    WINEPREFIX="$tmp/prefix" wineserver -k 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+# A display of our own: the first free number from 90 on.
+display=""
+for n in $(seq 90 160); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 50); do
+            xdpyinfo -display ":$n" >/dev/null 2>&1 && break
+            sleep 0.1
+        done
+        if xdpyinfo -display ":$n" >/dev/null 2>&1; then
+            display=":$n"
+            break
+        fi
+        kill "$xvfb_pid" 2>/dev/null
+        xvfb_pid=""
+    fi
+done
+[ -n "$display" ] || { echo "no free X display"; exit 1; }
+
+export DISPLAY=$display
+export HOME="$tmp/home" TMPDIR="$tmp/tmp" WINEPREFIX="$tmp/prefix"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$HOME" "$TMPDIR"
+
+wineboot -i >/dev/null 2>&1
+wineserver -w
+echo "wine prefix ready after $(elapsed) s"
+
+# Wine reaches sound through ALSA; with no sound card, ALSA's null device stands in for one.
+sound_device_on() { printf 'pcm.!default {\n  type null\n}\n' >"$HOME/.asoundrc"; }
+sound_device_off() { rm -f "$HOME/.asoundrc"; }
+virtual_desktop() { # 640x480 or off
+    if [ "$1" = off ]; then
+        wine reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1
+    else
+        wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$1" /f >/dev/null 2>&1
+    fi
+    wineserver -w
+}
+without_alsa_noise() { grep -v '^ALSA lib' "$1" || true; }
+
+# --- The platform check ---------------------------------------------------------------------
+sound_device_on
+timeout 120 wine "$check_exe" >"$tmp/check.out" 2>"$tmp/check.err"
+check_rc=$?
+cat "$tmp/check.out"
+if [ $check_rc -eq 0 ]; then pass "platform check"; else
+    fail "platform check (exit $check_rc)"
+    without_alsa_noise "$tmp/check.err"
+fi
+
+# --- The demo -------------------------------------------------------------------------------
+# Waits up to $2 seconds for a top-level X window titled exactly $1; prints its id.
+wait_window() {
+    local id=""
+    for _ in $(seq $(($2 * 5))); do
+        id=$(xdotool search --name "^$1\$" 2>/dev/null | tail -1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        kill -0 "$demo_pid" 2>/dev/null || return 1
+        sleep 0.2
+    done
+    return 1
+}
+
+# Presses a key in the window titled $1 until the window is gone or the demo has ended.
+press_until_gone() {
+    local id
+    for _ in $(seq 10); do
+        id=$(xdotool search --name "^$1\$" 2>/dev/null | tail -1)
+        [ -z "$id" ] && return 0
+        kill -0 "$demo_pid" 2>/dev/null || return 0
+        xdotool windowfocus "$id" 2>/dev/null
+        sleep 0.5
+        xdotool key "$2"
+        sleep 1
+    done
+    return 1
+}
+
+# Counts the near-white pixels in a capture of window $1 and checks that they look like one line
+# of caption: some hundreds of pixels, a few hundred wide, not the whole window.
+check_caption() {
+    local shot="$tmp/$2.png"
+    if ! import -window "$1" "$shot" 2>/dev/null; then
+        fail "$2: the window could not be captured"
+        return
+    fi
+    local bright box
+    bright=$(convert "$shot" -colorspace Gray -threshold 94% -format '%[fx:int(mean*w*h+0.5)]' info:)
+    box=$(convert "$shot" -colorspace Gray -threshold 94% -trim -format '%w %h' info: 2>/dev/null)
+    local width=${box%% *}
+    echo "$2: $bright near-white pixels, bounding box $box"
+    if [ "$bright" -ge 300 ] && [ "$bright" -le 40000 ] && [ "${width:-0}" -ge 150 ]; then
+        pass "$2: a white caption is on screen"
+    else
+        fail "$2: no white caption in the frame"
+    fi
+}
+
+# Starts the demo in the data folder; its standard output goes to $tmp/$1.out.
+start_demo() {
+    (cd "$data_dir" && exec wine "$demo_exe" >"$tmp/$1.out" 2>"$tmp/$1.err") &
+    demo_pid=$!
+}
+
+# Waits for the demo to end; checks exit code 0.
+finish_demo() {
+    local rc
+    for _ in $(seq 100); do
+        kill -0 "$demo_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$demo_pid" 2>/dev/null; then
+        fail "$1: the demo did not end on Escape"
+        kill "$demo_pid" 2>/dev/null
+        wineserver -k 2>/dev/null
+    fi
+    wait "$demo_pid"
+    rc=$?
+    demo_pid=""
+    if [ $rc -eq 0 ]; then pass "$1: Escape ends the demo with exit code 0"; else
+        fail "$1: exit code $rc"
+    fi
+    echo "$1: standard output:"
+    sed 's/^/    /' "$tmp/$1.out"
+    without_alsa_noise "$tmp/$1.err" | sed 's/^/    stderr: /'
+    wineserver -w
+}
+
+song_present=no
+[ -f "$data_dir/Zarq-Neat.xm" ] && song_present=yes
+
+# Full screen: the 640x480 virtual desktop accepts the mode change; a sound device exists.
+virtual_desktop 640x480
+sound_device_on
+start_demo fullscreen
+if window=$(wait_window Demo 30); then
+    pass "fullscreen: the window opens"
+    sleep 2.5
+    if [ -z "$(xdotool search --name '^Pelo GL$' 2>/dev/null)" ]; then
+        pass "fullscreen: the display mode is accepted without asking"
+    else
+        fail "fullscreen: the display mode was refused"
+        press_until_gone 'Pelo GL' Return
+    fi
+    check_caption "$window" fullscreen
+    press_until_gone Demo Escape
+else
+    fail "fullscreen: no window titled Demo"
+fi
+finish_demo fullscreen
+if grep -q 'Error upon initialization.' "$tmp/fullscreen.out"; then
+    fail "fullscreen: the wave-out device did not open"
+else
+    pass "fullscreen: the wave-out device opens"
+fi
+if [ $song_present = yes ]; then
+    if grep -q 'Error loading song' "$tmp/fullscreen.out"; then fail "fullscreen: the song did not load"; else
+        pass "fullscreen: the song loads"
+    fi
+fi
+
+# A 1024x768 screen refuses 640x480: the Yes/No box, answered Yes (its default button), gives a
+# framed window. No sound device this time.
+virtual_desktop off
+sound_device_off
+start_demo windowed
+if wait_window 'Pelo GL' 30 >/dev/null; then
+    pass "windowed: the refused mode asks whether to go on in a window"
+    press_until_gone 'Pelo GL' Return
+    if window=$(wait_window Demo 30); then
+        pass "windowed: Yes opens the window"
+        sleep 2.5
+        check_caption "$window" windowed
+        press_until_gone Demo Escape
+    else
+        fail "windowed: no window after Yes"
+    fi
+else
+    fail "windowed: no Yes/No box"
+fi
+finish_demo windowed
+# Standard output is in text mode on Windows: lines end in CR LF.
+if tr -d '\r' <"$tmp/windowed.out" | grep -qx 'Error upon initialization.'; then
+    pass "windowed: without a sound device the music start-up says so"
+else
+    fail "windowed: no \"Error upon initialization.\" without a sound device"
+fi
+
+echo "wine smoke test took $(elapsed) s"
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
