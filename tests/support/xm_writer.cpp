@@ -2,12 +2,17 @@
 // pattern cells, delta-coded sample data).
 #include "xm_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace xmw {
 
 namespace {
+
+// Header sizes beyond this are written as given but not padded up to (they describe files
+// that cannot exist, for tests of the reader's bounds).
+constexpr size_t MAX_PADDING = size_t{1} << 20;
 
 struct Bytes {
     std::vector<uint8_t> out;
@@ -115,7 +120,7 @@ void WriteInstrument(Bytes& b, const Instrument& instrument) {
     }
     // The sample headers start at +headerSize: pad up to it, or (for a header size smaller than
     // what was written) let them overlap, exactly as a reader seeking to +headerSize sees it.
-    b.out.resize(start + headerSize, 0);
+    b.out.resize(start + std::min<size_t>(headerSize, MAX_PADDING), 0);
     if (!hasSamples) return;
 
     std::vector<std::vector<uint8_t>> data;
@@ -199,7 +204,7 @@ std::vector<uint8_t> WriteXm(const Song& song) {
     b.U16(song.bpm);
     for (size_t i = 0; i < 256; ++i) b.U8(i < song.orders.size() ? song.orders[i] : 0);
     // Patterns start at 60 + header size, whatever that says.
-    b.out.resize(60 + static_cast<size_t>(headerSize), 0);
+    b.out.resize(60 + std::min<size_t>(headerSize, MAX_PADDING), 0);
 
     for (const Pattern& pattern : song.patterns) {
         const std::vector<uint8_t> packed =

@@ -1,0 +1,307 @@
+// mixer.cpp: renders ring blocks: drives the sequencer's ticks at exact frame counts, mixes the
+// voices with interpolation, loops and volume ramps into float, converts to 16-bit PCM. Runs on
+// the one thread that renders music at the time (the pre-fill's caller, then the output thread).
+// Allocates nothing.
+#include "music/mixer.h"
+
+#include <cmath>
+
+#include "music/module.h"
+
+Voice voices[VOICE_TABLE_SIZE];
+MixerState mixer;
+
+namespace {
+
+constexpr float GAIN_SCALE = 1.0f / 255.0f;
+constexpr float VOLUME_SCALE = 1.0f / 256.0f;
+// Just below 2^-31: the fraction is halved first so that it fits a signed conversion.
+constexpr float INTERPOLATION_SCALE = 4.65612e-10f;
+constexpr uint64_t ONE = uint64_t{1} << 32;
+// A boundary this far away (2^24 frames) cannot be reached within one call.
+constexpr uint64_t FAR_AWAY = uint64_t{1} << 56;
+// Bounces beyond this many within one step only happen with steps far larger than the loop;
+// the rest are folded with one division (the 2^-32 per bounce is then dropped).
+constexpr int MAX_BOUNCES = 16;
+
+inline float Interpolate(const int16_t* data, uint64_t position) {
+    const uint32_t i = static_cast<uint32_t>(position >> 32);
+    const float w = static_cast<float>(static_cast<uint32_t>(position) >> 1) * INTERPOLATION_SCALE;
+    const float a = data[i];
+    return a + (static_cast<float>(data[i + 1]) - a) * w;
+}
+
+// Constant gains, two frames per pass.
+uint64_t MixConstant(const int16_t* data, uint64_t position, uint64_t step, bool backwards,
+                     float gainLeft, float gainRight, float* out, int32_t n) {
+    const uint64_t delta = backwards ? uint64_t{0} - step : step;
+    int32_t k = 0;
+    for (; k + 1 < n; k += 2) {
+        const float v0 = Interpolate(data, position);
+        position += delta;
+        const float v1 = Interpolate(data, position);
+        position += delta;
+        out[0] += v0 * gainLeft;
+        out[1] += v0 * gainRight;
+        out[2] += v1 * gainLeft;
+        out[3] += v1 * gainRight;
+        out += 4;
+    }
+    if (k < n) {
+        const float v = Interpolate(data, position);
+        position += delta;
+        out[0] += v * gainLeft;
+        out[1] += v * gainRight;
+    }
+    return position;
+}
+
+// Ramping gains: each frame uses the gains before its own increment.
+uint64_t MixRamp(const int16_t* data, uint64_t position, uint64_t step, bool backwards,
+                 float& gainLeft, float& gainRight, float stepLeft, float stepRight, float* out,
+                 int32_t n) {
+    const uint64_t delta = backwards ? uint64_t{0} - step : step;
+    float gl = gainLeft, gr = gainRight;
+    for (int32_t k = 0; k < n; ++k) {
+        const float v = Interpolate(data, position);
+        position += delta;
+        out[0] += v * gl;
+        out[1] += v * gr;
+        gl += stepLeft;
+        gr += stepRight;
+        out += 2;
+    }
+    gainLeft = gl;
+    gainRight = gr;
+    return position;
+}
+
+// Signed distance in 32.32 between two positions of one sample (samples are far below 2^31
+// frames, so the difference always fits).
+inline int64_t Diff(uint64_t a, uint64_t b) {
+    return static_cast<int64_t>(a - b);
+}
+
+// Reflects a ping-pong position that has reached a loop boundary back inside
+// [loopStart, loopEnd), alternating directions while it lies outside.
+void Bounce(uint64_t& position, int32_t& direction, uint64_t loopStart, uint64_t loopEnd) {
+    for (int bounce = 0; bounce < MAX_BOUNCES; ++bounce) {
+        if (direction != 2) {
+            if (Diff(position, loopEnd) < 0) return;
+            position = 2 * loopEnd - position - 1;
+            direction = 2;
+        } else {
+            if (Diff(position, loopStart) > 0) return;
+            // Landing exactly on the loop start is still inside the loop: mirrored with the
+            // 2^-32 offset it would fall below the start and bounce outwards for ever, so the
+            // voice turns round where it stands.
+            if (position == loopStart) {
+                direction = 1;
+                return;
+            }
+            position = 2 * loopStart - position - 1;
+            direction = 1;
+        }
+    }
+    // Fold what is left into one period of the unfolded loop (forwards, then backwards).
+    const int64_t span = static_cast<int64_t>(loopEnd - loopStart);
+    const int64_t unfolded =
+        direction != 2 ? Diff(position, loopStart) : Diff(loopEnd, position) + span;
+    const int64_t m = ((unfolded % (2 * span)) + 2 * span) % (2 * span);
+    if (m < span) {
+        position = loopStart + static_cast<uint64_t>(m);
+        direction = 1;
+    } else {
+        position = loopStart + static_cast<uint64_t>(2 * span - m);
+        if (position >= loopEnd) position = loopEnd - 1;
+        direction = 2;
+    }
+}
+
+} // namespace
+
+void MixVoice(Voice* voice, float* destination, int32_t frames) {
+    Sample* sample = voice->sample;
+    if (!sample || frames <= 0) return;
+
+    const int16_t* data = sample->data;
+    const uint64_t loopStart = uint64_t{sample->loopStart} << 32;
+    const uint64_t loopEnd = (uint64_t{sample->loopStart} + sample->loopLength) << 32;
+    uint64_t step =
+        uint64_t{static_cast<uint32_t>(voice->increment)} << 32 | voice->incrementFraction;
+    uint64_t position = uint64_t{voice->position} << 32 | voice->positionFraction;
+    // Steps beyond 2^24 frames per output frame are meaningless and could overflow the 32.32
+    // arithmetic; they are held at that value.
+    if (step > FAR_AWAY) step = FAR_AWAY;
+    // Only a ping-pong loop ever plays backwards; a direction left over from another sample
+    // would otherwise walk below the start of this one.
+    int32_t direction = sample->loopKind == LOOP_PINGPONG && voice->direction == 2 ? 2 : 1;
+    // Backwards at or past the loop end cannot happen in a ping-pong loop; it is bounced like
+    // a forward pass reaching the end, so that the interpolation never reads beyond the loop.
+    if (direction == 2 && position >= loopEnd) direction = 1;
+    // Without sample data there is nothing to read: the voice is silenced like a sample's end.
+    if (!data && sample->length > 0) {
+        voice->sample = nullptr;
+        return;
+    }
+    // A start far beyond the loop end (an offset past the sample) is folded into the loop at
+    // once, so that every later position stays within 2^25 frames of the sample.
+    if (position >= loopEnd && position - loopEnd >= FAR_AWAY) {
+        if (sample->loopKind == LOOP_NONE || loopEnd <= loopStart || position < loopStart) {
+            voice->sample = nullptr;
+            voice->position = 0;
+            voice->positionFraction = 0;
+            return;
+        }
+        position = loopStart + (position - loopStart) % (loopEnd - loopStart);
+        direction = 1;
+    }
+
+    float* out = destination;
+    while (frames > 0) {
+        int32_t n = frames;
+
+        // Frames to the boundary, by one division.
+        const bool backwards = direction == 2;
+        uint64_t distance = 0;
+        if (!backwards)
+            distance = position < loopEnd ? loopEnd - position : 0;
+        else
+            distance = position > loopStart ? position - loopStart : 0;
+        bool boundaryReached = false;
+        if (distance < FAR_AWAY) {
+            uint64_t k;
+            if (distance == 0)
+                k = 0;
+            else if (step == 0)
+                k = UINT64_MAX;
+            else
+                k = distance / step + (distance % step != 0);
+            if (k <= static_cast<uint64_t>(n)) {
+                n = static_cast<int32_t>(k);
+                boundaryReached = true;
+            }
+        }
+
+        // Ramp: continue the running one, or set up a new one when the targets moved.
+        if (!(voice->rampFrames > 0 && voice->volumeLeft == voice->rampTargetLeft &&
+              voice->volumeRight == voice->rampTargetRight)) {
+            voice->rampTargetLeft = voice->volumeLeft;
+            voice->rampTargetRight = voice->volumeRight;
+            const int32_t dl = voice->volumeLeft - voice->currentLeft / 256;
+            const int32_t dr = voice->volumeRight - voice->currentRight / 256;
+            voice->rampStepLeft =
+                dl != 0 ? static_cast<float>(dl) * GAIN_SCALE * mixer.rampReciprocal : 0.0f;
+            voice->rampStepRight =
+                dr != 0 ? static_cast<float>(dr) * GAIN_SCALE * mixer.rampReciprocal : 0.0f;
+            voice->rampFrames = dl != 0 || dr != 0 ? mixer.rampLength : 0;
+        }
+        const bool ramping = voice->rampFrames > 0;
+        if (ramping && voice->rampFrames < n) {
+            n = voice->rampFrames;
+            boundaryReached = false;
+        }
+
+        if (n > 0) {
+            if (ramping) {
+                float gl = static_cast<float>(voice->currentLeft) * VOLUME_SCALE * GAIN_SCALE;
+                float gr = static_cast<float>(voice->currentRight) * VOLUME_SCALE * GAIN_SCALE;
+                position = MixRamp(data, position, step, backwards, gl, gr, voice->rampStepLeft,
+                                   voice->rampStepRight, out, n);
+                voice->currentLeft = static_cast<int32_t>(std::lrint(gl * 255.0f * 256.0f));
+                voice->currentRight = static_cast<int32_t>(std::lrint(gr * 255.0f * 256.0f));
+                voice->rampFrames -= n;
+                if (voice->rampFrames == 0) {
+                    voice->rampStepLeft = 0.0f;
+                    voice->rampStepRight = 0.0f;
+                    voice->currentLeft = voice->volumeLeft * 256;
+                    voice->currentRight = voice->volumeRight * 256;
+                }
+            } else {
+                position = MixConstant(data, position, step, backwards,
+                                       static_cast<float>(voice->volumeLeft) * GAIN_SCALE,
+                                       static_cast<float>(voice->volumeRight) * GAIN_SCALE, out, n);
+            }
+            out += 2 * n;
+            frames -= n;
+        }
+        // A ramp that ended the run simply lets the loop go on with the next frame.
+        if (!boundaryReached) continue;
+        if (sample->loopKind == LOOP_FORWARD && loopEnd > loopStart) {
+            // At least once, then as often as needed: the same as a remainder.
+            const uint64_t span = loopEnd - loopStart;
+            position -= span;
+            if (position >= loopEnd) position = loopStart + (position - loopStart) % span;
+        } else if (sample->loopKind == LOOP_PINGPONG && loopEnd > loopStart) {
+            Bounce(position, direction, loopStart, loopEnd);
+        } else {
+            voice->sample = nullptr;
+            position = 0;
+            break;
+        }
+    }
+
+    voice->position = static_cast<uint32_t>(position >> 32);
+    voice->positionFraction = static_cast<uint32_t>(position);
+    if (sample->loopKind == LOOP_PINGPONG) voice->direction = direction;
+}
+
+void MixVoices(float* destination, int32_t frames) {
+    if (!destination || frames <= 0) return;
+    for (int v = 0; v < MIXED_VOICES; ++v) MixVoice(&voices[v], destination, frames);
+}
+
+void ConvertToPcm16(int16_t* destination, const float* source, int32_t frames) {
+    if (!destination || !source || frames <= 0) return;
+    for (int32_t k = 0; k < 2 * frames; ++k) {
+        // The default rounding mode: to nearest, ties to even.
+        const float r = std::nearbyint(source[k]);
+        int16_t value;
+        if (r > 32767.0f)
+            value = 32767;
+        else if (r < -32768.0f)
+            value = -32768;
+        else if (r == r)
+            value = static_cast<int16_t>(r);
+        else
+            value = 0; // not a number: silence rather than an undefined conversion
+        destination[k] = value;
+    }
+}
+
+void MixBlock() {
+    if (!mixer.mixBuffer || !mixer.outputRing || !mixer.blockPositions || mixer.blockFrames <= 0)
+        return;
+    const int32_t blocks = mixer.ringFrames / mixer.blockFrames;
+    const int32_t first = mixer.fillBlock * mixer.blockFrames;
+    float* mix = mixer.mixBuffer + 2 * first;
+    for (int32_t k = 0; k < 2 * mixer.blockFrames; ++k) mix[k] = 0.0f;
+
+    Module* module = mixer.playingModule;
+    if (module) {
+        int32_t done = 0;
+        int32_t left = module->tickFramesLeft;
+        while (done < mixer.blockFrames) {
+            if (left <= 0) {
+                if (module->tickHandler) module->tickHandler(module);
+                // A tick of no frames (a tempo of 0) would never let the block advance; such a
+                // tick lasts one frame.
+                left = module->tickFrames >= 1 ? module->tickFrames : 1;
+            }
+            const int32_t run = left < mixer.blockFrames - done ? left : mixer.blockFrames - done;
+            MixVoices(mix + 2 * done, run);
+            done += run;
+            module->elapsedMs += static_cast<int32_t>(
+                static_cast<double>(run) * static_cast<double>(mixer.secondsPerFrame) * 1000.0);
+            left -= run;
+        }
+        mixer.blockPositions[mixer.fillBlock] =
+            BlockPosition{static_cast<uint8_t>(module->orderPosition),
+                          static_cast<uint8_t>(module->row), module->elapsedMs};
+        module->tickFramesLeft = left;
+    }
+
+    ConvertToPcm16(mixer.outputRing + 2 * first, mix, mixer.blockFrames);
+    mixer.fillBlock += 1;
+    if (mixer.fillBlock >= blocks) mixer.fillBlock = 0;
+}

@@ -1,0 +1,520 @@
+// xm_loader.cpp: reads an XM file through the module stream into a Module (patterns unpacked,
+// samples widened to 16 bits and delta-decoded, loops in frames) and frees songs. Main thread.
+//
+// Every read and seek is checked and every size taken from the file is bounded by the bytes
+// the file still holds, so that a damaged file fails the load cleanly (null, nothing left
+// allocated) instead of reading or writing outside a buffer or asking for gigabytes.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "music/file_access.h"
+#include "music/module.h"
+#include "music/playback.h"
+#include "music/sequencer.h"
+
+Sample silentSample{};
+
+namespace {
+
+// ==== Reading ====
+
+// A read-ahead window over the module stream: packed pattern cells are read one byte at a time,
+// which would otherwise cost one file operation per byte. Positions are absolute file offsets.
+struct Reader {
+    ModuleStream* stream;
+    uint8_t window[4096];
+    int64_t windowStart; // file offset of window[0]
+    int32_t windowSize;  // valid bytes in the window
+    int64_t position;    // logical position of the next byte
+};
+
+bool SeekTo(Reader& r, int64_t offset) {
+    if (offset < 0 || offset > INT32_MAX) return false;
+    r.position = offset;
+    return true;
+}
+
+bool Skip(Reader& r, int64_t count) {
+    return SeekTo(r, r.position + count);
+}
+
+// Refills the window at the logical position; false at the end of the file or on a failing
+// seek.
+bool Refill(Reader& r) {
+    if (StreamSeek(r.stream, static_cast<int32_t>(r.position), 0) != 0) return false;
+    const int32_t got = StreamRead(r.window, sizeof r.window, r.stream);
+    r.windowStart = r.position;
+    r.windowSize = got > 0 ? std::min<int32_t>(got, sizeof r.window) : 0;
+    return r.windowSize > 0;
+}
+
+// Reads exactly `count` bytes; false (with the destination partly written) when the file ends
+// first.
+bool ReadBytes(Reader& r, void* destination, int64_t count) {
+    auto* out = static_cast<uint8_t*>(destination);
+    while (count > 0) {
+        const int64_t offset = r.position - r.windowStart;
+        if (offset < 0 || offset >= r.windowSize) {
+            // Large blocks (sample data) go straight to the destination.
+            if (count >= static_cast<int64_t>(sizeof r.window)) {
+                if (StreamSeek(r.stream, static_cast<int32_t>(r.position), 0) != 0) return false;
+                const int32_t want = static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX));
+                const int32_t got = StreamRead(out, want, r.stream);
+                if (got <= 0 || got > want) return false;
+                out += got;
+                count -= got;
+                r.position += got;
+                continue;
+            }
+            if (!Refill(r)) return false;
+            continue;
+        }
+        const int64_t n = std::min<int64_t>(count, r.windowSize - offset);
+        std::memcpy(out, r.window + offset, static_cast<size_t>(n));
+        out += n;
+        count -= n;
+        r.position += n;
+    }
+    return true;
+}
+
+bool U8(Reader& r, uint8_t& v) {
+    return ReadBytes(r, &v, 1);
+}
+
+bool U16(Reader& r, uint16_t& v) {
+    uint8_t b[2];
+    if (!ReadBytes(r, b, 2)) return false;
+    v = static_cast<uint16_t>(b[0] | b[1] << 8);
+    return true;
+}
+
+bool U32(Reader& r, uint32_t& v) {
+    uint8_t b[4];
+    if (!ReadBytes(r, b, 4)) return false;
+    v = static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+        static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
+    return true;
+}
+
+// True when the file holds `count` more bytes from the current position. Found by reading the
+// last of them, so that only the two seek origins every file operation set supports are used.
+bool HasBytes(Reader& r, int64_t count) {
+    if (count <= 0) return true;
+    const int64_t last = r.position + count - 1;
+    if (last > INT32_MAX) return false;
+    if (last >= r.windowStart && last < r.windowStart + r.windowSize) return true;
+    uint8_t byte;
+    if (StreamSeek(r.stream, static_cast<int32_t>(last), 0) != 0) return false;
+    return StreamRead(&byte, 1, r.stream) == 1;
+}
+
+void* Zeroed(int64_t bytes) {
+    if (bytes <= 0 || static_cast<uint64_t>(bytes) > SIZE_MAX) return nullptr;
+    return std::calloc(1, static_cast<size_t>(bytes));
+}
+
+// ==== Patterns ====
+
+bool ReadCell(Reader& r, PatternCell& cell) {
+    uint8_t first;
+    if (!U8(r, first)) return false;
+    uint8_t fields[5] = {};
+    if (first & 0x80) {
+        for (int i = 0; i < 5; ++i) {
+            if ((first >> i & 1) && !U8(r, fields[i])) return false;
+        }
+    } else {
+        fields[0] = first;
+        if (!ReadBytes(r, fields + 1, 4)) return false;
+    }
+    cell.note = fields[0] == 97 ? 255 : fields[0];
+    cell.instrument = fields[1] > 128 ? 0 : fields[1];
+    cell.volumeColumn = fields[2];
+    cell.effect = fields[3];
+    cell.effectParameter = fields[4];
+    return true;
+}
+
+bool ReadPatterns(Reader& r, Module* module, int32_t storedPatterns) {
+    const int32_t channels = module->channelCount;
+    for (int32_t p = 0; p < storedPatterns; ++p) {
+        Pattern& pattern = module->patterns[p];
+        uint32_t headerLength;
+        uint8_t packing;
+        uint16_t rows, packedSize;
+        if (!U32(r, headerLength) || !U8(r, packing) || !U16(r, rows) || !U16(r, packedSize)) {
+            return false;
+        }
+        // A stored pattern of no rows would give the sequencer nothing to play and nothing to
+        // index; it is played as 64 empty rows like a pattern the file leaves out, and any cell
+        // data it claims is left unread.
+        if (rows == 0) {
+            pattern.rowCount = 64;
+            pattern.cells =
+                static_cast<PatternCell*>(Zeroed(int64_t{64} * channels * sizeof(PatternCell)));
+            if (!pattern.cells) return false;
+            continue;
+        }
+        // At most 65535 rows x 32 channels: a bounded allocation whatever the file says.
+        const int64_t cellCount = int64_t{rows} * channels;
+        pattern.rowCount = rows;
+        pattern.cells = static_cast<PatternCell*>(Zeroed(cellCount * sizeof(PatternCell)));
+        if (!pattern.cells) return false;
+        if (packedSize == 0) continue;
+        // Every cell takes at least one byte: a claim of more cells than bytes left fails
+        // before decoding.
+        if (!HasBytes(r, cellCount)) return false;
+        for (int64_t c = 0; c < cellCount; ++c) {
+            if (!ReadCell(r, pattern.cells[c])) return false;
+        }
+    }
+    // Patterns the order list names but the file does not hold play as 64 empty rows.
+    for (int32_t p = storedPatterns; p < module->usedPatternCount; ++p) {
+        module->patterns[p].rowCount = 64;
+        module->patterns[p].cells =
+            static_cast<PatternCell*>(Zeroed(int64_t{64} * channels * sizeof(PatternCell)));
+        if (!module->patterns[p].cells) return false;
+    }
+    return true;
+}
+
+// ==== Instruments and samples ====
+
+bool ReadEnvelope(Reader& r, EnvelopePoint* points) {
+    for (int i = 0; i < 12; ++i) {
+        if (!U16(r, points[i].x) || !U16(r, points[i].y)) return false;
+    }
+    return true;
+}
+
+// An envelope claims at most the 12 points its table holds; sustain and loop points beyond the
+// envelope's last point can never be reached, so their flags are cleared and the indices kept
+// inside the table for any reader that looks at them anyway.
+void NormaliseEnvelope(uint8_t& pointCount, uint8_t& flags, uint8_t& sustain, uint8_t& loopStart,
+                       uint8_t& loopEnd) {
+    if (pointCount > 12) pointCount = 12;
+    if (pointCount < 2) {
+        flags = 0;
+        return;
+    }
+    const uint8_t last = static_cast<uint8_t>(pointCount - 1);
+    if (sustain > last) {
+        flags &= static_cast<uint8_t>(~ENVELOPE_SUSTAIN);
+        sustain = last;
+    }
+    if (loopStart > last || loopEnd > last) {
+        flags &= static_cast<uint8_t>(~ENVELOPE_LOOP);
+        loopStart = std::min(loopStart, last);
+        loopEnd = std::min(loopEnd, last);
+    }
+}
+
+bool ReadInstrumentHeader(Reader& r, Instrument& instrument) {
+    uint32_t sampleHeaderSize;
+    if (!U32(r, sampleHeaderSize) || !ReadBytes(r, instrument.sampleMap, 96) ||
+        !ReadEnvelope(r, instrument.volumeEnvelope) ||
+        !ReadEnvelope(r, instrument.panningEnvelope)) {
+        return false;
+    }
+    uint8_t tail[14];
+    uint16_t fadeout;
+    if (!ReadBytes(r, tail, sizeof tail) || !U16(r, fadeout)) return false;
+    instrument.volumePointCount = tail[0];
+    instrument.panningPointCount = tail[1];
+    instrument.volumeSustain = tail[2];
+    instrument.volumeLoopStart = tail[3];
+    instrument.volumeLoopEnd = tail[4];
+    instrument.panningSustain = tail[5];
+    instrument.panningLoopStart = tail[6];
+    instrument.panningLoopEnd = tail[7];
+    instrument.volumeEnvelopeFlags = tail[8];
+    instrument.panningEnvelopeFlags = tail[9];
+    instrument.vibratoType = tail[10];
+    instrument.vibratoSweep = tail[11];
+    instrument.vibratoDepth = tail[12];
+    instrument.vibratoRate = tail[13];
+    instrument.fadeout = static_cast<uint16_t>(fadeout * 2);
+    NormaliseEnvelope(instrument.volumePointCount, instrument.volumeEnvelopeFlags,
+                      instrument.volumeSustain, instrument.volumeLoopStart,
+                      instrument.volumeLoopEnd);
+    NormaliseEnvelope(instrument.panningPointCount, instrument.panningEnvelopeFlags,
+                      instrument.panningSustain, instrument.panningLoopStart,
+                      instrument.panningLoopEnd);
+    return true;
+}
+
+bool ReadSampleHeader(Reader& r, Sample& sample) {
+    uint32_t length, loopStart, loopLength;
+    uint8_t volume, type, panning;
+    int8_t finetune, relativeNote;
+    if (!U32(r, length) || !U32(r, loopStart) || !U32(r, loopLength) || !U8(r, volume) ||
+        !ReadBytes(r, &finetune, 1) || !U8(r, type) || !U8(r, panning) ||
+        !ReadBytes(r, &relativeNote, 1) || !Skip(r, 23)) {
+        return false;
+    }
+    sample.loopKind = LOOP_NONE;
+    sample.bits = 8;
+    if (type & 1) sample.loopKind = LOOP_FORWARD;
+    if (type & 2) sample.loopKind = LOOP_PINGPONG;
+    if (type & 0x10) sample.bits = 16;
+    if (sample.loopKind == LOOP_NONE) {
+        loopStart = 0;
+        loopLength = length;
+    }
+    if (sample.bits == 16) {
+        length >>= 1;
+        loopStart >>= 1;
+        loopLength >>= 1;
+    }
+    // A loop reaching past the sample's end is cut at the end, and one starting at or after it
+    // is dropped, the way a tracker still plays such a file; the mixer and the loop-end copy
+    // rely on loopStart + loopLength <= length.
+    if (sample.loopKind != LOOP_NONE) {
+        if (loopStart >= length) {
+            loopLength = 0;
+        } else if (loopLength > length - loopStart) {
+            loopLength = length - loopStart;
+        }
+    }
+    if (loopLength == 0) {
+        loopStart = 0;
+        loopLength = length;
+        sample.loopKind = LOOP_NONE;
+    }
+    sample.length = length;
+    sample.loopStart = loopStart;
+    sample.loopLength = loopLength;
+    sample.volume = volume;
+    sample.finetune = finetune;
+    sample.panning = panning;
+    sample.relativeNote = relativeNote;
+    return true;
+}
+
+// Reads (or asks the sample loader for) one sample's data and leaves `length` + 8 frames of
+// plain 16-bit audio in `data`.
+bool ReadSampleData(Reader& r, Module* module, Sample& sample, int instrumentIndex,
+                    int sampleIndex) {
+    if (sample.length == 0) {
+        sample.bits = 16; // nothing to widen, but every loaded sample counts as 16-bit
+        return true;
+    }
+    const int64_t storedBytes = int64_t{sample.bits} * sample.length / 8;
+    // The stored size must lie in the file, also with a sample loader (it is skipped there),
+    // so that a header cannot make the loader allocate more than the file could hold.
+    if (!HasBytes(r, storedBytes)) return false;
+    const int64_t bufferBytes = int64_t{2} * sample.length + 16;
+    auto* buffer = static_cast<uint8_t*>(Zeroed(bufferBytes));
+    if (!buffer) return false;
+    if (module->sampleLoader) {
+        module->sampleLoader(buffer, static_cast<uint32_t>(storedBytes), sample.bits,
+                             instrumentIndex, sampleIndex);
+        if (!Skip(r, storedBytes)) {
+            std::free(buffer);
+            return false;
+        }
+    } else if (!ReadBytes(r, buffer, storedBytes)) {
+        std::free(buffer);
+        return false;
+    }
+
+    int16_t* data;
+    if (sample.bits == 8) {
+        data = static_cast<int16_t*>(Zeroed(bufferBytes));
+        if (!data) {
+            std::free(buffer);
+            return false;
+        }
+        for (uint32_t k = 0; k < sample.length; ++k) {
+            data[k] = static_cast<int16_t>(static_cast<int8_t>(buffer[k]) * 256);
+        }
+        std::free(buffer);
+        sample.bits = 16;
+    } else {
+        // Little-endian in the file, whatever the machine.
+        data = reinterpret_cast<int16_t*>(buffer);
+        for (uint32_t k = 0; k < sample.length; ++k) {
+            data[k] = static_cast<int16_t>(buffer[2 * k] | buffer[2 * k + 1] << 8);
+        }
+    }
+    if (!module->sampleLoader) {
+        uint16_t sum = 0;
+        for (uint32_t k = 0; k < sample.length; ++k) {
+            sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(data[k]));
+            data[k] = static_cast<int16_t>(sum);
+        }
+    }
+    const uint32_t loopEnd = sample.loopStart + sample.loopLength;
+    if (sample.loopKind == LOOP_PINGPONG) data[loopEnd] = data[loopEnd - 1];
+    if (sample.loopKind == LOOP_FORWARD) data[loopEnd] = data[sample.loopStart];
+    sample.data = data;
+    return true;
+}
+
+enum class InstrumentRead { Done, FileEnded, Failed };
+
+InstrumentRead ReadInstrument(Reader& r, Module* module, int index) {
+    Instrument& instrument = module->instruments[index];
+    const int64_t start = r.position;
+    for (Sample*& slot : instrument.samples) slot = &silentSample;
+    uint32_t headerSize;
+    uint16_t sampleCount;
+    // Files whose last instruments were cut off (the file ends before an instrument's sample
+    // count) are still played by a tracker with those instruments silent; they load the same
+    // way here. A file ending anywhere later fails.
+    if (!U32(r, headerSize) || !Skip(r, 23) || !U16(r, sampleCount)) {
+        return InstrumentRead::FileEnded;
+    }
+    if (sampleCount > 16) return InstrumentRead::Failed;
+    instrument.sampleCount = sampleCount;
+    if (sampleCount == 0) {
+        return SeekTo(r, start + headerSize) ? InstrumentRead::Done : InstrumentRead::Failed;
+    }
+
+    // The slots of this instrument's own samples stay null until allocated, so that freeing a
+    // partly read instrument never frees the shared silent sample.
+    for (int j = 0; j < sampleCount; ++j) instrument.samples[j] = nullptr;
+    if (!ReadInstrumentHeader(r, instrument) || !SeekTo(r, start + headerSize)) {
+        return InstrumentRead::Failed;
+    }
+    // Forty bytes per sample header: a count the file cannot hold fails before allocating.
+    if (!HasBytes(r, int64_t{40} * sampleCount)) return InstrumentRead::Failed;
+    for (int j = 0; j < sampleCount; ++j) {
+        instrument.samples[j] = static_cast<Sample*>(Zeroed(sizeof(Sample)));
+        if (!instrument.samples[j] || !ReadSampleHeader(r, *instrument.samples[j])) {
+            return InstrumentRead::Failed;
+        }
+    }
+    for (int j = 0; j < sampleCount; ++j) {
+        if (!ReadSampleData(r, module, *instrument.samples[j], index, j)) {
+            return InstrumentRead::Failed;
+        }
+    }
+    return InstrumentRead::Done;
+}
+
+// ==== Freeing ====
+
+void FreeSong(Module* module) {
+    if (module->instruments) {
+        for (int32_t i = 0; i < module->instrumentCount; ++i) {
+            Instrument& instrument = module->instruments[i];
+            for (int32_t j = 0; j < instrument.sampleCount && j < 16; ++j) {
+                Sample* sample = instrument.samples[j];
+                if (!sample || sample == &silentSample) continue;
+                std::free(sample->data);
+                std::free(sample);
+            }
+        }
+        std::free(module->instruments);
+    }
+    if (module->patterns) {
+        for (int32_t p = 0; p < module->patternCount; ++p) std::free(module->patterns[p].cells);
+        std::free(module->patterns);
+    }
+    std::free(module);
+}
+
+} // namespace
+
+int ParseXm(Module* module, ModuleStream* stream) {
+    if (!module || !stream) return 0;
+    Reader r{};
+    r.stream = stream;
+
+    char magic[17];
+    if (!ReadBytes(r, magic, 17) || std::memcmp(magic, "Extended Module: ", 17) != 0) return 0;
+    module->tickHandler = SequencerTick;
+    module->initialGlobalVolume = 64;
+
+    uint32_t headerSize;
+    uint16_t songLength, restart, channels, storedPatterns, instruments, flags, speed, bpm;
+    if (!SeekTo(r, 60) || !U32(r, headerSize) || !U16(r, songLength) || !U16(r, restart) ||
+        !U16(r, channels) || !U16(r, storedPatterns) || !U16(r, instruments) || !U16(r, flags) ||
+        !U16(r, speed) || !U16(r, bpm)) {
+        return 0;
+    }
+    // The order table is always 256 bytes long, but a small file may end inside it (its
+    // patterns then start within the table); entries the file does not hold are 0, as a
+    // tracker reading only the header size would have them.
+    for (uint8_t& order : module->orders) {
+        if (!U8(r, order)) break;
+    }
+    if (!SeekTo(r, int64_t{60} + headerSize)) return 0;
+    // The order table holds 256 entries: a longer song is played up to the table's end.
+    module->songLength = static_cast<int16_t>(std::min<int>(songLength, 256));
+    // A restart position outside the song restarts it from the top.
+    module->restartPosition = static_cast<int16_t>(restart < module->songLength ? restart : 0);
+    // The channel table and the voice pairing hold 32 tracks; a file with more (or none) cannot
+    // be played and is refused.
+    if (channels < 1 || channels > 32) return 0;
+    module->channelCount = static_cast<int16_t>(channels);
+    // Cells name instruments 1-128 only, so instruments beyond 128 can never sound and are not
+    // loaded.
+    module->instrumentCount = static_cast<int16_t>(std::min<int>(instruments, 128));
+    module->flags = flags;
+    module->defaultSpeed = static_cast<int16_t>(speed);
+    module->defaultBpm = static_cast<int16_t>(bpm);
+
+    int32_t used = 0;
+    for (int i = 0; i < module->songLength; ++i)
+        used = std::max<int32_t>(used, module->orders[i] + 1);
+    module->usedPatternCount = used;
+    // Each stored pattern needs at least its 9-byte header in the file; refusing counts the file
+    // cannot hold keeps the pattern table (and the empty patterns it allocates) bounded.
+    if (storedPatterns > 256 || !HasBytes(r, int64_t{9} * storedPatterns)) return 0;
+    module->patternCount = std::max<int32_t>(storedPatterns, used);
+    if (module->patternCount > 0) {
+        module->patterns =
+            static_cast<Pattern*>(Zeroed(int64_t{module->patternCount} * sizeof(Pattern)));
+        if (!module->patterns) return 0;
+    }
+    if (!ReadPatterns(r, module, storedPatterns)) return 0;
+
+    if (module->instrumentCount > 0) {
+        module->instruments =
+            static_cast<Instrument*>(Zeroed(int64_t{module->instrumentCount} * sizeof(Instrument)));
+        if (!module->instruments) return 0;
+    }
+    for (int i = 0; i < module->instrumentCount; ++i) {
+        const InstrumentRead read = ReadInstrument(r, module, i);
+        if (read == InstrumentRead::Failed) return 0;
+        if (read == InstrumentRead::FileEnded) {
+            // This and the following instruments stay empty: no samples, all slots silent.
+            for (int rest = i; rest < module->instrumentCount; ++rest) {
+                for (Sample*& slot : module->instruments[rest].samples) slot = &silentSample;
+            }
+            break;
+        }
+    }
+    return 1;
+}
+
+Module* LoadModule(const char* name, SampleLoader sampleLoader) {
+    ModuleStream* stream = OpenModuleStream(name);
+    if (!stream) return nullptr;
+    auto* module = static_cast<Module*>(Zeroed(sizeof(Module)));
+    if (!module) {
+        CloseModuleStream(stream);
+        return nullptr;
+    }
+    module->sampleLoader = sampleLoader;
+    const int parsed = ParseXm(module, stream);
+    CloseModuleStream(stream);
+    if (parsed) return module;
+    // The half-built song was never played: free it without stopping the song that may be
+    // playing meanwhile.
+    FreeSong(module);
+    return nullptr;
+}
+
+int FreeModule(Module* module) {
+    if (!module) return 0;
+    while (blockInProgress.load()) {
+    }
+    StopPlayback(module);
+    FreeSong(module);
+    return 1;
+}

@@ -1,0 +1,274 @@
+// Loader tests on damaged and out-of-range files: truncation at every byte, sizes the file
+// cannot hold, loops beyond their sample, limits that are clamped, and the corpus of files made
+// by others. Each must load safely or fail cleanly with nothing left open or allocated.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "loader_helpers.h"
+#include "music/file_access.h"
+#include "music/mixer.h"
+#include "music/playback.h"
+
+namespace {
+
+class LoaderMalformedTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        EXPECT_EQ(OpenMemoryFileCount(), 0) << "the loader left its stream open";
+        ClearMemoryFiles();
+    }
+};
+
+// The loader's guarantees that the mixer and the sequencer rely on.
+void ExpectPlayable(const Module& module) {
+    ASSERT_GE(module.channelCount, 1);
+    ASSERT_LE(module.channelCount, 32);
+    ASSERT_LE(module.songLength, 256);
+    for (int32_t p = 0; p < module.patternCount; ++p) {
+        if (module.patterns[p].rowCount > 0) {
+            EXPECT_NE(module.patterns[p].cells, nullptr);
+        }
+    }
+    for (int i = 0; i < module.instrumentCount; ++i) {
+        const Instrument& in = module.instruments[i];
+        ASSERT_LE(in.sampleCount, 16);
+        EXPECT_LE(in.volumePointCount, 12);
+        EXPECT_LE(in.panningPointCount, 12);
+        for (int j = 0; j < 16; ++j) {
+            const Sample* s = in.samples[j];
+            ASSERT_NE(s, nullptr);
+            if (j >= in.sampleCount) {
+                EXPECT_EQ(s, &silentSample);
+                continue;
+            }
+            EXPECT_LE(uint64_t{s->loopStart} + s->loopLength, s->length);
+            EXPECT_EQ(s->data == nullptr, s->length == 0);
+            EXPECT_EQ(s->bits, 16);
+        }
+    }
+}
+
+TEST_F(LoaderMalformedTest, EveryTruncationFailsCleanlyUnlessOnlyWholeInstrumentsAreMissing) {
+    xmw::Song song = xmw::MinimalSong(4);
+    song.instruments.push_back(song.instruments[0]);
+    song.instruments[1].samples[0].sixteenBit = true;
+    song.instruments.push_back(xmw::Instrument{});
+    const std::vector<uint8_t> full = xmw::WriteXm(song);
+    ASSERT_TRUE(LoadBytes(full));
+    // Where each instrument starts: the size of the file holding only the ones before it.
+    std::vector<size_t> instrumentStart;
+    for (size_t k = 0; k < song.instruments.size(); ++k) {
+        xmw::Song before = song;
+        before.instruments.resize(k);
+        instrumentStart.push_back(xmw::WriteXm(before).size());
+    }
+    for (size_t size = 0; size < full.size(); ++size) {
+        std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<ptrdiff_t>(size));
+        // A file ending before an instrument's sample count plays with that instrument and
+        // the ones after it silent.
+        int silentFrom = -1;
+        for (size_t k = 0; k < instrumentStart.size(); ++k) {
+            if (size >= instrumentStart[k] && size < instrumentStart[k] + 29) silentFrom = int(k);
+        }
+        ModulePtr module = LoadBytes(cut);
+        if (silentFrom < 0) {
+            EXPECT_FALSE(module) << "a file cut to " << size << " bytes loaded";
+            continue;
+        }
+        ASSERT_TRUE(module) << "a file cut to " << size << " bytes failed";
+        EXPECT_EQ(module->instrumentCount, 3);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(module->instruments[k].sampleCount, k < silentFrom ? 1 : 0) << size;
+            EXPECT_EQ(module->instruments[k].samples[15], &silentSample);
+        }
+    }
+}
+
+TEST_F(LoaderMalformedTest, SizesTheFileCannotHoldFailWithoutHugeAllocations) {
+    // Under the address sanitizer an attempt at a multi-gigabyte allocation aborts the test.
+    xmw::Song sample = xmw::MinimalSong();
+    sample.instruments[0].samples[0].rawLengthBytes = 0xFFFFFFF0u;
+    EXPECT_FALSE(LoadSong(sample));
+    sample.instruments[0].samples[0].rawType = 0x10; // 16-bit
+    EXPECT_FALSE(LoadSong(sample));
+
+    xmw::Song rows = xmw::MinimalSong();
+    rows.channels = 32;
+    rows.patterns = {rows.MakePattern(1)};
+    rows.patterns[0].rows = 65535; // claims 2 million cells, holds a handful of bytes
+    rows.patterns[0].At(0, 0).note = 1;
+    EXPECT_FALSE(LoadSong(rows));
+
+    xmw::Song patterns = xmw::MinimalSong();
+    patterns.rawPatternCount = 0xFFFF;
+    EXPECT_FALSE(LoadSong(patterns));
+
+    xmw::Song headers = xmw::MinimalSong();
+    headers.rawHeaderSize = 0xFFFFFFFFu;
+    EXPECT_FALSE(LoadSong(headers));
+
+    xmw::Song instrument = xmw::MinimalSong();
+    instrument.instruments[0].rawHeaderSize = 0x7FFFFFF0u;
+    EXPECT_FALSE(LoadSong(instrument));
+}
+
+TEST_F(LoaderMalformedTest, EmptyPatternsMayClaimManyRowsWithoutData) {
+    // A pattern with no cell data still gets its rows; the allocation is bounded by 32 channels
+    // and 65535 rows.
+    xmw::Song song = xmw::MinimalSong();
+    song.patterns = {song.MakePattern(0)};
+    song.patterns[0].rows = 300;
+    ModulePtr module = LoadSong(song);
+    ASSERT_TRUE(module);
+    EXPECT_EQ(module->patterns[0].rowCount, 300);
+    ExpectPlayable(*module);
+}
+
+TEST_F(LoaderMalformedTest, LoopsBeyondTheSampleAreCutAtItsEnd) {
+    auto sampleWith = [](uint32_t start, uint32_t length) {
+        xmw::Sample s = EightBit(std::vector<int32_t>(100, 3));
+        s.loop = xmw::Loop::Forward;
+        s.loopStart = start;
+        s.loopLength = length;
+        return s;
+    };
+    ModulePtr module = LoadSong(SongWithSamples(
+        {sampleWith(90, 50), sampleWith(100, 10), sampleWith(500, 0xFFFFFF), sampleWith(10, 90)}));
+    ASSERT_TRUE(module);
+    Sample* const* s = module->instruments[0].samples;
+    EXPECT_EQ(s[0]->loopKind, LOOP_FORWARD);
+    EXPECT_EQ(s[0]->loopStart, 90u);
+    EXPECT_EQ(s[0]->loopLength, 10u);
+    EXPECT_EQ(s[1]->loopKind, LOOP_NONE); // starts at the end: nothing left to loop
+    EXPECT_EQ(s[1]->loopLength, 100u);
+    EXPECT_EQ(s[2]->loopKind, LOOP_NONE);
+    EXPECT_EQ(s[3]->loopKind, LOOP_FORWARD); // exactly up to the end is fine
+    EXPECT_EQ(s[3]->loopLength, 90u);
+    ExpectPlayable(*module);
+}
+
+TEST_F(LoaderMalformedTest, SongLimitsAreClampedOrRefused) {
+    xmw::Song song = xmw::MinimalSong();
+    song.rawSongLength = 300;
+    song.restartPosition = 290;
+    ModulePtr module = LoadSong(song);
+    ASSERT_TRUE(module);
+    EXPECT_EQ(module->songLength, 256);
+    EXPECT_EQ(module->restartPosition, 0);
+
+    song.rawSongLength = 0;
+    module = LoadSong(song);
+    ASSERT_TRUE(module);
+    EXPECT_EQ(module->songLength, 0);
+    EXPECT_EQ(module->usedPatternCount, 0);
+    EXPECT_EQ(module->patternCount, 1);
+
+    xmw::Song wide = xmw::MinimalSong();
+    wide.channels = 33;
+    wide.patterns = {wide.MakePattern(2)};
+    EXPECT_FALSE(LoadSong(wide));
+    wide.channels = 0;
+    wide.patterns = {};
+    EXPECT_FALSE(LoadSong(wide));
+    wide.channels = 32;
+    wide.patterns = {wide.MakePattern(2)};
+    wide.patterns[0].At(1, 31).note = 5;
+    module = LoadSong(wide);
+    ASSERT_TRUE(module);
+    EXPECT_EQ(module->patterns[0].cells[63].note, 5);
+}
+
+TEST_F(LoaderMalformedTest, InstrumentsBeyondTheLastNumberACellCanNameAreNotLoaded) {
+    xmw::Song song = xmw::MinimalSong();
+    song.instruments.resize(130, song.instruments[0]);
+    ModulePtr module = LoadSong(song);
+    ASSERT_TRUE(module);
+    EXPECT_EQ(module->instrumentCount, 128);
+    EXPECT_EQ(module->instruments[127].sampleCount, 1);
+}
+
+TEST_F(LoaderMalformedTest, FailedLoadLeavesThePlayingSongAlone) {
+    ConfigureOutput(8000);
+    ModulePtr playing = LoadSong(xmw::MinimalSong());
+    ASSERT_TRUE(playing);
+    ASSERT_TRUE(PreparePlayback(playing.get()));
+    xmw::Song broken = xmw::MinimalSong();
+    broken.instruments[0].rawSampleCount = 17;
+    EXPECT_FALSE(LoadSong(broken));
+    EXPECT_EQ(mixer.playingModule, playing.get());
+    EXPECT_NE(mixer.mixBuffer, nullptr);
+    // Freeing the playing song stops it and releases the buffers.
+    playing.reset();
+    EXPECT_EQ(mixer.playingModule, nullptr);
+    EXPECT_EQ(mixer.mixBuffer, nullptr);
+    EXPECT_EQ(mixer.outputRing, nullptr);
+}
+
+// ==== Regressions found by fuzzing ====
+
+// ==== The corpus of files made by others ====
+
+std::vector<std::filesystem::path> CorpusFiles() {
+    std::vector<std::filesystem::path> files;
+    const std::filesystem::path root = std::filesystem::path(DEMO_SHARED_DIR) / "xm-corpus";
+    std::error_code error;
+    if (!std::filesystem::is_directory(root, error)) return files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root, error)) {
+        if (entry.is_regular_file() && entry.path().extension() == ".xm") {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(LoaderMalformedTest, EveryCorpusFileLoadsSafelyOrFailsCleanly) {
+    const std::vector<std::filesystem::path> files = CorpusFiles();
+    if (files.empty()) GTEST_SKIP() << "no corpus under " << DEMO_SHARED_DIR << "/xm-corpus";
+    int loaded = 0;
+    for (const auto& path : files) {
+        SCOPED_TRACE(path.string());
+        ModulePtr module = LoadBytes(ReadFile(path));
+        if (!module) continue;
+        ++loaded;
+        ExpectPlayable(*module);
+        // Truncated halfway, the same file must still be handled.
+        std::vector<uint8_t> half = ReadFile(path);
+        half.resize(half.size() / 2);
+        LoadBytes(half);
+    }
+    // The songs and effect files are well-formed: all of those load.
+    EXPECT_GE(loaded, static_cast<int>(files.size()) - 8);
+}
+
+TEST_F(LoaderMalformedTest, CorpusSongsLoadFromDiskThroughTheStandardOperations) {
+    const std::filesystem::path songs =
+        std::filesystem::path(DEMO_SHARED_DIR) / "xm-corpus" / "songs";
+    if (!std::filesystem::exists(songs / "rhino_sting.xm")) {
+        GTEST_SKIP() << "corpus songs missing under " << songs;
+    }
+    SetStandardFileCallbacks();
+    ModulePtr module(LoadModule((songs / "rhino_sting.xm").string().c_str(), nullptr));
+    ASSERT_TRUE(module);
+    ExpectPlayable(*module);
+    // This song's file ends inside its eleventh instrument: the rest are silent.
+    module.reset(LoadModule((songs / "JUHO_-_Ihana_paiva.xm").string().c_str(), nullptr));
+    ASSERT_TRUE(module);
+    ExpectPlayable(*module);
+    EXPECT_EQ(module->instrumentCount, 31);
+    EXPECT_GT(module->instruments[0].sampleCount, 0);
+    EXPECT_EQ(module->instruments[30].sampleCount, 0);
+    // An instrument of 23 samples is refused, like any beyond 16.
+    EXPECT_EQ(LoadModule((songs / "grass_near_the_house.xm").string().c_str(), nullptr), nullptr);
+}
+
+} // namespace
