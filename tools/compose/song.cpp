@@ -250,9 +250,9 @@ Track WithTremolo(Track track, uint8_t parameter) {
 Track ThemeA1() {
     return Bars({
         "@03 E-5 | .3 | D-5 | . | C-5 | .3 | B-4 | . | C-5 | .3",
-        "@03 A-4 | 406 | 406 | 406 | 406 | . | C-5 | . | F-5 | .3 | E-5 | . | C-5 | .",
+        "@03 A-4 | 462 | 462 | 462 | 462 | . | C-5 | . | F-5 | .3 | E-5 | . | C-5 | .",
         "@03 G-4 | .3 | C-5 | . | E-5 | .3 | G-5 | .3 | E-5 | .",
-        "@03 D-5 | 406 | 406 | 406 | B-4 308 | 308 | 308 | . | D-5 | .3 | G-4 | . | A-4 | .",
+        "@03 D-5 | 462 | 462 | 462 | B-4 308 | 308 | 308 | . | D-5 | .3 | G-4 | . | A-4 | .",
     });
 }
 
@@ -261,7 +261,7 @@ Track ThemeA2() {
         "@03 A-5 | .3 | G-5 | . | E-5 | .3 | D-5 | . | E-5 | .3",
         "@03 C-5 | . | A-4 | . | C-5 | . | F-5 | .3 | E-5 | .3 | D-5 | .",
         "@03 E-5 | .3 | G-5 | .3 | C-6 | .3 | B-5 | . | G-5 | .",
-        "@03 A-5 | 404 | 406 | 408 | 408 | 408 | 408 | 408 | === | .3 | E-5 v20 | . | D-5 v18 | .",
+        "@03 A-5 | 461 | 462 | 463 | 463 | 463 | 463 | 463 | === | .3 | E-5 v20 | . | D-5 v18 | .",
     });
 }
 
@@ -269,8 +269,8 @@ Track ThemeB1() {
     return Bars({
         "@03 C-6 | .3 | A-5 | .3 | F-5 | . | G-5 | . | A-5 | .3",
         "@03 B-5 | .3 | G-5 | . | A-5 | . | B-5 | .3 | D-6 | .3",
-        "@03 E-6 | 405 | 405 | 405 | D-6 | . | B-5 | .3 | G-5 | .3 | B-5 | .",
-        "@03 A-5 | 406 | 406 | 406 | 406 | 406 | 406 | 406 | 406 | 406 | 406 | 406 | === | .3",
+        "@03 E-6 | 462 | 462 | 462 | D-6 | . | B-5 | .3 | G-5 | .3 | B-5 | .",
+        "@03 A-5 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | === | .3",
     });
 }
 
@@ -279,7 +279,7 @@ Track ThemeB2() {
         "@03 A-5 | .3 | C-6 | .3 | F-6 | . | E-6 | . | C-6 | .3",
         "@03 D-6 | .3 | B-5 | .3 | G-5 | .3 | D-6 310 | 310 | 310 | .",
         "@03 E-6 | .3 | G-6 | .3 | F#6 | . | E-6 | . | D-6 | . | B-5 | .",
-        "@03 C-6 | . | B-5 | . | A-5 | 404 | 406 | 408 | 408 | 408 | 408 | 408 | K00 | .3",
+        "@03 C-6 | . | B-5 | . | A-5 | 461 | 462 | 463 | 463 | 463 | 463 | 463 | K00 | .3",
     });
 }
 
@@ -406,7 +406,7 @@ xmw::Pattern Turn() {
     b.Put(HAT_CH, 0, "@01 A#4 v20 E8C | .15");
     b.Put(
         LEAD_CH, 0,
-        "@03 E-5 v24 | 404 | 406 | 408 | 408 | A02 | A02 | A02 | A02 | A02 | A02 | A02 | === | .3");
+        "@03 E-5 v24 | 461 | 462 | 463 | 463 | A02 | A02 | A02 | A02 | A02 | A02 | A02 | === | .3");
     PadsOff(b, 0);
     return b.pattern;
 }
@@ -430,9 +430,9 @@ xmw::Pattern Bridge() {
     b.Put(LEAD_CH, 0,
           Bars({
               "@03 D-5 v24 | .7 | F-5 | .3 | E-5 | .3",
-              "@03 C-5 | 404 | 406 | 406 | 406 | 406 | 406 | . | A-4 | .3 | C-5 | .3",
+              "@03 C-5 | 461 | 462 | 462 | 462 | 462 | 462 | . | A-4 | .3 | C-5 | .3",
               "@03 E-5 | .7 | A-5 | .3 | G-5 | .3",
-              "@03 D-5 | 404 | 406 | 406 | 406 | 406 | 406 | 406 | === | .7",
+              "@03 D-5 | 461 | 462 | 462 | 462 | 462 | 462 | 462 | === | .7",
           }));
     b.Put(FX_CH, 0,
           Echo(ParseTrack("@07 D-6 | .7 | F-6 | .3 | E-6 | .3 | C-6 | .15 | A-5 | .3 |"
@@ -486,7 +486,7 @@ xmw::Pattern Lift(int stage) {
     Builder b(stage == 1 ? 64 : 52);
     b.clip = true; // the four-bar parts below are cut to fit
     Progression chords = MAIN;
-    Pads(b, chords, 20, stage == 1 ? "." : "744");
+    Pads(b, chords, 20, stage == 1 ? "." : "742");
     b.Put(BASS_CH, 0, BassLine(chords, BASS_PULSE));
     b.Put(ARP_CH, 0, Arpeggios(chords, 0x16, 0x0C));
     if (stage == 1) {
@@ -515,7 +515,7 @@ xmw::Pattern Peak(int stage) {
                   : stage == 2 ? ThemeA2()
                   : stage == 3 ? ThemeB1()
                                : ThemeB2();
-    FullBand(b, second ? SECOND : MAIN, theme, stage % 2 ? BASS_ROLL : BASS_DRIVE, true, "744");
+    FullBand(b, second ? SECOND : MAIN, theme, stage % 2 ? BASS_ROLL : BASS_DRIVE, true, "742");
     b.Put(FX_CH, 0, ForBell(theme, second ? -12 : 12, 0x10));
     if (stage == 1) b.Put(FX_CH, 0, std::string(CRASH));
     return b.pattern;
@@ -539,14 +539,15 @@ xmw::Pattern Descend() {
               "@03 E-5 v20 | .7 | C-5 | .3 | D-5 | .3",
               "@03 C-5 | .7 | A-4 | .7",
               "@03 G-4 | .7 | C-5 | .3 | E-5 | .3",
-              "@03 A-4 | 404 | 404 | 404 | 406 | 406 | 406 | 406 | 406 | 406 | 406 | 406"
-              " | 406 | 406 | === | .",
+              "@03 A-4 | 461 | 461 | 461 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462"
+              " | 462 | 462 | === | .",
           }));
     return b.pattern;
 }
 
-// The close, at 100 BPM. Stage 1 bells, 2 soft band with the lead, 3 second theme on bells
-// (its last bar played twice by a pattern loop), 4 second theme on the lead, 5 the ending.
+// The close, at 100 BPM (the ending slows to 72). Stage 1 bells, 2 soft band with the lead, 3
+// second theme on bells (its last bar played twice by a pattern loop), 4 second theme on the lead,
+// 5 the ending.
 xmw::Pattern Calm(int stage) {
     Builder b(64);
     bool second = stage == 3 || stage == 4;
@@ -582,7 +583,7 @@ xmw::Pattern Calm(int stage) {
         // Slowing down into the last chord, which rings until the song starts over.
         b.Put(ECHO_CH, 0, ForBell(ThemeA1(), 0, 0x14));
         b.Put(ARP_CH, 0, Track(arps.begin(), arps.begin() + 48));
-        b.Put(HAT_CH, 48, "F5A | .7 | F50");
+        b.Put(HAT_CH, 40, "F5A | .7 | F50 | .7 | F48");
         b.Put(BASS_CH, 48, "@02 A-1 v24 | .15");
         for (int voice = 0; voice < 3; ++voice)
             b.Put(PAD_CH + voice, 48, std::string(Am.pad[voice]) + " v18 308");

@@ -12,12 +12,12 @@ namespace {
 constexpr double TWO_PI = 6.283185307179586;
 constexpr double LN2 = 0.6931471805599453;
 
-// Sine of x in [0, pi/2] by its Taylor series; the error is below 1e-7 there.
+// Sine of x in [0, pi/2] by its Taylor series to x^17; the error is below 1e-13 there.
 double SineQuadrant(double x) {
     double x2 = x * x;
     double term = x;
     double sum = x;
-    for (int k = 1; k <= 6; ++k) {
+    for (int k = 1; k <= 8; ++k) {
         term = -term * x2 / double((2 * k) * (2 * k + 1));
         sum += term;
     }

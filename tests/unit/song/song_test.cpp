@@ -1,0 +1,270 @@
+// song_test.cpp: the committed soundtrack: it is exactly what the composer writes, it loads,
+// it uses what the player offers, and played through the real playback path it lasts past the
+// show, meets the show's scene changes, and neither clips nor falls silent.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "memory_files.h"
+#include "music/module.h"
+#include "render.h"
+#include "song.h"
+
+using namespace compose;
+
+namespace {
+
+const char SONG_NAME[] = "Zarq-Neat.xm";
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Composes once per test program: the synthesis is the slow part.
+const std::vector<uint8_t>& Composed() {
+    static const std::vector<uint8_t> bytes = ComposeSong();
+    return bytes;
+}
+
+Module* LoadComposed() {
+    InstallMemoryFile(SONG_NAME, Composed());
+    return LoadModule(SONG_NAME, nullptr);
+}
+
+TEST(Song, CommittedFileIsTheComposersOutput) {
+    std::vector<uint8_t> committed = ReadFile(std::string(DEMO_DATA_DIR) + "/" + SONG_NAME);
+    ASSERT_FALSE(committed.empty()) << "data/Zarq-Neat.xm is missing";
+    const std::vector<uint8_t>& fresh = Composed();
+    size_t same = 0;
+    while (same < committed.size() && same < fresh.size() && committed[same] == fresh[same]) ++same;
+    EXPECT_EQ(committed.size(), fresh.size());
+    EXPECT_EQ(same, fresh.size()) << "first difference at byte " << same
+                                  << "; run compose in data/ and commit the result";
+}
+
+TEST(Song, LoadsWithTheLinearTableAndAtMost32Channels) {
+    Module* module = LoadComposed();
+    ASSERT_NE(module, nullptr);
+    EXPECT_TRUE(module->flags & MODULE_LINEAR_FREQUENCIES);
+    EXPECT_GE(module->channelCount, 8);
+    EXPECT_LE(module->channelCount, 32);
+    EXPECT_GT(module->songLength, 0);
+    EXPECT_LT(module->restartPosition, module->songLength);
+    EXPECT_EQ(module->patternCount, module->usedPatternCount); // no pattern written but unused
+    EXPECT_EQ(OpenMemoryFileCount(), 0);
+    FreeModule(module);
+}
+
+TEST(Song, InstrumentsUseEveryKindOfSampleAndEnvelope) {
+    xmw::Song song = BuildSong();
+    bool eightBit = false, sixteenBit = false;
+    for (const xmw::Instrument& instrument : song.instruments)
+        for (const xmw::Sample& sample : instrument.samples)
+            (sample.sixteenBit ? sixteenBit : eightBit) = true;
+    EXPECT_TRUE(eightBit);
+    EXPECT_TRUE(sixteenBit);
+
+    Module* module = LoadComposed();
+    ASSERT_NE(module, nullptr);
+    std::set<int> loopKinds;
+    bool volumeSustain = false, volumeLoop = false, panningSustain = false, panningLoop = false;
+    bool vibrato = false, fadeout = false, multiSample = false;
+    for (int i = 0; i < module->instrumentCount; ++i) {
+        const Instrument& instrument = module->instruments[i];
+        ASSERT_GT(instrument.sampleCount, 0) << "instrument " << i + 1;
+        for (int s = 0; s < instrument.sampleCount; ++s) {
+            const Sample* sample = instrument.samples[s];
+            loopKinds.insert(sample->loopKind);
+            ASSERT_LE(sample->loopStart + sample->loopLength, sample->length);
+        }
+        std::set<int> mapped(instrument.sampleMap, instrument.sampleMap + 96);
+        if (instrument.sampleCount > 1) {
+            multiSample = true;
+            // Every sample is reachable from some note, and no note maps past the samples.
+            EXPECT_EQ(int(mapped.size()), instrument.sampleCount) << "instrument " << i + 1;
+            EXPECT_LT(*mapped.rbegin(), instrument.sampleCount) << "instrument " << i + 1;
+        }
+        uint8_t v = instrument.volumeEnvelopeFlags, p = instrument.panningEnvelopeFlags;
+        volumeSustain |= (v & ENVELOPE_ON) && (v & ENVELOPE_SUSTAIN);
+        volumeLoop |= (v & ENVELOPE_ON) && (v & ENVELOPE_LOOP);
+        panningSustain |= (p & ENVELOPE_ON) && (p & ENVELOPE_SUSTAIN);
+        panningLoop |= (p & ENVELOPE_ON) && (p & ENVELOPE_LOOP);
+        if (v & ENVELOPE_SUSTAIN) {
+            EXPECT_LT(instrument.volumeSustain, instrument.volumePointCount);
+        }
+        if (v & ENVELOPE_LOOP) {
+            EXPECT_LE(instrument.volumeLoopStart, instrument.volumeLoopEnd);
+            EXPECT_LT(instrument.volumeLoopEnd, instrument.volumePointCount);
+        }
+        vibrato |= instrument.vibratoDepth > 0 && instrument.vibratoRate > 0;
+        fadeout |= instrument.fadeout > 0;
+    }
+    EXPECT_TRUE(loopKinds.count(LOOP_NONE));
+    EXPECT_TRUE(loopKinds.count(LOOP_FORWARD));
+    EXPECT_TRUE(loopKinds.count(LOOP_PINGPONG));
+    EXPECT_TRUE(volumeSustain);
+    EXPECT_TRUE(volumeLoop);
+    EXPECT_TRUE(panningSustain);
+    EXPECT_TRUE(panningLoop);
+    EXPECT_TRUE(vibrato);
+    EXPECT_TRUE(fadeout);
+    EXPECT_TRUE(multiSample);
+    FreeModule(module);
+}
+
+TEST(Song, PatternsUseTheWholeEffectRepertoire) {
+    Module* module = LoadComposed();
+    ASSERT_NE(module, nullptr);
+    std::set<std::string> used;
+    for (int p = 0; p < module->patternCount; ++p) {
+        const Pattern& pattern = module->patterns[p];
+        for (int i = 0; i < pattern.rowCount * module->channelCount; ++i) {
+            const PatternCell& c = pattern.cells[i];
+            int x = c.effectParameter >> 4;
+            if (c.note == 255) used.insert("key-off note");
+            if (c.note >= 1 && c.note <= 96 && c.instrument) {
+                const Instrument& instrument = module->instruments[c.instrument - 1];
+                // A note must reach a sample: an unmapped note would play nothing.
+                EXPECT_LT(instrument.sampleMap[c.note - 1], instrument.sampleCount)
+                    << "pattern " << p << " cell " << i;
+            }
+            if (c.volumeColumn >= 0x10 && c.volumeColumn <= 0x50) used.insert("volume column");
+            if (c.volumeColumn >= 0x60) used.insert("volume column command");
+            switch (c.effect) {
+            case 0x0:
+                if (c.effectParameter) used.insert("arpeggio");
+                break;
+            case 0x1: used.insert("portamento up"); break;
+            case 0x2: used.insert("portamento down"); break;
+            case 0x3: used.insert("tone portamento"); break;
+            case 0x4: used.insert("vibrato"); break;
+            case 0x7: used.insert("tremolo"); break;
+            case 0x8: used.insert("set panning"); break;
+            case 0x9: used.insert("sample offset"); break;
+            case 0xA: used.insert("volume slide"); break;
+            case 0xD: used.insert("pattern break"); break;
+            case 0xF: used.insert(c.effectParameter < 32 ? "speed" : "tempo"); break;
+            case 0x14: used.insert("key-off effect"); break;
+            case 0x19: used.insert("panning slide"); break;
+            case 0x1B: used.insert("multi retrigger"); break;
+            case 0x0E:
+                if (x == 0x6) used.insert("pattern loop");
+                if (x == 0x9) used.insert("retrigger");
+                if (x == 0xC) used.insert("note cut");
+                if (x == 0xD) used.insert("note delay");
+                break;
+            default: break;
+            }
+        }
+    }
+    for (const char* effect : {"arpeggio",        "portamento up",
+                               "portamento down", "tone portamento",
+                               "vibrato",         "tremolo",
+                               "set panning",     "sample offset",
+                               "volume slide",    "pattern break",
+                               "speed",           "tempo",
+                               "key-off note",    "key-off effect",
+                               "panning slide",   "multi retrigger",
+                               "pattern loop",    "retrigger",
+                               "note cut",        "note delay",
+                               "volume column",   "volume column command"}) {
+        EXPECT_TRUE(used.count(effect)) << effect;
+    }
+    FreeModule(module);
+}
+
+// ---- The song played from start to its first wrap ----
+
+struct Playback {
+    RenderSummary summary{};
+    int64_t clipped = 0; // samples at the 16-bit limits
+    int64_t frames = 0;
+    double sum[2] = {0, 0}; // per side, for the offset
+    int32_t peak = 0;
+    std::vector<double> secondSquares; // per whole second, both sides
+    std::vector<int> firstBlockOfOrder = std::vector<int>(256, -1);
+};
+
+bool Collect(const RenderedBlock& block, void* context) {
+    Playback& p = *static_cast<Playback*>(context);
+    for (int32_t i = 0; i < block.frameCount; ++i) {
+        size_t second = size_t((p.frames + i) / RENDER_RATE);
+        if (p.secondSquares.size() <= second) p.secondSquares.resize(second + 1, 0.0);
+        for (int side = 0; side < 2; ++side) {
+            int32_t v = block.frames[2 * i + side];
+            if (v == 32767 || v == -32768) ++p.clipped;
+            p.peak = std::max(p.peak, std::abs(v));
+            p.sum[side] += v;
+            p.secondSquares[second] += double(v) * v;
+        }
+    }
+    p.frames += block.frameCount;
+    int& first = p.firstBlockOfOrder[block.position.order];
+    if (first < 0) first = int(block.index);
+    return true;
+}
+
+class SongPlayback : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        Module* module = LoadComposed();
+        ASSERT_NE(module, nullptr);
+        restartPosition = module->restartPosition;
+        played = new Playback;
+        RenderLimits limits{0, 0};
+        rendered = RenderModule(module, limits, Collect, played, &played->summary);
+        FreeModule(module);
+    }
+    static void TearDownTestSuite() {
+        delete played;
+        played = nullptr;
+    }
+    static double Seconds(int64_t frames) { return double(frames) / RENDER_RATE; }
+
+    static inline Playback* played = nullptr;
+    static inline bool rendered = false;
+    static inline int restartPosition = 0;
+};
+
+TEST_F(SongPlayback, LastsBeyondTheShowAndWrapsToTheRestartPosition) {
+    ASSERT_TRUE(rendered);
+    ASSERT_TRUE(played->summary.wrapped);
+    double wrapSeconds = Seconds(played->summary.wrapBlock * int64_t(mixer.blockFrames));
+    EXPECT_GE(wrapSeconds, 255.0);
+    EXPECT_LT(wrapSeconds, 300.0);
+    EXPECT_EQ(played->summary.wrapOrder, restartPosition);
+    EXPECT_EQ(played->summary.wrapRow, 0);
+}
+
+TEST_F(SongPlayback, PartsBeginWhereTheShowChangesScene) {
+    ASSERT_TRUE(rendered);
+    for (const Landmark& mark : SongLandmarks()) {
+        int block = played->firstBlockOfOrder[mark.orderPosition];
+        ASSERT_GE(block, 0) << mark.name;
+        double start = Seconds(int64_t(block) * mixer.blockFrames);
+        EXPECT_NEAR(start, mark.seconds, 1.0) << mark.name;
+    }
+}
+
+TEST_F(SongPlayback, NeitherClipsNorFallsSilentNorDrifts) {
+    ASSERT_TRUE(rendered);
+    EXPECT_LE(played->clipped, 8) << "peak " << played->peak;
+    // Some headroom is used: a song at a tenth of full scale would be lost under the show.
+    EXPECT_GT(played->peak, 32767 / 4);
+    // No whole second is near silence (RMS below about -50 dB of full scale).
+    ASSERT_GT(played->secondSquares.size(), 255u);
+    for (size_t s = 0; s + 1 < played->secondSquares.size(); ++s) {
+        double rms = std::sqrt(played->secondSquares[s] / (2.0 * RENDER_RATE));
+        EXPECT_GT(rms, 100.0) << "second " << s;
+    }
+    for (int side = 0; side < 2; ++side) {
+        double offset = played->sum[side] / double(played->frames);
+        EXPECT_LT(std::fabs(offset), 30.0) << "side " << side; // under 0.1 % of full scale
+    }
+}
+
+} // namespace
