@@ -21,7 +21,7 @@ int ShowMessageBox(const char* text, const char* caption, MessageButtons buttons
     // opening behind it.
     int answer = MessageBoxA(GetFocus(), text ? text : "", caption ? caption : "", style);
     if (answer == 0) {
-        std::fprintf(stderr, "%s\n", text ? text : "");
+        std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
         return AnswerNone;
     }
     return answer;

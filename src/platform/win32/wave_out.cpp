@@ -115,6 +115,7 @@ void AudioClose() {
     waveOutClose(wave.device);
     wave.device = nullptr;
     wave.rate = 0;
+    wave.position = win32::DevicePosition{};
 }
 
 } // namespace platform

@@ -77,14 +77,32 @@ bool UnregisterWindowClass() {
 }
 
 bool ChangeDisplayMode(int width, int height, int bits) {
+    if (width <= 0 || height <= 0) return false;
     DEVMODEA mode{};
     mode.dmSize = sizeof mode;
     mode.dmPelsWidth = static_cast<DWORD>(width);
     mode.dmPelsHeight = static_cast<DWORD>(height);
     mode.dmBitsPerPel = static_cast<DWORD>(bits);
     mode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;
-    // CDS_FULLSCREEN: a temporary change, never written to the registry.
-    return ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN) == DISP_CHANGE_SUCCESSFUL;
+    // CDS_FULLSCREEN: a temporary change, never written to the registry; the system also puts
+    // the desktop's mode back when the process ends.
+    LONG result = ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN);
+    if (result != DISP_CHANGE_SUCCESSFUL) {
+        // Current displays rarely offer 16 bits per pixel any more: the size alone matters to
+        // the show, so the same size at the desktop's colour depth is taken instead.
+        mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+        result = ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN);
+    }
+    if (result != DISP_CHANGE_SUCCESSFUL) return false;
+    // Believe only the mode the display is in now.
+    DEVMODEA now{};
+    now.dmSize = sizeof now;
+    if (!EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &now) ||
+        now.dmPelsWidth != mode.dmPelsWidth || now.dmPelsHeight != mode.dmPelsHeight) {
+        ChangeDisplaySettingsA(nullptr, 0);
+        return false;
+    }
+    return true;
 }
 
 void RestoreDisplayMode() {
