@@ -284,7 +284,7 @@ Track ThemeB2() {
 }
 
 // A theme given to the bells: same notes, instrument 07, vibrato and glides dropped, each note
-// an octave up or down as asked.
+// an octave up or down as asked. Key-offs stay: a bell left alone rings on for ever.
 Track ForBell(const Track& theme, int semitones, int volume) {
     Track out = Transpose(theme, semitones);
     for (Cell& c : out) {
@@ -293,7 +293,6 @@ Track ForBell(const Track& theme, int semitones, int volume) {
             c.volume = uint8_t(0x10 + volume);
         }
         if (c.effect == 3 || c.effect == 4) c.effect = c.parameter = 0;
-        if (c.effect == 0x14) c.effect = c.parameter = 0; // bells ring on
     }
     return out;
 }
@@ -360,7 +359,7 @@ xmw::Pattern Fill() {
           " C-4 v30 | C-4 v30 | C-4 v30");
     b.Put(SNARE_CH, 0,
           "@01 D-4 v14 | . | D-4 v18 | . | D-4 v1C | . | D-4 v20 | . | D-4 v20 | . |"
-          " D-4 v24 | . | D-4 v24 | . | D-4 v28 | . | D-4 v28 R01 | R01 | R01 | R01"
+          " D-4 v24 | . | D-4 v24 | . | D-4 v28 | . | D-4 v28 R02 | R02 | R02 | R02"
           " | D-4 v2C R01 | R01 | R01 | R01 | D-4 v30 | D-4 v30 | D-4 v30 | D-4 v30"
           " | E-4 v34 | . | E-4 v38 | .");
     b.Put(BASS_CH, 0,
@@ -467,7 +466,7 @@ xmw::Pattern Breakdown(int stage) {
     if (stage == 1) {
         // The wind drifts left under the bells and back.
         b.Put(FX_CH, 0,
-              ParseTrack("@06 C-5 v0C P01 | P00 | P00 | P00 | P00 | P00 | P00 | P00 |"
+              ParseTrack("@06 C-3 v0C P01 | P00 | P00 | P00 | P00 | P00 | P00 | P00 |"
                          " P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 |"
                          " P00 | P00 | P00 | P00 | P00 | P00 | P10 | P00 | P00 | P00 |"
                          " P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 |"
@@ -524,6 +523,7 @@ xmw::Pattern Peak(int stage) {
 xmw::Pattern Descend() {
     // The band thins out over four bars and the kick falls away in pitch.
     Builder b(64);
+    b.Put(FX_CH, 0, "==="); // the bells of the peak stop here
     for (int row = 0; row < 48; row += BAR) {
         b.Put(KICK_CH, row, Bar(KICK_FOUR));
         b.Put(HAT_CH, row, Bar(HATS_OFF));
@@ -587,7 +587,8 @@ xmw::Pattern Calm(int stage) {
         b.Put(BASS_CH, 48, "@02 A-1 v24 | .15");
         for (int voice = 0; voice < 3; ++voice)
             b.Put(PAD_CH + voice, 48, std::string(Am.pad[voice]) + " v18 308");
-        b.Put(LEAD_CH, 48, "@07 A-5 v18 | .5 | E-5 v10 ED3 | .5 | A-4 v0C ED2 | .");
+        b.Put(LEAD_CH, 48, "@07 A-5 v18 | .5 | E-5 v10 ED3 | .5 | A-4 v0C ED2 | . | . | ===");
+        b.Put(ECHO_CH, 63, "===");
         break;
     }
     return b.pattern;
