@@ -54,15 +54,20 @@ using WindowProc = intptr_t (*)(uint32_t message, uintptr_t wParam, intptr_t lPa
 // Window, display mode and OpenGL context (main thread only)
 // ============================================================================================
 
-// Registers the window class (one per process) with its window procedure. False on failure.
+// Registers the window class (one per process) with its window procedure. False on failure,
+// also when the backend finds no display to open windows on (it then says why on stderr).
 bool RegisterWindowClass(WindowProc proc);
 // Unregisters it. False on failure (e.g. it was not registered).
 bool UnregisterWindowClass();
 
-// Temporarily switches the display to exactly width x height at `bits` per pixel. False when
-// the mode is refused: the display is then unchanged. Never writes a lasting setting.
+// Temporarily switches the display to exactly width x height at `bits` per pixel (a backend may
+// accept a different colour depth when the display offers only that). False when the mode is
+// refused or the display did not really end up in it: the display is then unchanged. Never
+// writes a lasting setting. A backend whose mode switch needs a window (SDL) creates the
+// full-screen window here and hands it to the next CreateMainWindow with fullScreen true.
 bool ChangeDisplayMode(int width, int height, int bits);
-// Returns the display to the desktop's mode. Harmless when it was never changed.
+// Returns the display to the desktop's mode. Harmless when it was never changed. Backends also
+// restore it by themselves when the process exits or is ended by a signal.
 void RestoreDisplayMode();
 // Shows or hides the mouse cursor over the window.
 void ShowMouseCursor(bool show);
@@ -122,8 +127,7 @@ enum MessageAnswer : int { AnswerNone = 0, AnswerOk = 1, AnswerYes = 6, AnswerNo
 
 // Shows a modal box with the exact text and caption. Where no box can be shown (no display),
 // the text goes to standard error and the answer is AnswerNone.
-int ShowMessageBox(const char* text, const char* caption, MessageButtons buttons,
-                   MessageIcon icon);
+int ShowMessageBox(const char* text, const char* caption, MessageButtons buttons, MessageIcon icon);
 
 // ============================================================================================
 // Clock and sleeping (any thread)

@@ -3,9 +3,9 @@
 #pragma once
 
 struct ShellState {
-    bool windowActive = true;  // false while the window is minimised
-    bool fullScreen = true;    // the current (or next) window mode
-    bool keyDown[256] = {};    // by Windows virtual-key code
+    bool windowActive = true; // false while the window is minimised
+    bool fullScreen = true;   // the current (or next) window mode
+    bool keyDown[256] = {};   // by Windows virtual-key code
 };
 extern ShellState shell;
 
