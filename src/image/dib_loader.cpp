@@ -296,8 +296,11 @@ RgbImage* ReadDibFile(const char* path) {
     platform::MappedFile file;
     if (!path || !platform::MapFileReadOnly(path, &file)) {
         // Sized from the path, so a path of any length fits.
-        std::string text = kDibOpenFailed;
-        text.replace(text.find("%s"), 2, path ? path : "(null)");
+        const char* format = kDibOpenFailed;
+        const char* slot = std::strstr(format, "%s");
+        std::string text(format, size_t(slot - format));
+        text += path ? path : "(null)";
+        text += slot + 2;
         ShowDibMessage(text.c_str());
         return nullptr;
     }
