@@ -114,8 +114,6 @@ struct Builder {
 
 const char* const KICK_FOUR = "@01 C-4 v38 | .3 | C-4 v38 | .3 | C-4 v38 | .3 | C-4 v38 | .3";
 const char* const KICK_HALF = "@01 C-4 v38 | .7 | C-4 v34 | .7";
-const char* const KICK_PUSH =
-    "@01 C-4 v38 | .3 | C-4 v38 | .3 | C-4 v38 | .3 | C-4 v38 | . | C-4 v28 | .";
 const char* const KICK_SOFT = "@01 C-4 v24 | .7 | C-4 v1C | .5 | C-4 v14 | .";
 const char* const CLAPS = "@01 .4 | E-4 v2C | .7 | E-4 v2C | .3";
 // Ghost snares start 2048 frames into the sample, past the crack.
