@@ -19,6 +19,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # No DLLs of the compiler's run time beside the program.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The programs stay console programs (no -mwindows): the demo's only text output, the music
+# start-up's two lines on standard output, then shows in the console it was started from, can be
+# redirected, and the console waits for the exit code; double-clicked, it opens a console window
+# beside the show. A GUI program would need its console attached by hand and would lose those
+# lines when started from Explorer anyway.
 
 # Programs built here run on this host under Wine, where it is installed.
 find_program(DEMO_WINE_PROGRAM NAMES wine)
