@@ -93,8 +93,8 @@ TEST_F(MixerBlockTest, TicksFallOnExactFrameCountsAcrossBlocks) {
     // Each block's entry holds the position after it, order truncated to 8 bits.
     EXPECT_EQ(mixer.blockPositions[0].row, 2);
     EXPECT_EQ(mixer.blockPositions[0].order, (300 + 2) & 0xFF);
-    EXPECT_EQ(mixer.blockPositions[0].timeMs, 19);
-    EXPECT_EQ(mixer.blockPositions[1].timeMs, 38);
+    EXPECT_EQ(static_cast<int32_t>(mixer.blockPositions[0].timeMs), 19);
+    EXPECT_EQ(static_cast<int32_t>(mixer.blockPositions[1].timeMs), 38);
     // Over the whole ring: 88400 frames hold 101 ticks (the first at frame 0).
     while (mixer.fillBlock != 0) MixBlock();
     EXPECT_EQ(tickLog.ticks, 101);
@@ -184,17 +184,17 @@ TEST(PlaybackPreparation, ResetsTheSongAndPreFillsTheWholeRing) {
     EXPECT_EQ(song->globalVolume, 17); // the start handler ran after the reset
     // The whole ring (about 2 s) was rendered: the song has moved on, and the note of its
     // first row is in the ring.
-    EXPECT_EQ(song->elapsedMs, mixer.blockPositions[99].timeMs);
+    EXPECT_EQ(song->elapsedMs, static_cast<int32_t>(mixer.blockPositions[99].timeMs));
     EXPECT_GE(song->elapsedMs, 1900);
     bool sound = false;
     for (int32_t k = 0; k < 2 * mixer.ringFrames; ++k) sound = sound || mixer.outputRing[k] != 0;
     EXPECT_TRUE(sound);
-    EXPECT_EQ(mixer.blockPositions[0].timeMs, 19);
+    EXPECT_EQ(static_cast<int32_t>(mixer.blockPositions[0].timeMs), 19);
 
     // Preparing again starts over with fresh buffers (the old ones are freed, not leaked).
     ASSERT_TRUE(PreparePlayback(song.get()));
-    EXPECT_EQ(song->elapsedMs, mixer.blockPositions[99].timeMs);
-    EXPECT_EQ(mixer.blockPositions[0].timeMs, 19);
+    EXPECT_EQ(song->elapsedMs, static_cast<int32_t>(mixer.blockPositions[99].timeMs));
+    EXPECT_EQ(static_cast<int32_t>(mixer.blockPositions[0].timeMs), 19);
 }
 
 TEST(PlaybackPreparation, StoppingTwiceIsHarmlessAndNullIsRefused) {
