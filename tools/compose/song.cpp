@@ -110,6 +110,13 @@ struct Builder {
     }
 };
 
+// The track with every note's volume column set to `volume` (0-0x40).
+Track AtVolume(Track track, int volume) {
+    for (Cell& c : track)
+        if (c.note >= 1 && c.note <= 96) c.volume = uint8_t(0x10 + volume);
+    return track;
+}
+
 // ---- Drums (kit notes: C-4 kick, D-4 snare, E-4 clap, F#4 hat, A#4 open hat, C#5 crash) ----
 
 const char* const KICK_FOUR = "@01 C-4 v38 | .3 | C-4 v38 | .3 | C-4 v38 | .3 | C-4 v38 | .3";
@@ -326,7 +333,8 @@ xmw::Pattern Build(int stage) {
     Builder b(64);
     b.Put(FX_CH, 0, "F7D");   // the restart lands here: tempo back to 125
     b.Put(ECHO_CH, 0, "G40"); // and full global volume
-    b.EveryBar(KICK_CH, Bar(KICK_FOUR));
+    // The kick grows over the build: 0x28, 0x30, then full 0x38.
+    b.EveryBar(KICK_CH, AtVolume(Bar(KICK_FOUR), 0x20 + 8 * stage));
     b.Put(BASS_CH, 0, BassLine(MAIN, stage == 1 ? BASS_PULSE : BASS_DRIVE));
     Pads(b, MAIN, stage == 3 ? 20 : 24);
     if (stage >= 2) {
