@@ -71,9 +71,7 @@ void ResetChannelForInstrument(MusicChannel* channel, const Sample* sample) {
     if ((channel->waveControl >> 4) <= 3) channel->tremoloPosition = 0;
     channel->tremorCounter = 0;
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
-    // The 16.16 values are deliberately kept: an envelope whose first point lies after tick 0
-    // reads the level the previous note left until it reaches that point, so a note restarted
-    // mid-envelope does not click down to zero first.
+    // The 16.16 envelope values are kept on purpose (see EnvelopeStep).
 }
 
 void EnvelopeStep(MusicChannel* channel, int32_t* tick, int32_t* point, int32_t* fixed,
@@ -107,6 +105,8 @@ void EnvelopeStep(MusicChannel* channel, int32_t* tick, int32_t* point, int32_t*
             *fixed = static_cast<int32_t>(static_cast<int64_t>(points[k].y) * 65536);
             *point = k + 1;
         } else {
+            // Before a first point that lies after tick 0 this keeps the value the previous
+            // note left (the reset clears the slope but not the value); a fresh track reads 0.
             *fixed = static_cast<int32_t>(static_cast<int64_t>(*fixed) + *slope);
         }
     }
