@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -128,34 +129,48 @@ int Capture(const Options& o) {
 struct SegmentTally {
     int64_t frames = 0;
     double seconds = 0;
+    double cpuSeconds = 0; // all threads of the process, the renderer's included
     double slowest = 0;
 };
+
+double ProcessCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
 
 int Bench(const Options& o) {
     // Slot 0 is the intro, then one per segment of the main show.
     SegmentTally tally[kShowSegmentCount + 1];
     using Clock = std::chrono::steady_clock;
     Clock::time_point last{};
+    double lastCpu = 0;
     RunShowFrames(o.fps, [&](const ShowFrame& frame) {
         glFinish();
         const Clock::time_point now = Clock::now();
+        const double cpu = ProcessCpuSeconds();
         if (frame.index > 0) {
             // The interval since the previous frame: its swap, then this frame's drawing.
             const double dt = std::chrono::duration<double>(now - last).count();
             SegmentTally& t = tally[frame.intro ? 0 : 1 + int(SegmentAt(frame.showTime))];
             t.frames += 1;
             t.seconds += dt;
+            t.cpuSeconds += cpu - lastCpu;
             if (dt > t.slowest) t.slowest = dt;
         }
         last = now;
+        lastCpu = cpu;
         return true;
     });
-    std::printf("%-16s %8s %8s %12s\n", "segment", "frames", "fps", "slowest ms");
+    // CPU ms per frame is less sensitive than fps to other programs sharing the machine.
+    std::printf("%-16s %8s %8s %12s %14s\n", "segment", "frames", "fps", "slowest ms",
+                "cpu ms/frame");
     for (int i = 0; i <= kShowSegmentCount; ++i) {
         const SegmentTally& t = tally[i];
         const char* name = i == 0 ? "intro" : SegmentName(ShowSegment(i - 1));
-        std::printf("%-16s %8lld %8.1f %12.1f\n", name, (long long)t.frames,
-                    t.seconds > 0 ? double(t.frames) / t.seconds : 0.0, t.slowest * 1000.0);
+        std::printf("%-16s %8lld %8.1f %12.1f %14.1f\n", name, (long long)t.frames,
+                    t.seconds > 0 ? double(t.frames) / t.seconds : 0.0, t.slowest * 1000.0,
+                    t.frames > 0 ? t.cpuSeconds * 1000.0 / double(t.frames) : 0.0);
     }
     return 0;
 }
