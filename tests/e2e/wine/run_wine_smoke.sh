@@ -2,14 +2,15 @@
 # Smoke test of the Windows build under Wine.
 #   run_wine_smoke.sh build <source dir> <work dir>   cross-builds demo.exe, the tools and the
 #                                                     platform check with mingw-w64
-#   run_wine_smoke.sh run <source dir> <work dir> <data dir>
+#   run_wine_smoke.sh run <source dir> <work dir> <data dir> [host xmrender]
 #                                                     runs them in a fresh Wine prefix on a
 #                                                     private Xvfb display
 # The run checks: the platform check passes; the demo opens full screen in a 640x480 virtual
 # desktop with a sound device and shows its white caption, also after F1 re-made the window; on
 # a 1024x768 screen the refused display mode brings the Yes/No box, Yes gives a framed window with
 # the caption; without a sound device the music start-up prints its line; Escape ends the demo
-# with exit code 0. With WINE_SMOKE_KEEP=<folder> the captured frames are kept there.
+# with exit code 0; xmrender.exe renders the song to the same bytes as the host's xmrender.
+# With WINE_SMOKE_KEEP=<folder> the captured frames are kept there.
 set -u
 
 mode=${1:?build or run}
@@ -32,6 +33,7 @@ if [ "$mode" = build ]; then
 fi
 
 data_dir=$(cd "${4:?data dir}" && pwd)
+host_xmrender=${5:-}
 demo_exe="$work_dir/demo/src/shell/demo.exe"
 check_exe="$work_dir/check/win32_platform_check.exe"
 for f in "$demo_exe" "$check_exe"; do
@@ -268,6 +270,25 @@ if tr -d '\r' <"$tmp/windowed.out" | grep -qx 'Error upon initialization.'; then
     pass "windowed: without a sound device the music start-up says so"
 else
     fail "windowed: no \"Error upon initialization.\" without a sound device"
+fi
+
+# --- xmrender ------------------------------------------------------------------------------
+xmrender_exe="$work_dir/demo/tools/xmrender/xmrender.exe"
+if [ -f "$xmrender_exe" ] && [ $song_present = yes ]; then
+    if timeout 60 wine "$xmrender_exe" --seconds 5 "$data_dir/Zarq-Neat.xm" "$tmp/win.wav" \
+        >/dev/null 2>&1 && [ "$(stat -c %s "$tmp/win.wav")" -gt 44 ]; then
+        pass "xmrender.exe renders the song"
+        if [ -n "$host_xmrender" ] && [ -x "$host_xmrender" ]; then
+            "$host_xmrender" --seconds 5 "$data_dir/Zarq-Neat.xm" "$tmp/host.wav" >/dev/null 2>&1
+            if cmp -s "$tmp/win.wav" "$tmp/host.wav"; then
+                pass "xmrender.exe and the host's xmrender write the same bytes"
+            else
+                fail "xmrender.exe and the host's xmrender differ"
+            fi
+        fi
+    else
+        fail "xmrender.exe did not render the song"
+    fi
 fi
 
 echo "wine smoke test took $(elapsed) s"
