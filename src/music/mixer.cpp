@@ -21,7 +21,6 @@ constexpr float GAIN_SCALE = 1.0f / 255.0f;
 constexpr float VOLUME_SCALE = 1.0f / 256.0f;
 // Just below 2^-31: the fraction is halved first so that it fits a signed conversion.
 constexpr float INTERPOLATION_SCALE = 4.65612e-10f;
-constexpr uint64_t ONE = uint64_t{1} << 32;
 // A boundary this far away (2^24 frames) cannot be reached within one call.
 constexpr uint64_t FAR_AWAY = uint64_t{1} << 56;
 // Bounces beyond this many within one step only happen with steps far larger than the loop;

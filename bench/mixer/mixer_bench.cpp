@@ -1,0 +1,130 @@
+// mixer_bench.cpp: speed of the mixer's inner loops (voice-frames per second) and of loading
+// the largest song of the corpus. Run a Release build: bench_mixer [--benchmark_filter=...]
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "memory_files.h"
+#include "music/mixer.h"
+#include "music/module.h"
+#include "music/playback.h"
+
+namespace {
+
+constexpr int32_t BLOCK = 884;
+
+// Voices on a looping 16-bit sample at unrelated steps, as a song's voices would be.
+struct VoiceSet {
+    std::vector<int16_t> frames;
+    Sample sample{};
+
+    VoiceSet() {
+        frames.resize(4096 + 8);
+        for (size_t i = 0; i < 4096; ++i) frames[i] = static_cast<int16_t>((i * 7919) % 20000);
+        sample.data = frames.data();
+        sample.length = 4096;
+        sample.loopStart = 1024;
+        sample.loopLength = 3072;
+        sample.loopKind = LOOP_FORWARD;
+        sample.bits = 16;
+        frames[4096] = frames[1024];
+    }
+
+    void Start(int count, bool ramps) {
+        ConfigureOutput(44100);
+        for (int v = 0; v < count; ++v) {
+            Voice& voice = voices[v];
+            voice.sample = &sample;
+            voice.increment = v % 3;
+            voice.incrementFraction = 0x9E3779B9u * static_cast<uint32_t>(v + 1);
+            voice.volumeLeft = 40 + v;
+            voice.volumeRight = 100 - v;
+            voice.rampTargetLeft = voice.volumeLeft;
+            voice.rampTargetRight = voice.volumeRight;
+            voice.currentLeft = voice.volumeLeft * 256;
+            voice.currentRight = voice.volumeRight * 256;
+            if (ramps) voice.currentLeft = voice.currentRight = 0;
+        }
+    }
+
+    // Keeps every voice ramping: the targets move before each block.
+    static void Retarget(int count, int block) {
+        for (int v = 0; v < count; ++v) {
+            voices[v].volumeLeft = (block & 1) ? 20 : 120;
+            voices[v].volumeRight = (block & 1) ? 110 : 30;
+        }
+    }
+};
+
+void MixVoicesBench(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const bool ramps = state.range(1) != 0;
+    VoiceSet set;
+    set.Start(count, ramps);
+    // A ramp lasts 128 frames: blocks of 128 keep a ramp running for every frame.
+    const int32_t frames = ramps ? 128 : BLOCK;
+    alignas(16) static float buffer[2 * BLOCK];
+    int block = 0;
+    for (auto _ : state) {
+        if (ramps) VoiceSet::Retarget(count, block++);
+        MixVoices(buffer, frames);
+        benchmark::DoNotOptimize(buffer);
+        benchmark::ClobberMemory();
+    }
+    state.counters["voice_frames_per_s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * count * frames, benchmark::Counter::kIsRate);
+    ConfigureOutput(44100);
+}
+BENCHMARK(MixVoicesBench)
+    ->ArgNames({"voices", "ramps"})
+    ->Args({1, 0})
+    ->Args({16, 0})
+    ->Args({64, 0})
+    ->Args({1, 1})
+    ->Args({16, 1})
+    ->Args({64, 1});
+
+void LoadLargestCorpusSong(benchmark::State& state) {
+    const std::filesystem::path root = std::filesystem::path(DEMO_SHARED_DIR) / "xm-corpus";
+    std::filesystem::path largest;
+    std::uintmax_t largestSize = 0;
+    std::error_code error;
+    if (std::filesystem::is_directory(root, error)) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root, error)) {
+            if (entry.path().extension() != ".xm") continue;
+            // Only songs this loader accepts count.
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+            InstallMemoryFile("probe.xm", bytes);
+            Module* module = LoadModule("probe.xm", nullptr);
+            if (module && entry.file_size() > largestSize) {
+                largest = entry.path();
+                largestSize = entry.file_size();
+            }
+            FreeModule(module);
+        }
+    }
+    if (largest.empty()) {
+        state.SkipWithError("no loadable corpus file under DEMO_SHARED_DIR/xm-corpus");
+        return;
+    }
+    std::ifstream in(largest, std::ios::binary);
+    InstallMemoryFile("largest.xm", std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}));
+    state.SetLabel(largest.filename().string());
+    for (auto _ : state) {
+        Module* module = LoadModule("largest.xm", nullptr);
+        benchmark::DoNotOptimize(module);
+        FreeModule(module);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(largestSize));
+}
+BENCHMARK(LoadLargestCorpusSong)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
