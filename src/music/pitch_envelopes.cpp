@@ -1,6 +1,5 @@
-// pitch_envelopes.cpp: note periods (linear and Amiga tables), playback frequency, the channel
-// reset for a new instrument, volume and panning envelopes, fade-out, auto-vibrato and the
-// volume, panning and frequency steps of the voice update. Runs inside MixBlock.
+// pitch_envelopes.cpp: periods and frequencies, the instrument reset, envelopes, fade-out,
+// auto-vibrato and the voice's volume, panning and frequency steps. Output thread, in MixBlock.
 #include "music/mixer.h"
 #include "music/module.h"
 #include "music/sequencer.h"

@@ -1,6 +1,5 @@
-// sequencer.cpp: the row and tick driver: order list, rows, speed and tempo, flow control, the
-// per-track row and tick processing, and the voice update with the partner-voice trigger.
-// Runs inside MixBlock, on the one thread that renders music at the time.
+// sequencer.cpp: the row and tick driver (order list, rows, tempo, flow control, per-track row and
+// tick processing, voice update with the partner trigger). Output thread, inside MixBlock.
 #include "music/sequencer.h"
 
 #include "music/mixer.h"

@@ -1,6 +1,5 @@
-// render.h: offline rendering of a loaded module through the real playback path (the ring
-// pre-fill, then block after block), with the position of each block and detection of the
-// song's first wrap. Single-threaded; no allocation once rendering has started.
+// render.h: renders a loaded module through the real playback path, with block positions and
+// the song's first wrap. Single-threaded; allocates nothing once rendering has started.
 #pragma once
 
 #include <cstdint>
