@@ -1,5 +1,5 @@
 // effects.cpp: the effect commands and the volume column, their row-tick and later-tick halves
-// and parameter memories (flow control lives with the row driver). Output thread, in MixBlock.
+// and parameter memories (flow control lives with the row driver). Music thread (in MixBlock).
 #include "music/mixer.h"
 #include "music/module.h"
 #include "music/sequencer.h"

@@ -1,5 +1,5 @@
 // pitch_envelopes.cpp: periods and frequencies, the instrument reset, envelopes, fade-out,
-// auto-vibrato and the voice's volume, panning and frequency steps. Output thread, in MixBlock.
+// auto-vibrato and the voice's volume, panning and frequency steps. Music thread (in MixBlock).
 #include "music/mixer.h"
 #include "music/module.h"
 #include "music/sequencer.h"

@@ -1,5 +1,5 @@
 // sequencer.cpp: the row and tick driver (order list, rows, tempo, flow control, per-track row and
-// tick processing, voice update with the partner trigger). Output thread, inside MixBlock.
+// tick processing, voice update with the partner trigger). Music thread (inside MixBlock).
 #include "music/sequencer.h"
 
 #include "music/mixer.h"
