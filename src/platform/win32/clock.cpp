@@ -11,18 +11,18 @@
 namespace platform {
 namespace {
 
-// The system count is taken relative to its value at start-up, so that the clock starts near 0
-// as on the other backends: the frame timer turns it into single-precision floats, which would
-// lose whole milliseconds on a machine that has been up for hours. Differences stay wrap-safe in
-// uint32_t arithmetic either way.
 struct ClockState {
     std::atomic<ClockFunction> replacement{nullptr};
-    uint32_t origin = timeGetTime(); // set before main, never written again
 };
 ClockState clockState;
 
+// The system count is taken relative to its first reading, so that the clock starts near 0 as
+// on the other backends: the frame timer turns it into single-precision floats, which would lose
+// whole milliseconds on a machine that has been up for hours. Differences stay wrap-safe in
+// uint32_t arithmetic either way.
 uint32_t SystemTimeMs() {
-    return timeGetTime() - clockState.origin;
+    static const uint32_t origin = timeGetTime(); // fixed once, by whichever thread reads first
+    return timeGetTime() - origin;
 }
 
 } // namespace

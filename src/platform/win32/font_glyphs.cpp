@@ -19,8 +19,10 @@ bool BuildFontBitmapLists(const char* face, int height, int weight, int first, i
                     CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
     if (!font) return false;
     // The font stays selected: the lists are built from it now and nothing else draws text
-    // into this device context. The font it replaces is not kept.
+    // into this device context. The font it replaces is not kept; the window deletes this one
+    // when it is destroyed.
     SelectObject(deviceContext, font);
+    win32::KeepWindowFont(font);
     if (!wglUseFontBitmapsA(deviceContext, static_cast<DWORD>(first), static_cast<DWORD>(count),
                             listBase))
         return false;

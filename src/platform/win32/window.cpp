@@ -16,6 +16,7 @@ struct WindowState {
     HWND window = nullptr;
     HDC deviceContext = nullptr;
     HGLRC renderingContext = nullptr;
+    HFONT font = nullptr; // the caption font, selected into the window's own device context
     int colorBits = 16;
     int depthBits = 16;
     bool cursorHidden = false;
@@ -45,6 +46,15 @@ LRESULT CALLBACK RealWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 namespace win32 {
 HDC WindowDeviceContext() {
     return state.deviceContext;
+}
+
+// The caption font lives as long as the window: each window (a new one on every switch between
+// full screen and window) gets its own, and without this every switch would leave a font
+// object behind. A font built again for the same window replaces the old one, which is no
+// longer selected by then.
+void KeepWindowFont(HFONT font) {
+    if (state.font && state.font != font) DeleteObject(state.font);
+    state.font = font;
 }
 } // namespace win32
 
@@ -149,6 +159,10 @@ bool DestroyMainWindow() {
     }
     bool destroyed = DestroyWindow(state.window) != 0;
     state.window = nullptr;
+    if (state.font) {
+        DeleteObject(state.font); // no longer selected anywhere: its device context is gone
+        state.font = nullptr;
+    }
     state.lastMessageValid = false;
     SetThreadExecutionState(ES_CONTINUOUS);
     return destroyed;

@@ -7,5 +7,8 @@ namespace platform::win32 {
 
 // The window's device context while an OpenGL context is set up on it, else null.
 HDC WindowDeviceContext();
+// Hands the caption font selected into that device context to the window, which deletes it
+// (and any font handed over before) once the window is gone.
+void KeepWindowFont(HFONT font);
 
 } // namespace platform::win32

@@ -301,6 +301,13 @@ void CheckWindowedWindow() {
 
     CheckGlyphs();
     platform::SwapGlBuffers();
+    HFONT firstFont = static_cast<HFONT>(GetCurrentObject(dc, OBJ_FONT));
+    unsigned moreLists = glGenLists(96);
+    Check(platform::BuildFontBitmapLists("Verdana", 25, 700, 32, 96, moreLists),
+          "the glyph lists build a second time in the same window");
+    HFONT font = static_cast<HFONT>(GetCurrentObject(dc, OBJ_FONT));
+    Check(font != firstFont && GetObjectType(font) == OBJ_FONT && GetObjectType(firstFont) == 0,
+          "the font built before is deleted once it is replaced");
 
     received.clear();
     PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 1);
@@ -336,6 +343,7 @@ void CheckWindowedWindow() {
     Check(platform::DeleteGlContext(), "the context is deleted");
     Check(!platform::DeleteGlContext(), "deleting it again fails");
     Check(platform::DestroyMainWindow() && !IsWindow(window), "the window is destroyed");
+    Check(GetObjectType(font) == 0, "the caption font goes with its window");
     Check(!platform::DestroyMainWindow(), "destroying it again fails");
 }
 
