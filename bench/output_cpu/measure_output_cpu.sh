@@ -6,7 +6,7 @@
 # and the end of the measured span.
 #   measure_output_cpu.sh DEMO DATA_DIR [SECONDS]     (default 40 s, at least 30)
 set -u
-demo=$1 data_dir=$2 seconds=${3:-40}
+demo=$(realpath "$1") data_dir=$(realpath "$2") seconds=${3:-40}
 [ -f "$data_dir/Zarq-Neat.xm" ] || { echo "no $data_dir/Zarq-Neat.xm"; exit 1; }
 
 xvfb_pid= demo_pid=
