@@ -20,9 +20,23 @@ ClockState clockState;
 // on the other backends: the frame timer turns it into single-precision floats, which would lose
 // whole milliseconds on a machine that has been up for hours. Differences stay wrap-safe in
 // uint32_t arithmetic either way.
+uint32_t StartSystemClock() {
+    // The count advances in steps of the system's timer period, which is 10 to 16 ms unless a
+    // program asks for less; the show scales its animation by the time between frames, so it
+    // needs every millisecond. The period also makes the output thread's short sleeps as short
+    // as asked. The system ends the request with the process.
+    timeBeginPeriod(1);
+    return timeGetTime();
+}
+
+// Fixed once, by whichever thread comes first.
+uint32_t ClockOrigin() {
+    static const uint32_t origin = StartSystemClock();
+    return origin;
+}
+
 uint32_t SystemTimeMs() {
-    static const uint32_t origin = timeGetTime(); // fixed once, by whichever thread reads first
-    return timeGetTime() - origin;
+    return timeGetTime() - ClockOrigin();
 }
 
 } // namespace
@@ -37,6 +51,7 @@ void SetClock(ClockFunction clock) {
 }
 
 void SleepMs(uint32_t ms) {
+    ClockOrigin(); // the timer period above
     Sleep(ms);
 }
 
