@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -21,7 +22,7 @@ class MusicStartup : public ::testing::Test {
         InstallFakeDevice();
         previous_ = fs::current_path();
         folder_ = fs::path(::testing::TempDir()) /
-                  ("music_startup_" +
+                  ("music_startup_" + std::to_string(getpid()) + "_" +
                    std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(folder_);
         fs::create_directories(folder_);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -36,7 +37,9 @@ std::vector<int16_t> NumberedRing() {
 }
 
 TEST_F(SdlAudio, DiskDriverReceivesTheRingLoopAfterLoop) {
-    const std::string path = ::testing::TempDir() + "sdl_audio_ring.raw";
+    // The process id keeps concurrent runs of several builds apart.
+    const std::string path =
+        ::testing::TempDir() + "sdl_audio_ring_" + std::to_string(getpid()) + ".raw";
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
     setenv("SDL_DISKAUDIODELAY", "0", 1); // as fast as the driver goes
