@@ -2,7 +2,10 @@
 // frame for what a viewer would see; runs it twice more to check that captures repeat exactly.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -53,6 +56,12 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// A fresh folder, so that runs of several builds at once do not share frames.
+std::string MakeTempDir() {
+    std::string pattern = ::testing::TempDir() + "show_capture_XXXXXX";
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
 bool HaveDisplay() {
     return std::getenv("DISPLAY") != nullptr;
 }
@@ -71,8 +80,12 @@ class ShowCapture : public ::testing::Test {
 
     static void SetUpTestSuite() {
         if (!HaveDisplay()) return;
-        dir = ::testing::TempDir() + "show_capture";
+        dir = MakeTempDir();
         status = RunCapture(kTimes, 20, dir);
+    }
+
+    static void TearDownTestSuite() {
+        if (!dir.empty()) std::filesystem::remove_all(dir);
     }
 
     void SetUp() override {
@@ -173,8 +186,8 @@ TEST_F(ShowCapture, CreditsBeforeAndAfter190Seconds) {
 }
 
 TEST_F(ShowCapture, SameCommandGivesIdenticalFiles) {
-    const std::string a = ::testing::TempDir() + "show_capture_a";
-    const std::string b = ::testing::TempDir() + "show_capture_b";
+    const std::string a = MakeTempDir(), b = MakeTempDir();
+    ASSERT_FALSE(a.empty() || b.empty());
     ASSERT_EQ(RunCapture("4.6,9", 30, a), 0);
     ASSERT_EQ(RunCapture("4.6,9", 30, b), 0);
     for (const char* name : {"/004600.png", "/009000.png"}) {
@@ -182,6 +195,8 @@ TEST_F(ShowCapture, SameCommandGivesIdenticalFiles) {
         ASSERT_FALSE(fa.empty()) << name;
         EXPECT_TRUE(fa == fb) << name;
     }
+    std::filesystem::remove_all(a);
+    std::filesystem::remove_all(b);
 }
 
 } // namespace
