@@ -20,6 +20,7 @@ struct WindowState {
     int colorBits = 16;
     int depthBits = 16;
     bool cursorHidden = false;
+    bool displayChanged = false; // the display is in a mode ChangeDisplayMode set
     // The window a message is being delivered to, for DefaultWindowProc; set on every entry to
     // the real window procedure, so that messages sent during creation (before CreateWindowExA
     // returns) and while a message box runs its own loop find their window.
@@ -112,11 +113,15 @@ bool ChangeDisplayMode(int width, int height, int bits) {
         ChangeDisplaySettingsA(nullptr, 0);
         return false;
     }
+    state.displayChanged = true;
     return true;
 }
 
 void RestoreDisplayMode() {
+    // Only a mode of our own is undone: another program's temporary mode is none of ours.
+    if (!state.displayChanged) return;
     ChangeDisplaySettingsA(nullptr, 0);
+    state.displayChanged = false;
 }
 
 void ShowMouseCursor(bool show) {
