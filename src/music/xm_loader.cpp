@@ -137,6 +137,8 @@ bool ReadCell(Reader& r, PatternCell& cell) {
     return true;
 }
 
+constexpr uint16_t MAX_ROWS = 1024;
+
 bool ReadPatterns(Reader& r, Module* module, int32_t storedPatterns) {
     const int32_t channels = module->channelCount;
     for (int32_t p = 0; p < storedPatterns; ++p) {
@@ -147,17 +149,13 @@ bool ReadPatterns(Reader& r, Module* module, int32_t storedPatterns) {
         if (!U32(r, headerLength) || !U8(r, packing) || !U16(r, rows) || !U16(r, packedSize)) {
             return false;
         }
-        // A stored pattern of no rows would give the sequencer nothing to play and nothing to
-        // index; it is played as 64 empty rows like a pattern the file leaves out, and any cell
-        // data it claims is left unread.
-        if (rows == 0) {
-            pattern.rowCount = 64;
-            pattern.cells =
-                static_cast<PatternCell*>(Zeroed(int64_t{64} * channels * sizeof(PatternCell)));
-            if (!pattern.cells) return false;
-            continue;
-        }
-        // At most 65535 rows x 32 channels: a bounded allocation whatever the file says.
+        // A stored pattern of no rows keeps its row count of 0 and has no cells (the sequencer
+        // plays it as one empty row and moves on); any cell data it claims is left unread.
+        if (rows == 0) continue;
+        // Trackers write at most 1024 rows (most 256); longer patterns are refused, so that a
+        // few bytes claiming 256 empty patterns of 65535 rows cannot make the song's cell
+        // tables grow beyond 256 x 1024 x 32 cells (42 MB).
+        if (rows > MAX_ROWS) return false;
         const int64_t cellCount = int64_t{rows} * channels;
         pattern.rowCount = rows;
         pattern.cells = static_cast<PatternCell*>(Zeroed(cellCount * sizeof(PatternCell)));

@@ -116,16 +116,29 @@ TEST_F(LoaderMalformedTest, SizesTheFileCannotHoldFailWithoutHugeAllocations) {
     EXPECT_FALSE(LoadSong(instrument));
 }
 
-TEST_F(LoaderMalformedTest, EmptyPatternsMayClaimManyRowsWithoutData) {
-    // A pattern with no cell data still gets its rows; the allocation is bounded by 32 channels
-    // and 65535 rows.
+TEST_F(LoaderMalformedTest, EmptyPatternsMayClaimUpTo1024RowsWithoutData) {
+    // A pattern with no cell data still gets its rows.
     xmw::Song song = xmw::MinimalSong();
-    song.patterns = {song.MakePattern(0)};
-    song.patterns[0].rows = 300;
+    song.patterns = {song.MakePattern(0), song.MakePattern(0)};
+    song.patterns[0].rows = 1024;
+    song.orders = {0, 1};
     ModulePtr module = LoadSong(song);
     ASSERT_TRUE(module);
-    EXPECT_EQ(module->patterns[0].rowCount, 300);
+    EXPECT_EQ(module->patterns[0].rowCount, 1024);
     ExpectPlayable(*module);
+    // A stored pattern of no rows has none (and no cells).
+    EXPECT_EQ(module->patterns[1].rowCount, 0);
+    EXPECT_EQ(module->patterns[1].cells, nullptr);
+
+    // 256 patterns of 65535 empty rows would be 2.7 GB of cells from 2.3 KB of file.
+    xmw::Song huge = xmw::MinimalSong();
+    huge.channels = 32;
+    huge.patterns.assign(256, huge.MakePattern(0));
+    for (auto& pattern : huge.patterns) pattern.rows = 65535;
+    EXPECT_FALSE(LoadSong(huge));
+    huge.patterns.assign(1, huge.MakePattern(0));
+    huge.patterns[0].rows = 1025;
+    EXPECT_FALSE(LoadSong(huge));
 }
 
 TEST_F(LoaderMalformedTest, LoopsBeyondTheSampleAreCutAtItsEnd) {
