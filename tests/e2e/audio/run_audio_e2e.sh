@@ -57,11 +57,15 @@ run_demo() {
     fi
     sleep "$seconds"
     kill -0 "$demo_pid" 2>/dev/null || { cat "$work/stderr.txt"; fail "the demo ended within $seconds s"; }
+    # Asked to end, the program closes its window and returns with the music still playing;
+    # the output thread must not spoil that exit.
     kill -TERM "$demo_pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$demo_pid" 2>/dev/null || break; sleep 0.1; done
+    for _ in $(seq 100); do kill -0 "$demo_pid" 2>/dev/null || break; sleep 0.1; done
     kill -9 "$demo_pid" 2>/dev/null
     wait "$demo_pid" 2>/dev/null
+    local status=$?
     demo_pid=
+    [ "$status" -eq 0 ] || { cat "$work/stderr.txt"; fail "the demo's exit status was $status"; }
 }
 
 expect_stdout() {
