@@ -1,5 +1,5 @@
 // dib_loader.cpp: Windows bitmap files to 24-bit bottom-up RGB, converted here rather than by
-// the system. Any thread; the only state is the replaceable message function.
+// the system. Any thread; the only state is the message function and the size cap.
 //
 // Sources: 1, 4, 8 bits per pixel through the colour table, 16 and 32 bits (5-5-5 / x-8-8-8 or
 // explicit bit-field masks), 24 bits, RLE8 and RLE4; bottom-up or top-down. Everything is
@@ -17,9 +17,9 @@ namespace {
 
 constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3;
 
-// Refuse pictures whose result would exceed this many bytes: a 16-bit core header or an RLE
-// stream can claim sizes that the file's own length does not bound.
-constexpr uint64_t kMaxResultBytes = 256ull << 20;
+// Pictures whose result would exceed the cap are refused: an RLE stream can claim sizes that
+// the file's own length does not bound, and the show's texture is small.
+constexpr uint64_t kDefaultMaxResultBytes = 64ull << 20;
 
 uint16_t Read16(const uint8_t* p) {
     return uint16_t(p[0] | p[1] << 8);
@@ -135,7 +135,9 @@ const char* ParseDib(const uint8_t* data, size_t size, DibSource* src) {
 const char* CheckSource(const DibSource& src) {
     // The system's converter reports no rows for an empty picture; so do we.
     if (src.width == 0 || src.rows == 0) return kDibConversionError;
-    if (uint64_t(src.width) * src.rows * 3 > kMaxResultBytes) return kDibOutOfMemory;
+    const uint64_t cap =
+        dibLoader.maxResultBytes ? dibLoader.maxResultBytes : kDefaultMaxResultBytes;
+    if (uint64_t(src.width) * src.rows * 3 > cap) return kDibOutOfMemory;
     switch (src.compression) {
     case kRgb:
         if (src.bits != 1 && src.bits != 4 && src.bits != 8 && src.bits != 16 && src.bits != 24 &&

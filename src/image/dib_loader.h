@@ -21,6 +21,9 @@ using DibMessageFunction = int (*)(const char* text, const char* caption,
 
 struct DibLoaderState {
     DibMessageFunction showMessage = nullptr;
+    // Largest result accepted, in bytes; 0 means the default of 64 MiB (a 4096 x 4096 picture
+    // fits). Larger pictures are refused as "Out of memory." before anything is allocated.
+    size_t maxResultBytes = 0;
 };
 extern DibLoaderState dibLoader;
 

@@ -2,7 +2,7 @@
 // of the right text (caption "Error", OK, no icon), or none silently where fopen fails.
 #include <gtest/gtest.h>
 
-#include "bmp_builder.h"
+#include "dib_test_helpers.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ class DibFailures : public ::testing::Test {
         recordedBoxes.clear();
         dibLoader.showMessage = &RecordBox;
     }
-    void TearDown() override { dibLoader.showMessage = nullptr; }
+    void TearDown() override { dibLoader = DibLoaderState{}; }
 
     // Loads the bytes through a real file and expects a refusal with `text`.
     void ExpectRefused(const std::string& name, const std::vector<uint8_t>& bytes,
@@ -84,6 +84,14 @@ TEST_F(DibFailures, AbsurdOrEmptyDimensions) {
     core.width = 0xFFFF;
     core.height = 0xFFFF;
     ExpectRefused("huge-core", BuildBmp(core), kDibOutOfMemory);
+    // The cap is on the result: 6 x 6 x 3 = 108 bytes is over a cap of 100, 5 x 6 x 3 is not.
+    dibLoader.maxResultBytes = 100;
+    ExpectRefused("over-cap", BuildBmp(Eight(6, 6)), kDibOutOfMemory);
+    std::vector<uint8_t> underCap = BuildBmp(Eight(5, 6));
+    RgbImage* fits = DecodeDib(underCap.data(), underCap.size(), nullptr);
+    EXPECT_TRUE(fits);
+    FreeRgbImage(fits);
+    dibLoader.maxResultBytes = 0;
     BmpSpec zero = Eight(0, 4);
     ExpectRefused("zero-width", BuildBmp(zero), kDibConversionError);
     BmpSpec negative = Eight(4, 1);

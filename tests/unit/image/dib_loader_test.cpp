@@ -1,7 +1,7 @@
 // dib_loader_test.cpp: what the loader makes of each kind of bitmap it accepts.
 #include <gtest/gtest.h>
 
-#include "bmp_builder.h"
+#include "dib_test_helpers.h"
 
 namespace {
 
