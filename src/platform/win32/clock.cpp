@@ -36,7 +36,8 @@ uint32_t ClockOrigin() {
 }
 
 uint32_t SystemTimeMs() {
-    return timeGetTime() - ClockOrigin();
+    uint32_t origin = ClockOrigin(); // before the reading: the first call reads in there too
+    return timeGetTime() - origin;
 }
 
 } // namespace

@@ -46,6 +46,7 @@ pass() { passed=$((passed + 1)); echo "ok: $*"; }
 fail() { failed=$((failed + 1)); echo "FAILED: $*"; }
 started=$(date +%s)
 elapsed() { echo $(($(date +%s) - started)); }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/wine-smoke.XXXXXX")
 xvfb_pid=""
@@ -207,6 +208,7 @@ virtual_desktop 640x480
 sound_device_on
 start_demo fullscreen
 if window=$(wait_window Demo 30); then
+    shown_at=$(now_ms)
     pass "fullscreen: the window opens"
     sleep 1.5
     if [ -z "$(xdotool search --name '^Pelo GL$' 2>/dev/null)" ]; then
@@ -216,20 +218,30 @@ if window=$(wait_window Demo 30); then
         press_until_gone 'Pelo GL' Return
     fi
     check_caption "$window" fullscreen
-    # F1 closes the window and opens a framed one: a new context with its own glyph lists.
-    xdotool windowfocus "$window" 2>/dev/null
-    sleep 0.5
-    xdotool key F1
+    # F1 closes the window and opens a framed one: a new context with its own glyph lists. The
+    # key is pressed again only while the first window is still there.
     toggled=""
-    for _ in $(seq 75); do
-        toggled=$(xdotool search --name '^Demo$' 2>/dev/null | grep -vx "$window" | tail -1)
-        [ -n "$toggled" ] && break
-        sleep 0.2
+    for _ in 1 2 3 4 5; do
+        if xdotool search --name '^Demo$' 2>/dev/null | grep -qx "$window"; then
+            xdotool windowfocus "$window" 2>/dev/null
+            sleep 0.5
+            xdotool key F1
+        fi
+        for _ in $(seq 15); do
+            toggled=$(xdotool search --name '^Demo$' 2>/dev/null | grep -vx "$window" | tail -1)
+            [ -n "$toggled" ] && break 2
+            sleep 0.2
+        done
     done
     if [ -n "$toggled" ]; then
         pass "fullscreen: F1 opens the window anew"
-        sleep 0.3
-        check_caption "$toggled" toggled
+        # The white caption belongs to the intro's first five seconds: on a slow machine the
+        # switch may take longer than that, and then there is no caption to look for.
+        if [ $(($(now_ms) - shown_at)) -lt 4000 ]; then
+            check_caption "$toggled" toggled
+        else
+            echo "skipped: the intro was over before the new window came up"
+        fi
     else
         fail "fullscreen: F1 did not open a new window"
     fi
