@@ -32,6 +32,7 @@ struct SdlWindowState {
     bool modeChanged = false;     // the display is in a mode we switched to
     int preparedWidth = 0, preparedHeight = 0, preparedColorBits = 0;
     SDL_GLContext context = nullptr;
+    Uint32 focusGainedAt = 0;         // timestamp of the last focus gain, 0 = none yet
     std::deque<WindowMessage> posted; // messages posted by the program (quit)
 };
 SdlWindowState sdlWindow;
@@ -216,6 +217,7 @@ bool Translate(const SDL_Event& e, WindowMessage* out) {
         case SDL_WINDOWEVENT_MINIMIZED: *out = {MsgActivate, 0x10000u, 0}; return true;
         case SDL_WINDOWEVENT_RESTORED: *out = {MsgActivate, 1, 0}; return true;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
+            sdlWindow.focusGainedAt = e.window.timestamp;
             *out = {MsgActivate, WindowIsMinimised() ? 0x10001u : 1u, 0};
             return true;
         case SDL_WINDOWEVENT_FOCUS_LOST:
@@ -229,6 +231,13 @@ bool Translate(const SDL_Event& e, WindowMessage* out) {
         int vk = VirtualKeyOf(e.key.keysym);
         if (vk == 0) return false;
         bool down = e.type == SDL_KEYDOWN;
+        // On gaining the focus SDL reports keys that are held at that moment as fresh presses.
+        // A key still held from before (F1, whose press re-created the window) is no new
+        // press: drop those, as only auto-repeat may repeat a held key.
+        if (down && !e.key.repeat && sdlWindow.focusGainedAt != 0 &&
+            e.key.timestamp == sdlWindow.focusGainedAt) {
+            return false;
+        }
         // Alt combinations and F10 are system keys and never reach the program's key table.
         bool system = (e.key.keysym.mod & KMOD_ALT) || vk == 0x12 || vk == 0x79;
         uint32_t id =

@@ -1,0 +1,376 @@
+#!/usr/bin/env python3
+"""End-to-end checks of the demo program under a private Xvfb, driven by xdotool.
+
+Each case starts its own X server (on a display number the server picks itself), runs the
+real demo from the data folder and acts as a user would: answers message boxes, presses F1
+and Escape, closes the window. Pixels are read back from the window with ImageMagick.
+Exit code 0 = passed, 1 = failed, 77 = skipped (a needed tool is missing).
+"""
+import argparse
+import ctypes
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Xvfb:
+    """A private X server; the display number is chosen by the server (-displayfd)."""
+
+    def __init__(self, width, height):
+        read_fd, write_fd = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
+             "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        number = b""
+        deadline = time.time() + 10
+        while not number.endswith(b"\n") and time.time() < deadline:
+            chunk = os.read(read_fd, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_fd)
+        check(number.strip().isdigit(), "Xvfb did not report a display number")
+        self.display = ":" + number.decode().strip()
+
+    def stop(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+
+
+class Demo:
+    last = None  # the demo of the running case, for its output on failure
+
+    def __init__(self, args, display):
+        env = dict(os.environ)
+        env.pop("WAYLAND_DISPLAY", None)
+        if display is None:
+            env.pop("DISPLAY", None)
+        else:
+            env["DISPLAY"] = display
+        env["SDL_AUDIODRIVER"] = "dummy"  # no sound card here; the show must not care
+        self.display = display
+        # Files, not pipes: a helper process of a message box may outlive the demo and would
+        # hold a pipe open.
+        self.out = tempfile.TemporaryFile()
+        self.err = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen([args.demo], cwd=args.data, env=env, stdout=self.out,
+                                     stderr=self.err)
+        Demo.last = self
+
+    def _read(self, f):
+        f.seek(0)
+        return f.read().decode(errors="replace")
+
+    def wait(self, timeout):
+        try:
+            self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            raise Failure(f"demo still running after {timeout} s; stderr:\n{self._read(self.err)}")
+        return self.proc.returncode, self._read(self.out), self._read(self.err)
+
+    def kill(self):
+        # SIGTERM first: during a message box it also ends the box's helper process.
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(2)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+def x(display, *argv, check_rc=False):
+    env = dict(os.environ, DISPLAY=display)
+    try:
+        r = subprocess.run(list(argv), env=env, capture_output=True, text=True, timeout=10)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"{argv} did not finish within 10 s")
+    if check_rc and r.returncode != 0:
+        raise Failure(f"{argv} failed: {r.stderr}")
+    return r.stdout
+
+
+def windows(display):
+    """(id, title, width, height, x, y) of every named window."""
+    found = []
+    for line in x(display, "xwininfo", "-root", "-tree").splitlines():
+        m = re.match(r'\s*(0x[0-9a-f]+) "(.*)":.*?\s(\d+)x(\d+)\+(-?\d+)\+(-?\d+)', line)
+        if m:
+            found.append((m.group(1), m.group(2), int(m.group(3)), int(m.group(4)),
+                          int(m.group(5)), int(m.group(6))))
+    return found
+
+
+def wait_window(display, title, timeout=10):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        for w in windows(display):
+            if w[1] == title:
+                return w
+        time.sleep(0.1)
+    raise Failure(f'no window titled "{title}" appeared within {timeout} s; windows: '
+                  f"{[w[1] for w in windows(display)]}")
+
+
+def key(display, window_id, name):
+    """A key held as a person would hold it: the program reads its key table once per frame,
+    so a press released within the same batch of messages would go unseen."""
+    x(display, "xdotool", "keydown", "--window", window_id, name)
+    time.sleep(0.15)
+    x(display, "xdotool", "keyup", "--window", window_id, name)
+    # xdotool presses keys of the focused window through the server's own keyboard; make sure
+    # the key is not left held there when the window it was sent to is already gone.
+    x(display, "xdotool", "keyup", name)
+
+
+def capture_rgb(display, width, height):
+    """The screen's top-left width x height (the demo's window sits at the origin). The root
+    window is captured rather than the demo's own: a window id gone stale would make the
+    capture tool wait for a mouse click."""
+    env = dict(os.environ, DISPLAY=display)
+    try:
+        r = subprocess.run(["import", "-silent", "-window", "root", "-crop",
+                            f"{width}x{height}+0+0", "-depth", "8", "rgb:-"], env=env,
+                           capture_output=True, timeout=10)
+    except subprocess.TimeoutExpired:
+        raise Failure("import did not finish within 10 s")
+    check(r.returncode == 0, f"import failed: {r.stderr.decode()}")
+    check(len(r.stdout) == width * height * 3,
+          f"captured {len(r.stdout)} bytes, expected {width}x{height} RGB")
+    return r.stdout
+
+
+def expect_show_on_clear_colour(display):
+    """The show's first seconds: mostly the clear colour (black) in the 640x480 client area."""
+    time.sleep(1.0)  # let a few frames reach the window
+    rgb = capture_rgb(display, 640, 480)
+    black = sum(1 for i in range(0, len(rgb), 3 * 7)
+                if rgb[i] == 0 and rgb[i + 1] == 0 and rgb[i + 2] == 0)
+    samples = len(rgb) // (3 * 7)
+    check(black > samples // 2,
+          f"only {black} of {samples} sampled pixels are the clear colour")
+
+
+def wait_new_window(display, old_id, timeout=10):
+    """Waits for the Demo window that replaces old_id (a re-created window has a new id)."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        for w in windows(display):
+            if w[1] == "Demo" and w[0] != old_id:
+                return w
+        time.sleep(0.1)
+    raise Failure(f"the Demo window {old_id} was not re-created within {timeout} s")
+
+
+def send_wm_delete(display, window_id):
+    """What a window manager sends when the user clicks the close button."""
+    xlib = ctypes.CDLL("libX11.so.6")
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    xlib.XInternAtom.restype = ctypes.c_ulong
+    xlib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    xlib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                                ctypes.c_void_p]
+    xlib.XFlush.argtypes = [ctypes.c_void_p]
+    xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                    ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                    ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                    ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+    class Event(ctypes.Union):
+        _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+    dpy = xlib.XOpenDisplay(display.encode())
+    check(dpy, f"cannot open {display}")
+    ev = Event()
+    ev.xclient.type = 33  # ClientMessage
+    ev.xclient.window = int(window_id, 16)
+    ev.xclient.message_type = xlib.XInternAtom(dpy, b"WM_PROTOCOLS", 0)
+    ev.xclient.format = 32
+    ev.xclient.data[0] = xlib.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
+    xlib.XSendEvent(dpy, int(window_id, 16), 0, 0, ctypes.byref(ev))
+    xlib.XFlush(dpy)
+    xlib.XCloseDisplay(dpy)
+
+
+def answer_refusal_yes(display):
+    box = wait_window(display, "Pelo GL")
+    key(display, box[0], "Return")
+    return box
+
+
+# --------------------------------------------------------------------------------------------
+# Cases
+# --------------------------------------------------------------------------------------------
+
+def case_refused_yes(args):
+    """A screen without 640x480: the Yes/No box, Yes gives a framed window at the origin; F1
+    tries full screen again, is refused again, and Yes keeps the program going."""
+    xvfb = Xvfb(1024, 768)
+    demo = Demo(args, xvfb.display)
+    try:
+        answer_refusal_yes(xvfb.display)
+        win = wait_window(xvfb.display, "Demo")
+        check(win[2:] == (640, 480, 0, 0), f"window geometry {win[2:]}, want 640x480+0+0")
+        expect_show_on_clear_colour(xvfb.display)
+        key(xvfb.display, win[0], "F1")
+        answer_refusal_yes(xvfb.display)  # the box again proves the window was closed
+        again = wait_new_window(xvfb.display, win[0])
+        check(again[2:4] == (640, 480), f"re-created window is {again[2]}x{again[3]}")
+        check(demo.proc.poll() is None, "demo ended after the F1 toggle")
+        expect_show_on_clear_colour(xvfb.display)
+        key(xvfb.display, again[0], "Escape")
+        rc, _, err = demo.wait(5)
+        check(rc == 0, f"exit code {rc}; stderr:\n{err}")
+    finally:
+        demo.kill()
+        xvfb.stop()
+
+
+def case_refused_no(args):
+    """No to the windowed fallback: "Program Will Now Close." and a failing exit code."""
+    xvfb = Xvfb(1024, 768)
+    demo = Demo(args, xvfb.display)
+    try:
+        box = wait_window(xvfb.display, "Pelo GL")
+        key(xvfb.display, box[0], "Escape")  # the No button
+        closing = wait_window(xvfb.display, "ERROR")
+        key(xvfb.display, closing[0], "Return")
+        rc, _, err = demo.wait(5)
+        check(rc != 0, "the program could not run but exited with 0")
+        check(not [w for w in windows(xvfb.display) if w[1] == "Demo"], "a Demo window was made")
+    finally:
+        demo.kill()
+        xvfb.stop()
+
+
+def case_fullscreen_f1(args):
+    """A 640x480 screen: full screen without a box; F1 to a framed window and back, the
+    program goes on throughout."""
+    xvfb = Xvfb(640, 480)
+    demo = Demo(args, xvfb.display)
+    try:
+        win = wait_window(xvfb.display, "Demo")
+        check(win[2:] == (640, 480, 0, 0), f"full-screen geometry {win[2:]}")
+        check(not [w for w in windows(xvfb.display) if w[1] == "Pelo GL"],
+              "the refusal box appeared although the mode is available")
+        expect_show_on_clear_colour(xvfb.display)
+        key(xvfb.display, win[0], "F1")
+        framed = wait_new_window(xvfb.display, win[0])
+        check(demo.proc.poll() is None, "demo ended after F1")
+        expect_show_on_clear_colour(xvfb.display)
+        key(xvfb.display, framed[0], "F1")
+        full = wait_new_window(xvfb.display, framed[0])
+        check(not [w for w in windows(xvfb.display) if w[1] == "Pelo GL"],
+              "the refusal box appeared on the way back to full screen")
+        check(demo.proc.poll() is None, "demo ended after the second F1")
+        key(xvfb.display, full[0], "Escape")
+        rc, _, err = demo.wait(5)
+        check(rc == 0, f"exit code {rc}; stderr:\n{err}")
+    finally:
+        demo.kill()
+        xvfb.stop()
+
+
+def case_escape(args):
+    """Escape ends the program with 0 within a second."""
+    xvfb = Xvfb(640, 480)
+    demo = Demo(args, xvfb.display)
+    try:
+        win = wait_window(xvfb.display, "Demo")
+        time.sleep(0.5)
+        start = time.time()
+        key(xvfb.display, win[0], "Escape")
+        rc, _, err = demo.wait(5)
+        took = time.time() - start
+        check(rc == 0, f"exit code {rc}; stderr:\n{err}")
+        check(took < 1.0, f"Escape took {took:.2f} s to end the program")
+    finally:
+        demo.kill()
+        xvfb.stop()
+
+
+def case_close(args):
+    """Closing the window (the window manager's delete request) ends the program with 0."""
+    xvfb = Xvfb(1024, 768)
+    demo = Demo(args, xvfb.display)
+    try:
+        answer_refusal_yes(xvfb.display)
+        win = wait_window(xvfb.display, "Demo")
+        time.sleep(0.5)
+        send_wm_delete(xvfb.display, win[0])
+        rc, _, err = demo.wait(5)
+        check(rc == 0, f"exit code {rc}; stderr:\n{err}")
+    finally:
+        demo.kill()
+        xvfb.stop()
+
+
+def case_no_display(args):
+    """No X server: a clear line on stderr and a failing exit code, no hang."""
+    demo = Demo(args, None)
+    try:
+        rc, _, err = demo.wait(10)
+        check(rc != 0, "exit code 0 without a display")
+        check("display" in err.lower(), f"stderr does not mention the display:\n{err}")
+    finally:
+        demo.kill()
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--demo", required=True)
+    parser.add_argument("--data", required=True)
+    parser.add_argument("--case", required=True, choices=sorted(CASES))
+    args = parser.parse_args()
+    needed = ["Xvfb", "xdotool", "xwininfo", "import"]
+    missing = [t for t in needed if not shutil.which(t)]
+    if missing and args.case != "no_display":
+        print(f"SKIPPED: missing tools {missing}")
+        return SKIP
+    if not os.path.isdir(args.data):
+        print(f"SKIPPED: no data folder {args.data}")
+        return SKIP
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    try:
+        CASES[args.case](args)
+    except Failure as failure:
+        print(f"FAILED ({args.case}): {failure}")
+        if Demo.last:
+            print("demo's stderr:\n" + Demo.last._read(Demo.last.err)[-3000:])
+        return 1
+    print(f"passed ({args.case})")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
