@@ -148,6 +148,7 @@ SDL_Window* CreateSdlWindow(const char* title, int width, int height, Uint32 fla
         SetGlAttributes(0, depthBits);
         w = SDL_CreateWindow(title, 0, 0, width, height, flags);
     }
+    if (!w) std::fprintf(stderr, "demo: cannot create an OpenGL window: %s\n", SDL_GetError());
     return w;
 }
 
@@ -414,7 +415,11 @@ bool DestroyMainWindow() {
 bool CreateGlContext() {
     if (!sdlWindow.window || sdlWindow.context) return false;
     sdlWindow.context = SDL_GL_CreateContext(sdlWindow.window);
-    if (!sdlWindow.context) return false;
+    if (!sdlWindow.context) {
+        // The program shows no box for this; say why on stderr, or the end would be silent.
+        std::fprintf(stderr, "demo: cannot create an OpenGL context: %s\n", SDL_GetError());
+        return false;
+    }
     // SDL makes the new context current at once; the caller does that itself, step by step.
     SDL_GL_MakeCurrent(sdlWindow.window, nullptr);
     return true;
@@ -422,7 +427,11 @@ bool CreateGlContext() {
 
 bool MakeGlContextCurrent(bool current) {
     if (!sdlWindow.context || !sdlWindow.window) return false;
-    return SDL_GL_MakeCurrent(sdlWindow.window, current ? sdlWindow.context : nullptr) == 0;
+    if (SDL_GL_MakeCurrent(sdlWindow.window, current ? sdlWindow.context : nullptr) == 0)
+        return true;
+    std::fprintf(stderr, "demo: cannot %s the OpenGL context: %s\n",
+                 current ? "activate" : "release", SDL_GetError());
+    return false;
 }
 
 bool DeleteGlContext() {
