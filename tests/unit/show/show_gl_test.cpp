@@ -212,6 +212,41 @@ TEST_F(ShowGl, ParticleRowTogglesTheBoundByItsSpin) {
     EXPECT_EQ(particleEngine.particleRowAngle, 0.0f);
 }
 
+// White caption pixels in the band whose baseline is `baseline` px from the top.
+int CaptionPixels(int x0, int x1, int baseline) {
+    std::vector<uint8_t> rows(size_t(640) * 3 * 26);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 480 - (baseline + 6), 640, 26, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
+    int count = 0;
+    for (int y = 0; y < 26; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const uint8_t* p = &rows[(size_t(y) * 640 + x) * 3];
+            count += p[0] > 235 && p[1] > 235 && p[2] > 235;
+        }
+    return count;
+}
+
+TEST_F(ShowGl, AtExactly190SecondsNeitherCreditGroupIsPrinted) {
+    show = ShowState{};
+    show.introRunning = false;
+    StartFrameTimer(); // no time passes between the frames below
+    particleEngine = ParticleEngineState{};
+    struct Case {
+        float t;
+        bool first, second;
+    };
+    for (const Case c :
+         {Case{189.9f, true, false}, Case{190.0f, false, false}, Case{190.1f, false, true}}) {
+        show.showTime = c.t;
+        DrawShowFrame();
+        // "I hope you've enjoyed this demo" from x 40 on baseline 130; "Zarq" from x 230 on
+        // baseline 310, where the first group has nothing.
+        const int first = CaptionPixels(40, 220, 130), second = CaptionPixels(230, 300, 310);
+        EXPECT_EQ(first > 150, c.first) << c.t << " s: " << first;
+        EXPECT_EQ(second > 60, c.second) << c.t << " s: " << second;
+    }
+}
+
 TEST_F(ShowGl, IntroRunsFiveSecondsThenTheShowStartsFromZeroAndEndsAfter250) {
     show = ShowState{};
     cubeField = CubeFieldState{};
