@@ -2,6 +2,8 @@
 // frames. Main thread.
 #include "frame_loop.h"
 
+#include <algorithm>
+
 #include "platform/gl.h"
 #include "platform/platform.h"
 #include "shell/gl_window.h"
