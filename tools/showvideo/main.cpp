@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -153,12 +154,14 @@ double Since(SteadyClock::time_point start) {
 }
 
 struct Timings {
-    double draw = 0;     // the show's drawing: GL calls, rasterising, swap (encoded frames)
-    double skipped = 0;  // the same for the frames before --from
-    double readBack = 0; // glReadPixels
-    double wait = 0;     // main thread waiting for a free slot (the encoder was slower)
-    double write = 0;    // writer thread inside write calls
+    double draw = 0;      // the show's drawing: GL calls, swap, rasterising (encoded frames)
+    double rasterise = 0; // the part of `draw` spent waiting for the rasteriser to finish
+    double skipped = 0;   // the same for the frames before --from
+    double readBack = 0;  // glReadPixels
+    double wait = 0;      // main thread waiting for a free slot (the encoder was slower)
+    double write = 0;     // writer thread inside write calls
     double encoderCpu = 0;
+    double ownCpu = 0; // this process: drawing thread, rasteriser threads, writer thread
     double total = 0;
     int64_t frames = 0;
 };
@@ -293,8 +296,10 @@ int Run(const Options& o) {
     double lastSeconds = 0;
     RunShowFrames(o.fps, [&](const ShowFrame& frame) {
         if (toMs >= 0 && int64_t(frame.programMs) >= toMs) return false;
-        glFinish(); // rasterising belongs to drawing, not to the read-back
         SteadyClock::time_point now = SteadyClock::now();
+        glFinish(); // rasterising belongs to drawing, not to the read-back
+        const double rasterised = Since(now);
+        now = SteadyClock::now();
         const double drawn = std::chrono::duration<double>(now - mark).count();
         lastSeconds = frame.programMs / 1000.0;
         if (frame.programMs < fromMs) {
@@ -304,6 +309,7 @@ int Run(const Options& o) {
             return true;
         }
         timings.draw += drawn;
+        timings.rasterise += rasterised;
         PipelineSlot* slot = pipeline.Acquire();
         if (!slot) {
             writeFailed = true;
@@ -324,6 +330,10 @@ int Run(const Options& o) {
     const bool written = pipeline.Finish() && !writeFailed;
     const bool encoded = FinishEncoder(&encoder, &timings.encoderCpu);
     timings.total = Since(start);
+    rusage self{};
+    getrusage(RUSAGE_SELF, &self);
+    timings.ownCpu = double(self.ru_utime.tv_sec + self.ru_stime.tv_sec) +
+                     double(self.ru_utime.tv_usec + self.ru_stime.tv_usec) * 1e-6;
     timings.wait = pipeline.waitSeconds();
     timings.write = pipeline.writeSeconds();
     CloseShowWindow();
@@ -356,11 +366,16 @@ int Run(const Options& o) {
                     videoSeconds / timings.total);
         std::printf("  drawing            %8.1f s  (+ %.1f s for frames before --from)\n",
                     timings.draw, timings.skipped);
+        std::printf("    of it rasterising%8.1f s  (waiting in glFinish)\n", timings.rasterise);
         std::printf("  read-back          %8.1f s\n", timings.readBack);
         std::printf("  waiting for encoder%8.1f s\n", timings.wait);
         std::printf("writer thread writes %8.1f s  (overlapped)\n", timings.write);
         std::printf("ffmpeg CPU time      %8.1f s  (overlapped, its own process)\n",
                     timings.encoderCpu);
+        std::printf("processor time       %8.1f s  showvideo (all its threads) + %.1f s ffmpeg"
+                    " = %.2f x real time on two free cores\n",
+                    timings.ownCpu, timings.encoderCpu,
+                    videoSeconds / ((timings.ownCpu + timings.encoderCpu) / 2));
         std::printf("file size            %8.1f MB\n", st.st_size / 1e6);
         std::printf("load average         %.2f %.2f %.2f (at the end)\n", load[0], load[1],
                     load[2]);
