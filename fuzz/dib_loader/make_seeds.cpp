@@ -8,8 +8,8 @@
 
 namespace {
 
-bool Write(const std::string& dir, const char* name, const BmpSpec& spec) {
-    const std::vector<uint8_t> bytes = BuildBmp(spec);
+bool Write(const std::string& dir, const char* name, const BmpLayout& layout) {
+    const std::vector<uint8_t> bytes = BuildBmp(layout);
     const std::string path = dir + "/" + name;
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
@@ -17,8 +17,8 @@ bool Write(const std::string& dir, const char* name, const BmpSpec& spec) {
     return std::fclose(f) == 0 && ok;
 }
 
-BmpSpec Indexed(uint16_t bits, int width, int height) {
-    BmpSpec s;
+BmpLayout Indexed(uint16_t bits, int width, int height) {
+    BmpLayout s;
     s.bits = bits;
     s.width = width;
     s.height = height;
@@ -40,39 +40,39 @@ int main(int argc, char** argv) {
     ok &= Write(dir, "1bit.bmp", Indexed(1, 9, 3));
     ok &= Write(dir, "4bit.bmp", Indexed(4, 5, 2));
     ok &= Write(dir, "8bit.bmp", Indexed(8, 3, 3));
-    BmpSpec bare = Indexed(8, 4, 2);
+    BmpLayout bare = Indexed(8, 4, 2);
     bare.fileHeader = false;
     bare.coloursUsed = 16;
     bare.table.resize(16 * 4);
     ok &= Write(dir, "8bit-bare.bmp", bare);
-    BmpSpec core;
+    BmpLayout core;
     core.headerSize = 12;
     core.bits = 8;
     core.width = 2;
     core.table = RampTable(256, 3);
     core.pixels = {1, 2, 0, 0};
     ok &= Write(dir, "core.bmp", core);
-    BmpSpec rgb;
+    BmpLayout rgb;
     rgb.width = 3;
     rgb.height = -2;
     rgb.pixels.assign(24, 0x5A);
     ok &= Write(dir, "24bit-top-down.bmp", rgb);
-    BmpSpec fields;
+    BmpLayout fields;
     fields.bits = 16;
     fields.compression = 3;
     fields.width = 2;
     fields.masks = {0x00, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};
     fields.pixels = {0xE0, 0x07, 0x1F, 0x00};
     ok &= Write(dir, "16bit-fields.bmp", fields);
-    BmpSpec x32;
+    BmpLayout x32;
     x32.bits = 32;
     x32.pixels = {1, 2, 3, 4};
     ok &= Write(dir, "32bit.bmp", x32);
-    BmpSpec rle8 = Indexed(8, 4, 3);
+    BmpLayout rle8 = Indexed(8, 4, 3);
     rle8.compression = 1;
     rle8.pixels = {6, 5, 0, 0, 0, 2, 1, 0, 0, 3, 7, 8, 9, 0, 0, 1};
     ok &= Write(dir, "rle8.bmp", rle8);
-    BmpSpec rle4 = Indexed(4, 6, 1);
+    BmpLayout rle4 = Indexed(4, 6, 1);
     rle4.compression = 2;
     rle4.pixels = {3, 0x12, 0, 3, 0x45, 0x60, 0, 1};
     ok &= Write(dir, "rle4.bmp", rle4);

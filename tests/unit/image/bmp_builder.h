@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-struct BmpSpec {
+struct BmpLayout {
     uint32_t headerSize = 40; // 12, 40, or anything else to provoke a refusal
     int32_t width = 1;
     int32_t height = 1;
@@ -28,7 +28,7 @@ inline void Put32(std::vector<uint8_t>& out, uint32_t v) {
     Put16(out, v >> 16);
 }
 
-inline std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
+inline std::vector<uint8_t> BuildBmp(const BmpLayout& s) {
     std::vector<uint8_t> out;
     const uint32_t headerBytes = s.headerSize == 12 ? 12 : (s.headerSize < 40 ? 40 : s.headerSize);
     const uint32_t pixelOffset =

@@ -31,8 +31,8 @@ class DibFailures : public ::testing::Test {
     }
 };
 
-BmpSpec Eight(int width, int height) {
-    BmpSpec s;
+BmpLayout Eight(int width, int height) {
+    BmpLayout s;
     s.bits = 8;
     s.width = width;
     s.height = height;
@@ -43,7 +43,7 @@ BmpSpec Eight(int width, int height) {
 
 TEST_F(DibFailures, UnknownHeaderSizes) {
     for (uint32_t size : {108u, 124u, 64u, 0u}) {
-        BmpSpec s;
+        BmpLayout s;
         s.headerSize = size;
         s.pixels = {1, 2, 3, 0};
         ExpectRefused("header" + std::to_string(size), BuildBmp(s), kDibUnknownFormat);
@@ -73,13 +73,13 @@ TEST_F(DibFailures, PixelOffsetOutsideTheFile) {
 
 TEST_F(DibFailures, AbsurdOrEmptyDimensions) {
     // An RLE stream of four bytes cannot bound the size it claims: refused before allocating.
-    BmpSpec huge = Eight(4, 1);
+    BmpLayout huge = Eight(4, 1);
     huge.width = huge.height = 100000;
     huge.compression = 1;
     huge.pixels = {0, 1};
     ExpectRefused("huge-rle", BuildBmp(huge), kDibOutOfMemory);
     // A core header of 65535 x 65535 at 24 bits with no pixels.
-    BmpSpec core;
+    BmpLayout core;
     core.headerSize = 12;
     core.width = 0xFFFF;
     core.height = 0xFFFF;
@@ -92,27 +92,27 @@ TEST_F(DibFailures, AbsurdOrEmptyDimensions) {
     EXPECT_TRUE(fits);
     FreeRgbImage(fits);
     dibLoader.maxResultBytes = 0;
-    BmpSpec zero = Eight(0, 4);
+    BmpLayout zero = Eight(0, 4);
     ExpectRefused("zero-width", BuildBmp(zero), kDibConversionError);
-    BmpSpec negative = Eight(4, 1);
+    BmpLayout negative = Eight(4, 1);
     negative.width = -4;
     ExpectRefused("negative-width", BuildBmp(negative), kDibConversionError);
 }
 
 TEST_F(DibFailures, UnsupportedCompressionAndDepth) {
-    BmpSpec jpeg = Eight(4, 1);
+    BmpLayout jpeg = Eight(4, 1);
     jpeg.compression = 4;
     ExpectRefused("jpeg", BuildBmp(jpeg), kDibConversionError);
-    BmpSpec rleWrongDepth = Eight(4, 1);
+    BmpLayout rleWrongDepth = Eight(4, 1);
     rleWrongDepth.compression = 2; // RLE4 on an 8-bit picture
     ExpectRefused("rle-depth", BuildBmp(rleWrongDepth), kDibConversionError);
-    BmpSpec topDownRle = Eight(4, -1);
+    BmpLayout topDownRle = Eight(4, -1);
     topDownRle.compression = 1;
     ExpectRefused("rle-top-down", BuildBmp(topDownRle), kDibConversionError);
-    BmpSpec twoBits = Eight(4, 1);
+    BmpLayout twoBits = Eight(4, 1);
     twoBits.bits = 2;
     ExpectRefused("two-bits", BuildBmp(twoBits), kDibConversionError);
-    BmpSpec rleTooLong = Eight(4, 1);
+    BmpLayout rleTooLong = Eight(4, 1);
     rleTooLong.compression = 1;
     rleTooLong.imageSize = 5000; // more stream than the file holds
     rleTooLong.pixels = {4, 1, 0, 1};

@@ -16,7 +16,7 @@ using Rgb = std::vector<int>;
 
 TEST(DibDecode, TwentyFourBitRowsLoseTheirPaddingAndSwapToRgb) {
     // Width 3: file rows are 9 bytes + 3 padding; result rows must be exactly 9 bytes.
-    BmpSpec s;
+    BmpLayout s;
     s.width = 3;
     s.height = 2;
     s.pixels = {
@@ -34,7 +34,7 @@ TEST(DibDecode, TwentyFourBitRowsLoseTheirPaddingAndSwapToRgb) {
 }
 
 TEST(DibDecode, TopDownPictureComesOutBottomUp) {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 1;
     s.height = -3;
     s.pixels = {0, 0, 10, 0, 0, 0, 20, 0, 0, 0, 30, 0}; // first row in the file is the top
@@ -48,7 +48,7 @@ TEST(DibDecode, TopDownPictureComesOutBottomUp) {
 
 TEST(DibDecode, IndexedDepthsReadMostSignificantBitsFirst) {
     // 1 bit, width 10: two bytes of indices plus padding to 4.
-    BmpSpec one;
+    BmpLayout one;
     one.bits = 1;
     one.width = 10;
     one.table = {0, 0, 0, 0, 255, 255, 255, 0};
@@ -63,7 +63,7 @@ TEST(DibDecode, IndexedDepthsReadMostSignificantBitsFirst) {
     FreeRgbImage(image);
 
     // 4 bits, width 3, two rows.
-    BmpSpec four;
+    BmpLayout four;
     four.bits = 4;
     four.width = 3;
     four.height = 2;
@@ -83,7 +83,7 @@ TEST(DibDecode, ColoursUsedDecidesTheTableLengthOfABareBitmap) {
     // Without a file header the pixels follow the table directly, so a wrong table length
     // would shift every pixel.
     for (uint32_t used : {0u, 16u}) {
-        BmpSpec s;
+        BmpLayout s;
         s.fileHeader = false;
         s.bits = 8;
         s.width = 4;
@@ -99,7 +99,7 @@ TEST(DibDecode, ColoursUsedDecidesTheTableLengthOfABareBitmap) {
 }
 
 TEST(DibDecode, IndexPastAShortTableIsBlack) {
-    BmpSpec s;
+    BmpLayout s;
     s.bits = 8;
     s.width = 2;
     s.coloursUsed = 2;
@@ -114,7 +114,7 @@ TEST(DibDecode, IndexPastAShortTableIsBlack) {
 
 TEST(DibDecode, CoreHeaderIsWidenedWithThreeByteEntries) {
     for (bool fileHeader : {true, false}) {
-        BmpSpec s;
+        BmpLayout s;
         s.headerSize = 12;
         s.fileHeader = fileHeader;
         s.bits = 8;
@@ -128,7 +128,7 @@ TEST(DibDecode, CoreHeaderIsWidenedWithThreeByteEntries) {
         FreeRgbImage(image);
     }
     // 24-bit core bitmap: no table at all.
-    BmpSpec s;
+    BmpLayout s;
     s.headerSize = 12;
     s.fileHeader = false;
     s.pixels = {1, 2, 3, 0};
@@ -139,7 +139,7 @@ TEST(DibDecode, CoreHeaderIsWidenedWithThreeByteEntries) {
 }
 
 TEST(DibDecode, SixteenAndThirtyTwoBitsIncludingBitFields) {
-    BmpSpec s16; // 5-5-5: pure red and full white
+    BmpLayout s16; // 5-5-5: pure red and full white
     s16.bits = 16;
     s16.width = 2;
     s16.pixels = {0x00, 0x7C, 0xFF, 0x7F};
@@ -149,7 +149,7 @@ TEST(DibDecode, SixteenAndThirtyTwoBitsIncludingBitFields) {
     EXPECT_EQ(PixelAt(image, 1, 0), (Rgb{255, 255, 255}));
     FreeRgbImage(image);
 
-    BmpSpec s565; // bit fields 5-6-5: pure green
+    BmpLayout s565; // bit fields 5-6-5: pure green
     s565.bits = 16;
     s565.compression = 3;
     s565.width = 2;
@@ -161,7 +161,7 @@ TEST(DibDecode, SixteenAndThirtyTwoBitsIncludingBitFields) {
     EXPECT_EQ(PixelAt(image, 1, 0), (Rgb{0, 0, 255}));
     FreeRgbImage(image);
 
-    BmpSpec s32;
+    BmpLayout s32;
     s32.bits = 32;
     s32.pixels = {0x11, 0x22, 0x33, 0x99};
     image = Decode(BuildBmp(s32));
@@ -173,7 +173,7 @@ TEST(DibDecode, SixteenAndThirtyTwoBitsIncludingBitFields) {
 TEST(DibDecode, RunLengthStreams) {
     // RLE8, 4 x 3: a run, an end of line, a skip, literal pixels, end of picture. Skipped and
     // unreached pixels stay black; a run past the right edge is cut.
-    BmpSpec s;
+    BmpLayout s;
     s.bits = 8;
     s.compression = 1;
     s.width = 4;
@@ -193,7 +193,7 @@ TEST(DibDecode, RunLengthStreams) {
     EXPECT_EQ(PixelAt(image, 2, 2), (Rgb{0, 0, 0}));
     FreeRgbImage(image);
 
-    BmpSpec r4; // RLE4: a run alternates its two nibbles; literals are nibbles too
+    BmpLayout r4; // RLE4: a run alternates its two nibbles; literals are nibbles too
     r4.bits = 4;
     r4.compression = 2;
     r4.width = 6;
@@ -212,7 +212,7 @@ TEST(DibDecode, RunLengthStreams) {
 
 TEST(DibDecode, CountDibColors) {
     auto count = [](uint32_t headerSize, uint16_t bits, uint32_t used) {
-        BmpSpec s;
+        BmpLayout s;
         s.headerSize = headerSize;
         s.bits = bits;
         s.coloursUsed = used;
