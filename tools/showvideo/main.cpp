@@ -1,5 +1,6 @@
 // main.cpp: showvideo — renders the demo, picture and music, into an H.264/AAC MP4 file through
 // ffmpeg, on the virtual clock at a fixed frame rate. Main thread (plus the pipeline's writer).
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -57,6 +58,8 @@ const char kUsage[] =
 
 // Intro (5 s) plus the show's 250 s; the show ends on the first frame past it.
 constexpr double kShowEndSeconds = 255.0;
+// A missing data file does not stop the render (the live program runs on without it), but the
+// video is not the demo as made, and scripts should be able to tell: a status of its own.
 constexpr int kExitError = 1, kExitUsage = 2, kExitDataMissing = 3;
 
 struct Options {
@@ -220,6 +223,13 @@ int Run(const Options& o) {
     settings.crf = o.crf;
     settings.preset = o.preset;
     settings.fullChroma = !o.compatible;
+    // Minutes of drawing must not end in an unwritable path.
+    const std::filesystem::path outDir = std::filesystem::path(outPath).parent_path();
+    if (access(outDir.c_str(), W_OK) != 0) {
+        std::fprintf(stderr, "showvideo: cannot write into %s: %s\n", outDir.c_str(),
+                     std::strerror(errno));
+        return kExitError;
+    }
     if (FindProgram(o.ffmpeg).empty()) {
         std::fprintf(stderr,
                      "showvideo: ffmpeg not found (looked for \"%s\"); install it with: apt-get "
@@ -340,9 +350,13 @@ int Run(const Options& o) {
     StopPrivateDisplay(&display);
     privateDisplayPid = -1;
 
-    if (!written || !encoded || timings.frames == 0) {
-        if (timings.frames == 0)
-            std::fprintf(stderr, "\nshowvideo: no frame lies in the range asked for\n");
+    if (timings.frames == 0) {
+        std::fprintf(stderr, "\nshowvideo: the show ended before %.3f s; nothing written\n",
+                     o.from);
+        unlink(outPath.c_str());
+        return kExitError;
+    }
+    if (!written || !encoded) {
         std::fprintf(stderr, "\nshowvideo: ffmpeg failed; %s is incomplete\n", outPath.c_str());
         if (temporary) unlink(outPath.c_str());
         return kExitError;

@@ -246,6 +246,12 @@ TEST_F(ShowVideo, MissingFfmpegIsAnErrorThatSaysHowToInstallIt) {
     EXPECT_NE(r.out.find("apt-get install ffmpeg"), std::string::npos) << r.out;
 }
 
+TEST_F(ShowVideo, UnwritableOutputIsRefusedBeforeAnyDrawing) {
+    Result r = Shell(std::string(SHOWVIDEO) + " --out /nonexistent/dir/demo.mp4 --to 1 2>&1");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("cannot write into /nonexistent/dir"), std::string::npos) << r.out;
+}
+
 TEST_F(ShowVideo, MissingDataFilesGiveASilentUntexturedVideoAndSayWhy) {
     const fs::path empty = dir_ / "no-data";
     fs::create_directories(empty);
