@@ -10,24 +10,24 @@ struct Sample;
 
 struct Voice {
     int32_t voiceNumber;
-    int32_t mixVolume;        // 0-255, from which the side volumes are derived
-    int32_t mixPanning;       // 0-255
-    uint32_t startOffset;     // frame at which the next triggered note starts
-    Sample* sample;           // null: silent and skipped
-    int32_t volumeLeft;       // target volume of the first channel, 0-255
-    int32_t volumeRight;      // target volume of the second channel, 0-255
-    uint32_t position;        // 32.32 play position: integer part
+    int32_t mixVolume;    // 0-255, from which the side volumes are derived
+    int32_t mixPanning;   // 0-255
+    uint32_t startOffset; // frame at which the next triggered note starts
+    Sample* sample;       // null: silent and skipped
+    int32_t volumeLeft;   // target volume of the first channel, 0-255
+    int32_t volumeRight;  // target volume of the second channel, 0-255
+    uint32_t position;    // 32.32 play position: integer part
     uint32_t positionFraction;
     uint32_t incrementFraction; // 32.32 step per output frame: fractional part
     int32_t increment;          // integer part
     int32_t direction;          // 1 forwards, 2 backwards (inside a ping-pong loop)
     int32_t rampTargetLeft;
     int32_t rampTargetRight;
-    int32_t currentLeft;        // volume in effect x 256
+    int32_t currentLeft; // volume in effect x 256
     int32_t currentRight;
-    float rampStepLeft;         // gain change per frame during a ramp (gain 1.0 = volume 255)
+    float rampStepLeft; // gain change per frame during a ramp (gain 1.0 = volume 255)
     float rampStepRight;
-    int32_t rampFrames;         // frames left in the running ramp; 0 = none
+    int32_t rampFrames; // frames left in the running ramp; 0 = none
 };
 
 constexpr int VOICE_TABLE_SIZE = 256;
@@ -48,17 +48,17 @@ static_assert(sizeof(BlockPosition) == 6);
 // Output sizes, buffers and constants shared by the mixer and the output. Set by the output
 // open (sizes, constants) and playback start (buffers); read by MixBlock.
 struct MixerState {
-    int32_t mixRate;          // Hz
-    int32_t blockFrames;      // frames per ring block (884 at 44100 Hz)
-    int32_t ringFrames;       // frames in the whole ring (100 blocks)
-    int16_t* outputRing;      // ringFrames stereo int16 frames
-    float* mixBuffer;         // ringFrames stereo float frames, 16-byte aligned
+    int32_t mixRate;           // Hz
+    int32_t blockFrames;       // frames per ring block (884 at 44100 Hz)
+    int32_t ringFrames;        // frames in the whole ring (100 blocks)
+    int16_t* outputRing;       // ringFrames stereo int16 frames
+    float* mixBuffer;          // ringFrames stereo float frames, 16-byte aligned
     void* mixBufferAllocation; // the allocation mixBuffer lies in
     BlockPosition* blockPositions;
-    int32_t fillBlock;        // block the next MixBlock renders
-    int32_t rampLength;       // frames per volume ramp: mixRate * 128 / 44100
-    float rampReciprocal;     // 1 / rampLength
-    float secondsPerFrame;    // 1 / mixRate
+    int32_t fillBlock;     // block the next MixBlock renders
+    int32_t rampLength;    // frames per volume ramp: mixRate * 128 / 44100
+    float rampReciprocal;  // 1 / rampLength
+    float secondsPerFrame; // 1 / mixRate
     Module* playingModule;
 };
 extern MixerState mixer;

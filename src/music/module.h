@@ -14,9 +14,9 @@ using SampleLoader = int (*)(void* buffer, uint32_t storedBytes, int bits, int i
                              int sampleIndex);
 
 struct PatternCell {
-    uint8_t note;            // 0 none, 1-96 notes, 255 key-off
-    uint8_t instrument;      // 0 none, 1-128
-    uint8_t volumeColumn;    // raw volume-column byte
+    uint8_t note;         // 0 none, 1-96 notes, 255 key-off
+    uint8_t instrument;   // 0 none, 1-128
+    uint8_t volumeColumn; // raw volume-column byte
     uint8_t effect;
     uint8_t effectParameter;
 };
@@ -28,15 +28,15 @@ struct Pattern {
 };
 
 struct Sample {
-    int16_t* data;        // length + 8 frames; null when length is 0
-    uint32_t length;      // frames
-    uint32_t loopStart;   // first frame of the loop (0 when not looping)
-    uint32_t loopLength;  // frames in the loop (length when not looping)
-    uint8_t volume;       // 0-64
+    int16_t* data;       // length + 8 frames; null when length is 0
+    uint32_t length;     // frames
+    uint32_t loopStart;  // first frame of the loop (0 when not looping)
+    uint32_t loopLength; // frames in the loop (length when not looping)
+    uint8_t volume;      // 0-64
     int8_t finetune;
-    int32_t panning;      // 0-255
-    uint8_t bits;         // 16 for every loaded sample
-    uint8_t loopKind;     // 1 no loop, 2 forward, 4 ping-pong
+    int32_t panning;  // 0-255
+    uint8_t bits;     // 16 for every loaded sample
+    uint8_t loopKind; // 1 no loop, 2 forward, 4 ping-pong
     int8_t relativeNote;
 };
 
@@ -48,8 +48,8 @@ struct EnvelopePoint {
 };
 
 struct Instrument {
-    int32_t sampleCount;  // 0-16
-    Sample* samples[16];  // slots from sampleCount on point at silentSample
+    int32_t sampleCount; // 0-16
+    Sample* samples[16]; // slots from sampleCount on point at silentSample
     uint8_t sampleMap[96];
     EnvelopePoint volumeEnvelope[12];
     EnvelopePoint panningEnvelope[12];
@@ -61,13 +61,13 @@ struct Instrument {
     uint8_t panningSustain;
     uint8_t panningLoopStart;
     uint8_t panningLoopEnd;
-    uint8_t volumeEnvelopeFlags;  // bit 0 on, bit 1 sustain, bit 2 loop
+    uint8_t volumeEnvelopeFlags; // bit 0 on, bit 1 sustain, bit 2 loop
     uint8_t panningEnvelopeFlags;
     uint8_t vibratoType;
     uint8_t vibratoSweep;
     uint8_t vibratoDepth;
     uint8_t vibratoRate;
-    uint16_t fadeout;             // file value x 2
+    uint16_t fadeout; // file value x 2
 };
 
 enum EnvelopeFlag : uint8_t { ENVELOPE_ON = 1, ENVELOPE_SUSTAIN = 2, ENVELOPE_LOOP = 4 };
@@ -75,15 +75,15 @@ enum EnvelopeFlag : uint8_t { ENVELOPE_ON = 1, ENVELOPE_SUSTAIN = 2, ENVELOPE_LO
 struct Module {
     Pattern* patterns;
     Instrument* instruments;
-    int32_t tickFramesLeft;  // mixer: output frames until the next tick
-    int32_t tickFrames;      // SetBpm: output frames per tick
+    int32_t tickFramesLeft; // mixer: output frames until the next tick
+    int32_t tickFrames;     // SetBpm: output frames per tick
     int16_t songLength;
     int16_t restartPosition;
     int16_t channelCount;
     int32_t usedPatternCount;
     int32_t patternCount;
     int16_t instrumentCount;
-    uint16_t flags;          // bit 0: linear frequency table
+    uint16_t flags; // bit 0: linear frequency table
     int16_t defaultSpeed;
     int16_t defaultBpm;
     uint8_t orders[256];
@@ -99,7 +99,7 @@ struct Module {
     int32_t patternDelayTicks;
     int32_t nextRow;
     int32_t nextOrderPosition;
-    int32_t elapsedMs;       // mixer: milliseconds rendered since playback start
+    int32_t elapsedMs; // mixer: milliseconds rendered since playback start
     ModuleHandler startHandler;
     ModuleHandler tickHandler;
     SampleLoader sampleLoader;
