@@ -43,6 +43,9 @@ if [ -z "${DISPLAY:-}" ]; then
         echo "test.sh: Xvfb on $DISPLAY"
     fi
 fi
+# Nobody answers message boxes here: they go to stderr (the end-to-end tests of the demo, which
+# answer them, put them back on screen for their own runs).
+export DEMO_MESSAGE_BOXES=stderr
 # No sound card here: SDL's audio goes nowhere rather than failing on a missing device.
 export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
 export UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
