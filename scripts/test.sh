@@ -8,7 +8,8 @@
 #      (default 60), seeded as fuzz/CMakeLists.txt describes.
 # The GL and end-to-end tests need X: when DISPLAY is unset an Xvfb is started here on a free
 # display and stopped at the end. Prints "N passed, N failed" over all runs; exits non-zero on
-# any failure. JOBS (default 2) sets the build and test parallelism.
+# any failure. JOBS (default 2) sets the build and test parallelism. No test may run longer than
+# 15 minutes: a hang (say, a box nobody answers) fails that test instead of the whole run.
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -72,7 +73,7 @@ run_ctest() { # preset [ctest args...]
     echo "==== ctest: $preset $*"
     local log
     log="$(mktemp)"
-    ctest --test-dir "build/$preset" -j"$jobs" --output-on-failure "$@" 2>&1 | tee "$log"
+    ctest --test-dir "build/$preset" -j"$jobs" --timeout 900 --output-on-failure "$@" 2>&1 | tee "$log"
     local total fails skips
     total="$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)"
     fails="$(sed -n 's/.* \([0-9]*\) tests failed out of.*/\1/p' "$log" | tail -1)"
