@@ -175,6 +175,27 @@ def expect_show_on_clear_colour(display):
           f"only {black} of {samples} sampled pixels are the clear colour")
 
 
+def expect_intro_title(display):
+    """The intro's first seconds: "Compiling the Future..." in white with its baseline 130 px
+    below the top of the client area, on black, and nothing white far below it."""
+    rgb = capture_rgb(display, 640, 480)
+
+    def white_in_rows(first, last):
+        count = 0
+        for row in range(first, last):
+            base = row * 640 * 3
+            for col in range(0, 640):
+                i = base + col * 3
+                if rgb[i] > 200 and rgb[i + 1] > 200 and rgb[i + 2] > 200:
+                    count += 1
+        return count
+
+    title = white_in_rows(100, 140)
+    below = white_in_rows(200, 480)
+    check(title >= 50, f"only {title} white pixels in the title's band (rows 100-139)")
+    check(below == 0, f"{below} white pixels below the title, where the intro is black")
+
+
 def wait_new_window(display, old_id, timeout=10):
     """Waits for the Demo window that replaces old_id (a re-created window has a new id)."""
     deadline = time.time() + timeout
@@ -306,6 +327,7 @@ def case_escape(args):
     try:
         win = wait_window(xvfb.display, "Demo")
         time.sleep(0.5)
+        expect_intro_title(xvfb.display)
         start = time.time()
         key(xvfb.display, win[0], "Escape")
         rc, _, err = demo.wait(5)
