@@ -48,6 +48,22 @@ void ReleasePlaybackBuffers() {
     mixer.playingModule = nullptr;
 }
 
+void ResetPlaybackState(Module* module) {
+    module->globalVolume = module->initialGlobalVolume;
+    module->speed = module->defaultSpeed;
+    module->row = 0;
+    module->orderPosition = 0;
+    module->nextOrderPosition = -1;
+    module->nextRow = -1;
+    module->tickFramesLeft = 0; // the first MixBlock starts with a tick
+    module->tick = 0;
+    module->patternDelayTicks = 0;
+    module->elapsedMs = 0;
+    if (module->startHandler) module->startHandler(module);
+    SetBpm(module, module->defaultBpm);
+    ResetChannels(module);
+}
+
 bool PreparePlayback(Module* module) {
     if (!module || mixer.blockFrames <= 0 || mixer.ringFrames < mixer.blockFrames) return false;
     ReleasePlaybackBuffers();
@@ -66,19 +82,7 @@ bool PreparePlayback(Module* module) {
     const uintptr_t raw = reinterpret_cast<uintptr_t>(mixer.mixBufferAllocation);
     mixer.mixBuffer = reinterpret_cast<float*>((raw + 15) & ~uintptr_t{15});
 
-    module->globalVolume = module->initialGlobalVolume;
-    module->speed = module->defaultSpeed;
-    module->row = 0;
-    module->orderPosition = 0;
-    module->nextOrderPosition = -1;
-    module->nextRow = -1;
-    module->tickFramesLeft = 0; // the first MixBlock starts with a tick
-    module->tick = 0;
-    module->patternDelayTicks = 0;
-    module->elapsedMs = 0;
-    if (module->startHandler) module->startHandler(module);
-    SetBpm(module, module->defaultBpm);
-    ResetChannels(module);
+    ResetPlaybackState(module);
     mixer.playingModule = module;
 
     // Render every block of the ring once, in order, before anything plays it.

@@ -11,6 +11,10 @@ struct Module;
 // Output sizes and mixer constants for a rate, and all voices cleared, numbered and given the
 // step 1.0. blockFrames = (rate / 50 + 3) & ~3, ringFrames = blockFrames * 100.
 void ConfigureOutput(int32_t rate);
+// The playback start's reset of the song: its playback fields, its startHandler, the tempo
+// (tickFrames for the configured rate) and the channel table. PreparePlayback does this too;
+// tests that drive the sequencer tick by tick call it alone.
+void ResetPlaybackState(Module* module);
 // Resets the module's playback fields, calls its startHandler, sets the tempo, resets the
 // channel table, makes it the playing module, allocates the ring, mix buffer and position
 // table zeroed, and renders every block of the ring once in order (fillBlock ends at 0).

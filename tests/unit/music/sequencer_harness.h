@@ -84,20 +84,7 @@ class Player {
         ConfigureOutput(44100);
         module_ = LoadModule("harness.xm", nullptr);
         if (module_ == nullptr) return;
-        Module* m = module_;
-        m->globalVolume = m->initialGlobalVolume;
-        m->speed = m->defaultSpeed;
-        m->row = 0;
-        m->orderPosition = 0;
-        m->nextOrderPosition = -1;
-        m->nextRow = -1;
-        m->tickFramesLeft = 0;
-        m->tick = 0;
-        m->patternDelayTicks = 0;
-        m->elapsedMs = 0;
-        if (m->startHandler) m->startHandler(m);
-        SetBpm(m, m->defaultBpm);
-        ResetChannels(m);
+        ResetPlaybackState(module_);
     }
     ~Player() {
         if (module_) FreeModule(module_);
