@@ -296,28 +296,19 @@ void VolumeColumnRow(MusicChannel* channel, uint8_t v) {
 }
 
 void VolumeColumnTick(MusicChannel* channel, uint8_t v) {
-    const int32_t y = v & 15;
     switch (v >> 4) {
     case 0x6:
-        channel->volume = std::max(channel->volume - y, 0);
-        channel->updateFlags |= UPDATE_VOLUME;
-        break;
     case 0x7:
-        channel->volume = std::min(channel->volume + y, 64);
-        channel->updateFlags |= UPDATE_VOLUME;
+    case 0xD:
+    case 0xE:
+        // The volume and panning slides of the column do on every later tick what they did on
+        // the row tick.
+        VolumeColumnRow(channel, v);
         break;
     case 0xB:
-        channel->vibratoDepth = static_cast<uint8_t>(y);
+        channel->vibratoDepth = static_cast<uint8_t>(v & 15);
         Vibrato(channel);
         AdvanceVibrato(channel);
-        break;
-    case 0xD:
-        channel->panning -= y;
-        channel->updateFlags |= UPDATE_PANNING;
-        break;
-    case 0xE:
-        channel->panning += y;
-        channel->updateFlags |= UPDATE_PANNING;
         break;
     case 0xF: TonePortamento(channel); break;
     default: break;
