@@ -1,8 +1,10 @@
 // effects.cpp: the effect commands and the volume column, their row-tick and later-tick halves
-// and parameter memories (flow control lives with the row driver). Music thread (in MixBlock).
+// and parameter memories (flow control lives with the row driver). Runs inside MixBlock on the
+// thread that renders the player.
 #include "music/mixer.h"
 #include "music/module.h"
-#include "music/sequencer.h"
+#include "music/player.h"
+#include "music/sequencer_internal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -41,16 +43,19 @@ void VolumeSlide(MusicChannel* channel) {
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
-void Arpeggio(const Module* module, MusicChannel* channel, const PatternCell& cell,
+void Arpeggio(const Player* player, MusicChannel* channel, const PatternCell& cell,
               const Sample* sample) {
-    const int32_t phase = module->tick % 3;
+    const Module* module = player->module;
+    const int32_t phase = player->tick % 3;
     const int32_t n = phase == 1 ? cell.effectParameter >> 4 : cell.effectParameter & 15;
     if (phase != 0) {
         if (module->flags & MODULE_LINEAR_FREQUENCIES)
             channel->periodDelta = 64 * n;
-        else
-            channel->periodDelta = AmigaPeriod(channel->realNote + n, sample->finetune) -
-                                   AmigaPeriod(channel->realNote, sample->finetune);
+        else {
+            const int32_t finetune = SampleFinetune(player, sample);
+            channel->periodDelta = AmigaPeriod(channel->realNote + n, finetune) -
+                                   AmigaPeriod(channel->realNote, finetune);
+        }
     }
     channel->updateFlags |= UPDATE_FREQUENCY;
 }
@@ -67,35 +72,12 @@ void SampleOffset(MusicChannel* channel, const Sample* sample) {
 
 void SetEnvelopePosition(MusicChannel* channel, const Instrument* instrument, int32_t p) {
     if (!(instrument->volumeEnvelopeFlags & ENVELOPE_ON)) return;
-    const int32_t n = std::min<int32_t>(instrument->volumePointCount, 12);
-    if (n == 0) return; // no points to place the envelope on
-    const EnvelopePoint* points = instrument->volumeEnvelope;
-    int32_t i = 0;
-    if (n < 2 || p > points[1].x) {
-        i = 1;
-        while (i + 1 < n && p > points[i + 1].x) ++i;
-        i = std::min(i, n - 1);
-    }
-    if (i >= n - 1) {
-        channel->volumeEnvelopeValue = points[n - 1].y;
-        channel->volumeEnvelopeDone = 1;
-        return;
-    }
-    const int32_t dx = points[i + 1].x - points[i].x;
-    const int64_t dy = (static_cast<int64_t>(points[i + 1].y) - points[i].y) * 65536;
-    const int32_t slope = dx == 0 ? 0 : static_cast<int32_t>(dy / dx);
-    channel->volumeEnvelopeDone = 0;
-    channel->volumeEnvelopeTick = p;
-    channel->volumeEnvelopeSlope = slope;
-    channel->volumeEnvelopeFixed = static_cast<int32_t>(
-        static_cast<int64_t>(p - points[i].x) * slope + static_cast<int64_t>(points[i].y) * 65536);
-    channel->volumeEnvelopeValue = channel->volumeEnvelopeFixed >> 16;
-    channel->volumeEnvelopePoint = i + 1;
+    PlaceEnvelope(&channel->volumeEnvelope, VolumeShape(instrument), p);
 }
 
-void MultiRetrigger(const Module* module, MusicChannel* channel) {
+void MultiRetrigger(const Player* player, MusicChannel* channel) {
     const int32_t y = channel->retrigIntervalMemory, x = channel->retrigVolumeMemory;
-    if (y == 0 || module->tick % y != 0) return;
+    if (y == 0 || player->tick % y != 0) return;
     if (x != 0) {
         int32_t v = channel->volume;
         switch (x) {
@@ -124,9 +106,8 @@ void MultiRetrigger(const Module* module, MusicChannel* channel) {
 constexpr uint8_t LOW_UPDATE_BITS =
     UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_PANNING | UPDATE_TRIGGER;
 
-void ExtendedRow(Module* module, MusicChannel* channel, const PatternCell& cell, Sample* sample,
-                 const RowLevels& before) {
-    (void)module;
+void ExtendedRow(Player* player, MusicChannel* channel, const PatternCell& cell,
+                 const Sample* sample, const RowLevels& before) {
     const uint8_t x = cell.effectParameter >> 4, y = cell.effectParameter & 15;
     switch (x) {
     case 0x1:
@@ -139,8 +120,9 @@ void ExtendedRow(Module* module, MusicChannel* channel, const PatternCell& cell,
         break;
     case 0x4: channel->waveControl = (channel->waveControl & 0xF0) | y; break;
     case 0x5:
-        // The shared silent placeholder is never rewritten; it stands for every missing sample.
-        if (sample != &silentSample) sample->finetune = static_cast<int8_t>(y);
+        // The new finetune holds for the sample from here on, in this player only: the song
+        // itself is never written.
+        SetSampleFinetune(player, sample, y);
         break;
     case 0x7:
         channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0x0F) | (y << 4));
@@ -169,22 +151,22 @@ void ExtendedRow(Module* module, MusicChannel* channel, const PatternCell& cell,
     }
 }
 
-void ExtendedTick(Module* module, MusicChannel* channel, const PatternCell& cell,
+void ExtendedTick(const Player* player, MusicChannel* channel, const PatternCell& cell,
                   const Sample* sample) {
     const uint8_t x = cell.effectParameter >> 4, y = cell.effectParameter & 15;
     switch (x) {
     case 0x9:
-        if (y != 0 && module->tick % y == 0)
+        if (y != 0 && player->tick % y == 0)
             channel->updateFlags |= UPDATE_TRIGGER | UPDATE_FREQUENCY | UPDATE_VOLUME;
         break;
     case 0xC:
-        if (module->tick == y) {
+        if (player->tick == y) {
             channel->volume = 0;
             channel->updateFlags |= UPDATE_VOLUME;
         }
         break;
     case 0xD:
-        if (module->tick == y) {
+        if (player->tick == y) {
             ResetChannelForInstrument(channel, sample);
             channel->period = channel->notePeriod;
             channel->updateFlags |= UPDATE_FREQUENCY;
@@ -315,8 +297,8 @@ void VolumeColumnTick(MusicChannel* channel, uint8_t v) {
     }
 }
 
-void EffectRow(Module* module, MusicChannel* channel, const PatternCell& cell,
-               const Instrument* instrument, Sample* sample, const RowLevels& before) {
+void EffectRow(Player* player, MusicChannel* channel, const PatternCell& cell,
+               const Instrument* instrument, const Sample* sample, const RowLevels& before) {
     const uint8_t p = cell.effectParameter, x = p >> 4, y = p & 15;
     switch (cell.effect) {
     case 0x1: Remember(&channel->portaUpMemory, p); break;
@@ -357,12 +339,12 @@ void EffectRow(Module* module, MusicChannel* channel, const PatternCell& cell,
         channel->volume = p;
         channel->updateFlags |= UPDATE_VOLUME;
         break;
-    case 0xE: ExtendedRow(module, channel, cell, sample, before); break;
+    case 0xE: ExtendedRow(player, channel, cell, sample, before); break;
     case 0x10:
-        module->globalVolume = std::min<int32_t>(p, 64);
+        player->globalVolume = std::min<int32_t>(p, 64);
         channel->updateFlags |= UPDATE_VOLUME;
         break;
-    case 0x11: Remember(&module->globalVolumeSlideMemory, p); break;
+    case 0x11: Remember(&player->globalVolumeSlideMemory, p); break;
     case 0x15: SetEnvelopePosition(channel, instrument, p); break;
     case 0x19:
         if (p != 0) {
@@ -396,12 +378,12 @@ void EffectRow(Module* module, MusicChannel* channel, const PatternCell& cell,
     }
 }
 
-void EffectTick(Module* module, MusicChannel* channel, const PatternCell& cell,
-                const Instrument* instrument, Sample* sample) {
+void EffectTick(Player* player, MusicChannel* channel, const PatternCell& cell,
+                const Instrument* instrument, const Sample* sample) {
     (void)instrument;
     switch (cell.effect) {
     case 0x0:
-        if (cell.effectParameter != 0) Arpeggio(module, channel, cell, sample);
+        if (cell.effectParameter != 0) Arpeggio(player, channel, cell, sample);
         break;
     case 0x1:
         channel->period = std::max(channel->period - 4 * channel->portaUpMemory, 56);
@@ -427,15 +409,15 @@ void EffectTick(Module* module, MusicChannel* channel, const PatternCell& cell,
         break;
     case 0x7: Tremolo(channel); break;
     case 0xA: VolumeSlide(channel); break;
-    case 0xE: ExtendedTick(module, channel, cell, sample); break;
+    case 0xE: ExtendedTick(player, channel, cell, sample); break;
     case 0x11:
-        module->globalVolume = Slide(module->globalVolume, module->globalVolumeSlideMemory, 0, 64);
+        player->globalVolume = Slide(player->globalVolume, player->globalVolumeSlideMemory, 0, 64);
         break;
     case 0x19:
         channel->panning = Slide(channel->panning, channel->panningSlideMemory, 0, 255);
         channel->updateFlags |= UPDATE_PANNING;
         break;
-    case 0x1B: MultiRetrigger(module, channel); break;
+    case 0x1B: MultiRetrigger(player, channel); break;
     case 0x1D: Tremor(channel); break;
     default: break;
     }

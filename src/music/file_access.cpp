@@ -1,24 +1,23 @@
-// file_access.cpp: the installable file operations and the module stream over them. Any thread;
-// the set is installed once at start-up, before anything is loaded.
+// file_access.cpp: the standard-library and in-memory file operations and the module stream
+// over a caller's set. Any thread; nothing here is shared between loads.
 #include "music/file_access.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-FileCallbacks fileCallbacks{};
-
-void SetFileCallbacks(FileOpenFn open, FileCloseFn close, FileReadFn read, FileSeekFn seek,
-                      FileTellFn tell) {
+void SetFileCallbacks(FileCallbacks* set, FileOpenFn open, FileCloseFn close, FileReadFn read,
+                      FileSeekFn seek, FileTellFn tell) {
+    if (!set) return;
     if (!open || !close || !read || !seek || !tell) {
-        fileCallbacks = FileCallbacks{};
+        *set = FileCallbacks{};
         return;
     }
-    fileCallbacks = FileCallbacks{open, close, read, seek, tell};
+    *set = FileCallbacks{open, close, read, seek, tell};
 }
 
-bool FileCallbacksInstalled() {
-    return fileCallbacks.open && fileCallbacks.close && fileCallbacks.read && fileCallbacks.seek &&
-           fileCallbacks.tell;
+bool FileCallbacksComplete(const FileCallbacks* set) {
+    return set && set->open && set->close && set->read && set->seek && set->tell;
 }
 
 namespace {
@@ -42,19 +41,59 @@ int32_t StandardTell(void* handle) {
     return static_cast<int32_t>(std::ftell(static_cast<FILE*>(handle)));
 }
 
-} // namespace
-
-void SetStandardFileCallbacks() {
-    SetFileCallbacks(StandardOpen, StandardClose, StandardRead, StandardSeek, StandardTell);
+void* MemoryOpenRefused(const char*) {
+    return nullptr;
+}
+int MemoryCloseNothing(void*) {
+    return 0;
+}
+int32_t MemoryFileRead(void* buffer, int32_t count, void* handle) {
+    auto* file = static_cast<MemoryFile*>(handle);
+    if (count <= 0 || file->position >= file->size) return 0;
+    const uint64_t left = file->size - file->position;
+    const uint64_t n = left < static_cast<uint64_t>(count) ? left : static_cast<uint64_t>(count);
+    std::memcpy(buffer, file->data + file->position, static_cast<size_t>(n));
+    file->position += n;
+    return static_cast<int32_t>(n);
+}
+// Origins 0 (start), 1 (current), 2 (end); positions past the end are allowed (reads there give
+// nothing), a negative one fails and leaves the position unchanged.
+int MemoryFileSeek(void* handle, int32_t offset, int origin) {
+    auto* file = static_cast<MemoryFile*>(handle);
+    int64_t base = 0;
+    if (origin == 1)
+        base = static_cast<int64_t>(file->position);
+    else if (origin == 2)
+        base = static_cast<int64_t>(file->size);
+    else if (origin != 0)
+        return -1;
+    const int64_t target = base + offset;
+    if (target < 0) return -1;
+    file->position = static_cast<uint64_t>(target);
+    return 0;
+}
+int32_t MemoryFileTell(void* handle) {
+    const uint64_t position = static_cast<MemoryFile*>(handle)->position;
+    return position > INT32_MAX ? INT32_MAX : static_cast<int32_t>(position);
 }
 
-// Every stream operation also refuses to run while the set is incomplete, so that a stream
-// opened before the set was cleared cannot call through a null operation.
-ModuleStream* OpenModuleStream(const char* name) {
-    if (!FileCallbacksInstalled()) return nullptr;
+} // namespace
+
+const FileCallbacks standardFileCallbacks = {StandardOpen, StandardClose, StandardRead,
+                                             StandardSeek, StandardTell};
+const FileCallbacks memoryFileCallbacks = {MemoryOpenRefused, MemoryCloseNothing, MemoryFileRead,
+                                           MemoryFileSeek, MemoryFileTell};
+
+ModuleStream MemoryStream(MemoryFile* file) {
+    return ModuleStream{&memoryFileCallbacks, file};
+}
+
+ModuleStream* OpenModuleStream(const FileCallbacks* files, const char* name) {
+    if (!FileCallbacksComplete(files)) return nullptr;
     auto* stream = static_cast<ModuleStream*>(std::calloc(1, sizeof(ModuleStream)));
     if (!stream) return nullptr;
-    stream->handle = fileCallbacks.open(name);
+    stream->files = files;
+    stream->handle = files->open(name);
     if (!stream->handle) {
         std::free(stream);
         return nullptr;
@@ -64,21 +103,21 @@ ModuleStream* OpenModuleStream(const char* name) {
 
 void CloseModuleStream(ModuleStream* stream) {
     if (!stream) return;
-    if (fileCallbacks.close) fileCallbacks.close(stream->handle);
+    stream->files->close(stream->handle);
     std::free(stream);
 }
 
 int32_t StreamRead(void* buffer, int32_t count, ModuleStream* stream) {
-    if (!stream || !fileCallbacks.read) return 0;
-    return fileCallbacks.read(buffer, count, stream->handle);
+    if (!stream) return 0;
+    return stream->files->read(buffer, count, stream->handle);
 }
 
 int StreamSeek(ModuleStream* stream, int32_t offset, int origin) {
-    if (!stream || !fileCallbacks.seek) return -1;
-    return fileCallbacks.seek(stream->handle, offset, origin);
+    if (!stream) return -1;
+    return stream->files->seek(stream->handle, offset, origin);
 }
 
 int32_t StreamTell(ModuleStream* stream) {
-    if (!stream || !fileCallbacks.tell) return 0;
-    return fileCallbacks.tell(stream->handle);
+    if (!stream) return 0;
+    return stream->files->tell(stream->handle);
 }

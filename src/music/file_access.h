@@ -1,5 +1,6 @@
 // file_access.h: the five replaceable file operations through which the music player reads a
-// module, and the thin module stream over them. Any thread; the set is installed once at start-up.
+// module, and the thin module stream over them. The operations are a record the caller owns and
+// hands to the loader; nothing is installed program-wide. Any thread.
 #pragma once
 
 #include <cstdint>
@@ -18,23 +19,36 @@ struct FileCallbacks {
     FileTellFn tell;
 };
 
-// The installed set; all null until a complete set is installed.
-extern FileCallbacks fileCallbacks;
-
-// Installs the five operations; if any is null, all five become null.
-void SetFileCallbacks(FileOpenFn open, FileCloseFn close, FileReadFn read, FileSeekFn seek,
-                      FileTellFn tell);
-// True when all five operations are installed.
-bool FileCallbacksInstalled();
-// Installs the standard-library implementation (fopen "rb", fclose, fread, fseek, ftell).
-void SetStandardFileCallbacks();
+// Fills `set` with the five operations; if any is null, all five become null (an incomplete set
+// would call through a null operation half-way through a load).
+void SetFileCallbacks(FileCallbacks* set, FileOpenFn open, FileCloseFn close, FileReadFn read,
+                      FileSeekFn seek, FileTellFn tell);
+// True when the set is given and all five operations are in it.
+bool FileCallbacksComplete(const FileCallbacks* set);
+// The standard-library operations (fopen "rb", fclose, fread, fseek, ftell).
+extern const FileCallbacks standardFileCallbacks;
 
 struct ModuleStream {
+    const FileCallbacks* files;
     void* handle;
 };
 
-ModuleStream* OpenModuleStream(const char* name);
+// Opens `name` through a complete set of operations; null when the set is incomplete or the
+// open fails.
+ModuleStream* OpenModuleStream(const FileCallbacks* files, const char* name);
 void CloseModuleStream(ModuleStream* stream);
 int32_t StreamRead(void* buffer, int32_t count, ModuleStream* stream);
 int StreamSeek(ModuleStream* stream, int32_t offset, int origin);
 int32_t StreamTell(ModuleStream* stream);
+
+// A read-only view of bytes in memory as a file: the handle the memory operations work on.
+struct MemoryFile {
+    const uint8_t* data;
+    uint64_t size;
+    uint64_t position;
+};
+// Operations over a MemoryFile whose address is the handle; `open` is not used (a stream over
+// memory is made with OpenMemoryStream) and fails.
+extern const FileCallbacks memoryFileCallbacks;
+// A stream over `file`, which must outlive it. Never fails.
+ModuleStream MemoryStream(MemoryFile* file);

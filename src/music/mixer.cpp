@@ -1,7 +1,6 @@
 // mixer.cpp: renders ring blocks: drives the sequencer's ticks at exact frame counts, mixes the
 // voices with interpolation, loops and volume ramps into float, converts to 16-bit PCM. Runs on
-// the one thread that renders music at the time (the pre-fill's caller, then the output thread).
-// Allocates nothing.
+// the thread that renders the player at the time. Allocates nothing.
 #include "music/mixer.h"
 
 #include <cmath>
@@ -11,9 +10,7 @@
 #endif
 
 #include "music/module.h"
-
-Voice voices[VOICE_TABLE_SIZE];
-MixerState mixer;
+#include "music/player.h"
 
 namespace {
 
@@ -123,8 +120,8 @@ void Bounce(uint64_t& position, int32_t& direction, uint64_t loopStart, uint64_t
 
 } // namespace
 
-void MixVoice(Voice* voice, float* destination, int32_t frames) {
-    Sample* sample = voice->sample;
+void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t frames) {
+    const Sample* sample = voice->sample;
     if (!sample || frames <= 0) return;
 
     const int16_t* data = sample->data;
@@ -253,9 +250,9 @@ void MixVoice(Voice* voice, float* destination, int32_t frames) {
     if (sample->loopKind == LOOP_PINGPONG) voice->direction = direction;
 }
 
-void MixVoices(float* destination, int32_t frames) {
+void MixVoices(Player* player, float* destination, int32_t frames) {
     if (!destination || frames <= 0) return;
-    for (int v = 0; v < MIXED_VOICES; ++v) MixVoice(&voices[v], destination, frames);
+    for (Voice& voice : player->voices) MixVoice(player->mixer, &voice, destination, frames);
 }
 
 void ConvertToPcm16(int16_t* destination, const float* source, int32_t frames) {
@@ -291,7 +288,8 @@ void ConvertToPcm16(int16_t* destination, const float* source, int32_t frames) {
     }
 }
 
-void MixBlock() {
+void MixBlock(Player* player) {
+    MixerState& mixer = player->mixer;
     if (!mixer.mixBuffer || !mixer.outputRing || !mixer.blockPositions || mixer.blockFrames <= 0)
         return;
     const int32_t blocks = mixer.ringFrames / mixer.blockFrames;
@@ -299,29 +297,33 @@ void MixBlock() {
     float* mix = mixer.mixBuffer + 2 * first;
     for (int32_t k = 0; k < 2 * mixer.blockFrames; ++k) mix[k] = 0.0f;
 
-    Module* module = mixer.playingModule;
-    if (module) {
-        int32_t done = 0;
-        int32_t left = module->tickFramesLeft;
-        while (done < mixer.blockFrames) {
-            if (left <= 0) {
-                if (module->tickHandler) module->tickHandler(module);
-                // A tick of no frames (a tempo of 0) would never let the block advance; such a
-                // tick lasts one frame.
-                left = module->tickFrames >= 1 ? module->tickFrames : 1;
-            }
-            const int32_t run = left < mixer.blockFrames - done ? left : mixer.blockFrames - done;
-            MixVoices(mix + 2 * done, run);
-            done += run;
-            module->elapsedMs += static_cast<int32_t>(
-                static_cast<double>(run) * static_cast<double>(mixer.secondsPerFrame) * 1000.0);
-            left -= run;
+    player->blockStart = player->position;
+    player->markCount = 0;
+    int32_t done = 0;
+    int32_t left = player->tickFramesLeft;
+    while (done < mixer.blockFrames) {
+        if (left <= 0) {
+            if (player->tickHandler) player->tickHandler(player);
+            // Remembered for the pull position; past the last mark the latest tick wins.
+            const int32_t mark =
+                player->markCount < TICK_MARKS ? player->markCount++ : TICK_MARKS - 1;
+            player->marks[mark] = TickMark{done, player->position};
+            // A tick of no frames (a tempo of 0) would never let the block advance; such a
+            // tick lasts one frame.
+            left = player->tickFrames >= 1 ? player->tickFrames : 1;
         }
-        mixer.blockPositions[mixer.fillBlock] =
-            BlockPosition{static_cast<uint8_t>(module->orderPosition),
-                          static_cast<uint8_t>(module->row), module->elapsedMs};
-        module->tickFramesLeft = left;
+        const int32_t run = left < mixer.blockFrames - done ? left : mixer.blockFrames - done;
+        MixVoices(player, mix + 2 * done, run);
+        done += run;
+        player->framesMixed += run;
+        player->elapsedMs += static_cast<int32_t>(
+            static_cast<double>(run) * static_cast<double>(mixer.secondsPerFrame) * 1000.0);
+        left -= run;
     }
+    mixer.blockPositions[mixer.fillBlock] =
+        BlockPosition{static_cast<uint8_t>(player->orderPosition),
+                      static_cast<uint8_t>(player->row), player->elapsedMs};
+    player->tickFramesLeft = left;
 
     ConvertToPcm16(mixer.outputRing + 2 * first, mix, mixer.blockFrames);
     mixer.fillBlock += 1;

@@ -1,11 +1,11 @@
-// mixer.h: the software mixer's records and operations. Runs on the one thread that renders
-// music at the time: the caller of playback start while it pre-fills the ring, afterwards the
-// output thread only.
+// mixer.h: the software mixer's records and operations. Runs on the thread that renders the
+// player at the time (with an output: the starter while it pre-fills the ring, afterwards the
+// output thread only).
 #pragma once
 
 #include <cstdint>
 
-struct Module;
+struct Player;
 struct Sample;
 
 struct Voice {
@@ -13,7 +13,7 @@ struct Voice {
     int32_t mixVolume;    // 0-255, from which the side volumes are derived
     int32_t mixPanning;   // 0-255
     uint32_t startOffset; // frame at which the next triggered note starts
-    Sample* sample;       // null: silent and skipped
+    const Sample* sample; // null: silent and skipped
     int32_t volumeLeft;   // target volume of the first channel, 0-255
     int32_t volumeRight;  // target volume of the second channel, 0-255
     uint32_t position;    // 32.32 play position: integer part
@@ -30,9 +30,9 @@ struct Voice {
     int32_t rampFrames; // frames left in the running ramp; 0 = none
 };
 
-constexpr int VOICE_TABLE_SIZE = 256;
+// Voices mixed: two per track (a new note starts on the partner voice, track c's voices are c
+// and c + 32, while the old one ramps out).
 constexpr int MIXED_VOICES = 64;
-extern Voice voices[VOICE_TABLE_SIZE];
 
 // One entry per ring block: where the song stood after the block was rendered. Packed into
 // 6 bytes as the ring's position table.
@@ -45,12 +45,11 @@ struct BlockPosition {
 #pragma pack(pop)
 static_assert(sizeof(BlockPosition) == 6);
 
-// Output sizes, buffers and constants shared by the mixer and the output. Set by the output
-// open (sizes, constants) and playback start (buffers); read by MixBlock.
+// Output sizes, buffers and constants of one player, set when the player is created.
 struct MixerState {
     int32_t mixRate;           // Hz
     int32_t blockFrames;       // frames per ring block (884 at 44100 Hz)
-    int32_t ringFrames;        // frames in the whole ring (100 blocks)
+    int32_t ringFrames;        // frames in the whole ring (100 blocks for the output)
     int16_t* outputRing;       // ringFrames stereo int16 frames
     float* mixBuffer;          // ringFrames stereo float frames, 16-byte aligned
     void* mixBufferAllocation; // the allocation mixBuffer lies in
@@ -59,11 +58,11 @@ struct MixerState {
     int32_t rampLength;    // frames per volume ramp: mixRate * 128 / 44100
     float rampReciprocal;  // 1 / rampLength
     float secondsPerFrame; // 1 / mixRate
-    Module* playingModule;
 };
-extern MixerState mixer;
 
-void MixBlock();
-void MixVoices(float* destination, int32_t frames);
-void MixVoice(Voice* voice, float* destination, int32_t frames);
+// Renders ring block fillBlock of the player: ticks falling due, voices mixed, 16-bit PCM in the
+// ring, the block's position entry; then advances fillBlock (wrapping after the last block).
+void MixBlock(Player* player);
+void MixVoices(Player* player, float* destination, int32_t frames);
+void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t frames);
 void ConvertToPcm16(int16_t* destination, const float* source, int32_t frames);

@@ -1,18 +1,18 @@
 // module.h: the loaded song (Module, Pattern, PatternCell, Instrument, Sample) and the XM loader's
-// entry points. The records are plain and zero-initialised; the loader fills them once, and
-// afterwards only the playback fields change (on the thread that renders music).
+// entry points. The records are plain; the loader fills them once and nothing changes them
+// afterwards, so that any number of players (player.h), on any threads, can play one song.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
+struct FileCallbacks;
 struct Module;
 struct ModuleStream;
 
-using ModuleHandler = void (*)(Module* module);
 // Places a sample's plain (not delta-coded) values of the stated width at the start of `buffer`.
 using SampleLoader = int (*)(void* buffer, uint32_t storedBytes, int bits, int instrumentIndex,
                              int sampleIndex);
-
 struct PatternCell {
     uint8_t note;         // 0 none, 1-96 notes, 255 key-off
     uint8_t instrument;   // 0 none, 1-128
@@ -38,6 +38,8 @@ struct Sample {
     uint8_t bits;     // 16 for every loaded sample
     uint8_t loopKind; // 1 no loop, 2 forward, 4 ping-pong
     int8_t relativeNote;
+    int32_t id;    // 1-based number among the song's loaded samples; 0 for the shared silent one
+    char name[23]; // as stored, blanks and all, always terminated
 };
 
 enum LoopKind : uint8_t { LOOP_NONE = 1, LOOP_FORWARD = 2, LOOP_PINGPONG = 4 };
@@ -47,9 +49,11 @@ struct EnvelopePoint {
     uint16_t y; // value
 };
 
+constexpr int MAX_INSTRUMENT_SAMPLES = 16;
+
 struct Instrument {
-    int32_t sampleCount; // 0-16
-    Sample* samples[16]; // slots from sampleCount on point at silentSample
+    int32_t sampleCount;                           // 0-16
+    const Sample* samples[MAX_INSTRUMENT_SAMPLES]; // slots from sampleCount on: &silentSample
     uint8_t sampleMap[96];
     EnvelopePoint volumeEnvelope[12];
     EnvelopePoint panningEnvelope[12];
@@ -68,6 +72,7 @@ struct Instrument {
     uint8_t vibratoDepth;
     uint8_t vibratoRate;
     uint16_t fadeout; // file value x 2
+    char name[23];    // as stored, always terminated
 };
 
 enum EnvelopeFlag : uint8_t { ENVELOPE_ON = 1, ENVELOPE_SUSTAIN = 2, ENVELOPE_LOOP = 4 };
@@ -75,8 +80,6 @@ enum EnvelopeFlag : uint8_t { ENVELOPE_ON = 1, ENVELOPE_SUSTAIN = 2, ENVELOPE_LO
 struct Module {
     Pattern* patterns;
     Instrument* instruments;
-    int32_t tickFramesLeft; // mixer: output frames until the next tick
-    int32_t tickFrames;     // SetBpm: output frames per tick
     int16_t songLength;
     int16_t restartPosition;
     int16_t channelCount;
@@ -88,32 +91,45 @@ struct Module {
     int16_t defaultBpm;
     uint8_t orders[256];
     uint8_t initialGlobalVolume;
-    // Playback fields (the sequencer's), reset by playback start.
-    int32_t globalVolume;
-    uint8_t globalVolumeSlideMemory;
-    int32_t tick;
-    int32_t speed;
-    int32_t bpm;
-    int32_t row;
-    int32_t orderPosition;
-    int32_t patternDelayTicks;
-    int32_t nextRow;
-    int32_t nextOrderPosition;
-    int32_t elapsedMs; // mixer: milliseconds rendered since playback start
-    ModuleHandler startHandler;
-    ModuleHandler tickHandler;
     SampleLoader sampleLoader;
+    int32_t sampleCount; // samples with a record of their own (ids 1 to sampleCount)
+    // What the file says about itself: names as stored, always terminated.
+    char title[21];
+    char trackerName[21];
+    uint16_t version; // format version, e.g. 0x0104
+    // Players created for this song and not yet destroyed; a song in use cannot be freed.
+    mutable std::atomic<int32_t> playerCount{0};
 };
 
 enum ModuleFlag : uint16_t { MODULE_LINEAR_FREQUENCIES = 1 };
 
-// The shared sample with every field zero; never freed.
-extern Sample silentSample;
+// The shared sample with every field zero, standing for every missing sample.
+extern const Sample silentSample;
 
-// Loads an XM file through the installed file operations; null when it cannot be opened or
-// parsed (nothing is left allocated then).
-Module* LoadModule(const char* name, SampleLoader sampleLoader);
-// Fills a zeroed Module from an open stream; 1 on success, 0 on failure.
-int ParseXm(Module* module, ModuleStream* stream);
-// Stops playback (whatever song is playing) and frees the song. 1, or 0 for null.
+// Why a load failed: a code for programs and a sentence for people ("instrument 3: sample 2 runs
+// past the end of the file").
+enum LoadErrorCode : int32_t {
+    LOAD_OK = 0,
+    LOAD_CANNOT_OPEN = 1,   // the name could not be opened, or no file operations were given
+    LOAD_NOT_XM = 2,        // not an extended module at all
+    LOAD_TRUNCATED = 3,     // the file ends before the data its headers announce
+    LOAD_UNSUPPORTED = 4,   // beyond what the player handles (channels, rows, samples)
+    LOAD_OUT_OF_MEMORY = 5, // an allocation failed
+    LOAD_INVALID = 6,       // contradicting or impossible header values
+};
+struct LoadError {
+    int32_t code;
+    char message[200];
+};
+
+// Loads an XM file through the given file operations; null when it cannot be opened or parsed
+// (nothing is left allocated then), with the reason in `error` when that is not null.
+Module* LoadModule(const FileCallbacks* files, const char* name, SampleLoader sampleLoader,
+                   LoadError* error = nullptr);
+// Loads an XM file held in memory (the bytes are copied where needed; the buffer may go after).
+Module* LoadModuleFromMemory(const void* data, uint64_t size, SampleLoader sampleLoader,
+                             LoadError* error = nullptr);
+// Fills a new Module from an open stream; 1 on success, 0 on failure (reason in `error`).
+int ParseXm(Module* module, ModuleStream* stream, LoadError* error = nullptr);
+// Frees a song. 1; 0 for null, and 0 (freeing nothing) while a player still plays it.
 int FreeModule(Module* module);

@@ -1,24 +1,15 @@
-// output.h: the audio device, the output thread and playback control; the music start-up of the
-// entry routine. Main thread, except OutputThreadMain.
+// output.h: the platform's audio device as an output's device table, and the music start-up of
+// the entry routine. Main thread.
 #pragma once
 
 #include "music/playback_thread.h"
 
-#include <cstdint>
-
-struct Module;
-
-// The song that StartMusic loaded, or null.
-extern Module* song;
-
 // The platform's looping audio device as a WaveDevice table.
 extern const WaveDevice platformWaveDevice;
 
-// Installs the file operations, opens the device at 44100 Hz, loads "Zarq-Neat.xm" and starts
-// playing it. 1 when playing; failures print one line on standard output.
-int StartMusic();
-// Opens the device at `rate` Hz and sets the output sizes and mixer constants for it, all voices
-// cleared. False when the file operations or the device are missing, or the device refuses.
-bool OpenWaveOutput(int32_t rate);
-// Closes the device (stopping any playback on it first). Harmless when none is open.
-void CloseWaveOutput();
+// The music start-up: makes an output over `device`, opens it at 44100 Hz, loads "Zarq-Neat.xm"
+// through the standard file operations and starts playing it. Failures print one line on
+// standard output ("Error upon initialization.", "Error loading song") and leave the output
+// silent. Returns the output (the caller keeps it for as long as the music should play), or null
+// when not even an output could be made.
+MusicOutput* StartMusic(const WaveDevice* device = &platformWaveDevice);

@@ -1,19 +1,20 @@
 // sequencer.cpp: the row and tick driver (order list, rows, tempo, flow control, per-track row and
-// tick processing, voice update with the partner trigger). Music thread (inside MixBlock).
+// tick processing, voice update with the partner trigger, the wrap watch). Runs inside MixBlock
+// on the thread that renders the player.
 #include "music/sequencer.h"
 
 #include "music/mixer.h"
 #include "music/module.h"
+#include "music/player.h"
+#include "music/sequencer_internal.h"
 
 #include <algorithm>
+#include <cstring>
 
-MusicChannel channels[MAX_CHANNELS];
-Instrument emptyInstrument;
+const Instrument emptyInstrument{};
 
 namespace {
 
-// The cells read by the last row tick; the later ticks of that row work on them.
-const PatternCell* currentRowCells = nullptr;
 // Read in place of a row that lies outside its pattern.
 const PatternCell emptyRow[MAX_CHANNELS] = {};
 
@@ -38,12 +39,13 @@ int32_t RowCount(const Module* module, int32_t orderPosition) {
 // row remembered from a longer pattern, a pattern of no rows) is played as an empty row; the
 // end-of-pattern check then moves on to the next order position. Nothing beyond the pattern is
 // read.
-const PatternCell* RowCells(const Module* module) {
-    const Pattern* pattern = PatternAt(module, module->orderPosition);
-    if (pattern == nullptr || pattern->cells == nullptr || module->row < 0 ||
-        module->row >= pattern->rowCount)
+const PatternCell* RowCells(const Player* player) {
+    const Module* module = player->module;
+    const Pattern* pattern = PatternAt(module, player->orderPosition);
+    if (pattern == nullptr || pattern->cells == nullptr || player->row < 0 ||
+        player->row >= pattern->rowCount)
         return emptyRow;
-    return pattern->cells + static_cast<int64_t>(module->row) * module->channelCount;
+    return pattern->cells + static_cast<int64_t>(player->row) * module->channelCount;
 }
 
 // Notes 97-254 are not written by valid files; they are taken as no note, so that the note
@@ -54,7 +56,7 @@ bool IsNote(uint8_t note) {
 
 struct Selection {
     const Instrument* instrument;
-    Sample* sample;
+    const Sample* sample;
 };
 
 Selection Select(const Module* module, const MusicChannel& channel) {
@@ -62,91 +64,122 @@ Selection Select(const Module* module, const MusicChannel& channel) {
         return {&emptyInstrument, &silentSample};
     const Instrument* instrument = &module->instruments[channel.instrumentIndex];
     uint8_t slot = instrument->sampleMap[std::min<int>(channel.noteIndex, 95)];
-    Sample* sample = slot <= 15 ? instrument->samples[slot] : nullptr;
+    const Sample* sample = slot < MAX_INSTRUMENT_SAMPLES ? instrument->samples[slot] : nullptr;
     return {instrument, sample ? sample : &silentSample};
 }
 
-void FlowControl(Module* module, MusicChannel* channel, const PatternCell& cell, bool* jumpSeen) {
+void FlowControl(Player* player, MusicChannel* channel, const PatternCell& cell, bool* jumpSeen) {
+    const Module* module = player->module;
     const int32_t p = cell.effectParameter, x = p >> 4, y = p & 15;
     switch (cell.effect) {
     case 0x0B:
-        module->nextOrderPosition = p >= module->songLength ? 0 : p;
-        module->nextRow = 0;
+        player->nextOrderPosition = p >= module->songLength ? 0 : p;
+        player->nextRow = 0;
         *jumpSeen = true;
         break;
     case 0x0D:
-        module->nextRow = 10 * x + y > 63 ? 0 : 10 * x + y;
-        if (!*jumpSeen) module->nextOrderPosition = module->orderPosition + 1;
-        if (module->nextOrderPosition >= module->songLength) module->nextOrderPosition = 0;
+        player->nextRow = 10 * x + y > 63 ? 0 : 10 * x + y;
+        if (!*jumpSeen) player->nextOrderPosition = player->orderPosition + 1;
+        if (player->nextOrderPosition >= module->songLength) player->nextOrderPosition = 0;
         break;
     case 0x0E:
         if (x == 6) {
             if (y == 0) {
-                channel->loopRow = module->row;
+                channel->loopRow = player->row;
             } else {
                 channel->loopCount = channel->loopCount == 0 ? y : channel->loopCount - 1;
-                if (channel->loopCount != 0) module->row = channel->loopRow - 1;
+                if (channel->loopCount != 0) player->row = channel->loopRow - 1;
             }
         } else if (x == 14) {
-            module->patternDelayTicks = y * module->speed;
+            player->patternDelayTicks = y * player->speed;
         }
         break;
     case 0x0F:
         if (p <= 31)
-            module->speed = p;
+            player->speed = p;
         else
-            SetBpm(module, p);
+            SetBpm(player, p);
         break;
     default: break;
     }
 }
 
-} // namespace
-
-const PatternCell* CurrentRowCells() {
-    return currentRowCells;
+// Called on every row tick that enters an order position (the first row tick, and every row
+// tick after an order change, a jump or a break), at the position entered.
+void WatchEntry(Player* player) {
+    WrapWatch& watch = player->watch;
+    const int32_t order = player->orderPosition, row = player->row;
+    if (order < 0 || order > 255 || row < 0 || row > 255) return;
+    uint8_t& bits = watch.entered[order][row / 8];
+    const uint8_t bit = static_cast<uint8_t>(1u << (row % 8));
+    if (bits & bit) {
+        if (watch.wraps == 0) {
+            watch.firstFrame = player->framesMixed;
+            watch.firstOrder = order;
+            watch.firstRow = row;
+        }
+        watch.wraps += 1;
+        watch.lastFrame = player->framesMixed;
+        std::memset(watch.entered, 0, sizeof watch.entered);
+    }
+    watch.entered[order][row / 8] |= bit;
 }
 
-void SetBpm(Module* module, int32_t bpm) {
+} // namespace
+
+void SetBpm(Player* player, int32_t bpm) {
     // A tempo below 1 (a file may hold 0) would divide by zero; it is taken as 1. The tick
     // always lasts at least one frame, so the mixer makes progress whatever the tempo and rate.
     bpm = std::max(bpm, 1);
-    module->bpm = bpm;
-    double frames = ((1000.0 / ((2.0 * bpm) / 5.0)) * mixer.mixRate) / 1000.0;
-    module->tickFrames = frames >= 1.0 ? static_cast<int32_t>(std::min(frames, 2147483647.0)) : 1;
+    player->bpm = bpm;
+    double frames = ((1000.0 / ((2.0 * bpm) / 5.0)) * player->mixer.mixRate) / 1000.0;
+    player->tickFrames = frames >= 1.0 ? static_cast<int32_t>(std::min(frames, 2147483647.0)) : 1;
 }
 
-void ResetChannels(Module* module) {
-    currentRowCells = nullptr;
-    const int32_t tracks = TrackCount(module);
+void ResetChannels(Player* player) {
+    player->currentRowCells = nullptr;
+    const int32_t tracks = TrackCount(player->module);
     for (int32_t c = 0; c < tracks; ++c) {
-        channels[c] = MusicChannel{};
-        channels[c].voice = &voices[c];
+        player->channels[c] = MusicChannel{};
+        player->channels[c].voice = &player->voices[c];
     }
 }
 
-void SequencerTick(Module* module) {
-    if (module->tick == 0) {
-        if (module->nextOrderPosition >= 0) module->orderPosition = module->nextOrderPosition;
-        if (module->nextRow >= 0) module->row = module->nextRow;
-        ProcessRow(module);
-        if (module->nextRow == -1) {
-            module->nextRow = module->row + 1;
-            if (module->nextRow >= RowCount(module, module->orderPosition)) {
-                int32_t next = module->orderPosition + 1;
-                module->nextOrderPosition =
+void SequencerTick(Player* player) {
+    const Module* module = player->module;
+    const int32_t tick = player->tick;
+    if (tick == 0) {
+        const bool entering = !player->watch.started || player->nextOrderPosition >= 0;
+        player->watch.started = true;
+        if (player->nextOrderPosition >= 0) player->orderPosition = player->nextOrderPosition;
+        if (player->nextRow >= 0) player->row = player->nextRow;
+        player->playingRow = player->row;
+        if (entering) WatchEntry(player);
+        ProcessRow(player);
+        if (player->nextRow == -1) {
+            player->nextRow = player->row + 1;
+            if (player->nextRow >= RowCount(module, player->orderPosition)) {
+                int32_t next = player->orderPosition + 1;
+                player->nextOrderPosition =
                     next >= module->songLength ? module->restartPosition : next;
-                module->nextRow = 0;
+                player->nextRow = 0;
             }
         }
     } else {
-        ProcessTick(module);
+        ProcessTick(player);
     }
-    module->tick += 1;
-    if (module->tick >= module->speed + module->patternDelayTicks) {
-        module->patternDelayTicks = 0;
-        module->tick = 0;
+    player->tick += 1;
+    if (player->tick >= player->speed + player->patternDelayTicks) {
+        player->patternDelayTicks = 0;
+        player->tick = 0;
     }
+    const int32_t order = player->orderPosition;
+    player->position = PlayerPosition{order,
+                                      order >= 0 && order < 256 ? module->orders[order] : 0,
+                                      player->playingRow,
+                                      tick,
+                                      player->speed,
+                                      player->bpm};
 }
 
 bool IsTonePortamentoRow(const PatternCell& cell) {
@@ -156,16 +189,17 @@ bool IsTonePortamentoRow(const PatternCell& cell) {
     return cell.effect == 3 || cell.effect == 5 || cell.volumeColumn >= 0xF0;
 }
 
-void ProcessRow(Module* module) {
-    module->nextOrderPosition = -1;
-    module->nextRow = -1;
+void ProcessRow(Player* player) {
+    const Module* module = player->module;
+    player->nextOrderPosition = -1;
+    player->nextRow = -1;
     bool jumpSeen = false;
-    const PatternCell* cells = RowCells(module);
-    currentRowCells = cells;
+    const PatternCell* cells = RowCells(player);
+    player->currentRowCells = cells;
     const int32_t tracks = TrackCount(module);
     for (int32_t c = 0; c < tracks; ++c) {
         const PatternCell& cell = cells[c];
-        MusicChannel* channel = &channels[c];
+        MusicChannel* channel = &player->channels[c];
         const bool tonePortamento = IsTonePortamentoRow(cell);
         const bool hasNote = IsNote(cell.note);
         if (cell.instrument != 0 && !tonePortamento) channel->instrumentIndex = cell.instrument - 1;
@@ -183,7 +217,8 @@ void ProcessRow(Module* module) {
 
         if (hasNote) {
             channel->realNote = static_cast<uint8_t>(cell.note + selected.sample->relativeNote - 1);
-            channel->notePeriod = NotePeriod(module, channel->realNote, selected.sample->finetune);
+            channel->notePeriod =
+                NotePeriod(module, channel->realNote, SampleFinetune(player, selected.sample));
             if (!tonePortamento) channel->period = channel->notePeriod;
             channel->updateFlags = UPDATE_TRIGGER;
         }
@@ -200,19 +235,20 @@ void ProcessRow(Module* module) {
             channel->updateFlags |= UPDATE_VOLUME;
         }
 
-        FlowControl(module, channel, cell, &jumpSeen);
-        EffectRow(module, channel, cell, selected.instrument, selected.sample, before);
+        FlowControl(player, channel, cell, &jumpSeen);
+        EffectRow(player, channel, cell, selected.instrument, selected.sample, before);
         AutoVibrato(channel, selected.instrument);
-        UpdateVoice(channel, selected.sample, module);
+        UpdateVoice(player, channel, selected.sample);
     }
 }
 
-void ProcessTick(Module* module) {
-    const PatternCell* cells = currentRowCells ? currentRowCells : emptyRow;
+void ProcessTick(Player* player) {
+    const Module* module = player->module;
+    const PatternCell* cells = player->currentRowCells ? player->currentRowCells : emptyRow;
     const int32_t tracks = TrackCount(module);
     for (int32_t c = 0; c < tracks; ++c) {
         const PatternCell& cell = cells[c];
-        MusicChannel* channel = &channels[c];
+        MusicChannel* channel = &player->channels[c];
         Selection selected = Select(module, *channel);
         channel->volumeDelta = 0;
         channel->periodDelta = 0;
@@ -224,20 +260,35 @@ void ProcessTick(Module* module) {
             channel->updateFlags |= UPDATE_VOLUME;
         }
         VolumeColumnTick(channel, cell.volumeColumn);
-        EffectTick(module, channel, cell, selected.instrument, selected.sample);
+        EffectTick(player, channel, cell, selected.instrument, selected.sample);
         AutoVibrato(channel, selected.instrument);
-        UpdateVoice(channel, selected.sample, module);
+        UpdateVoice(player, channel, selected.sample);
     }
 }
 
-void UpdateVoice(MusicChannel* channel, Sample* sample, Module* module) {
+int32_t SampleFinetune(const Player* player, const Sample* sample) {
+    if (sample->id > 0 && player->sampleFinetunes && sample->id <= player->module->sampleCount)
+        return player->sampleFinetunes[sample->id];
+    return sample->finetune;
+}
+
+void SetSampleFinetune(Player* player, const Sample* sample, int32_t finetune) {
+    // Only the song's own samples take a new finetune: the shared silent sample stands for every
+    // missing one and keeps 0.
+    if (sample->id > 0 && player->sampleFinetunes && sample->id <= player->module->sampleCount)
+        player->sampleFinetunes[sample->id] = static_cast<int8_t>(finetune);
+}
+
+void UpdateVoice(Player* player, MusicChannel* channel, const Sample* sample) {
     if (channel->period == -channel->periodDelta) channel->updateFlags &= ~UPDATE_FREQUENCY;
     if (channel->updateFlags & UPDATE_TRIGGER) {
+        // Voice numbers stay below MIXED_VOICES: track c starts on voice c and moves only
+        // between it and its partner c + 32.
         const int32_t n = channel->voice ? channel->voice->voiceNumber : 0;
-        Voice* voice = &voices[n];
+        Voice* voice = &player->voices[n];
         if (voice->sample != nullptr) {
             const int32_t partnerNumber = n <= 31 ? n + 32 : n - 32;
-            Voice* partner = &voices[partnerNumber];
+            Voice* partner = &player->voices[partnerNumber];
             *partner = *voice;
             partner->voiceNumber = partnerNumber;
             voice->mixVolume = 0;
@@ -256,9 +307,9 @@ void UpdateVoice(MusicChannel* channel, Sample* sample, Module* module) {
         voice->currentRight = 0;
         voice->rampFrames = 0;
     }
-    if (channel->updateFlags & UPDATE_VOLUME) VolumeStep(channel, module);
-    if (channel->updateFlags & UPDATE_PANNING) PanningStep(channel);
-    if (channel->updateFlags & UPDATE_FREQUENCY) FrequencyStep(channel, module);
+    if (channel->updateFlags & UPDATE_VOLUME) VolumeStep(player, channel);
+    if (channel->updateFlags & UPDATE_PANNING) PanningStep(player, channel);
+    if (channel->updateFlags & UPDATE_FREQUENCY) FrequencyStep(player, channel);
     if ((channel->updateFlags & UPDATE_REWIND) && channel->voice) {
         channel->voice->position = 0;
         channel->voice->positionFraction = 0;

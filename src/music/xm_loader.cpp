@@ -1,21 +1,45 @@
-// xm_loader.cpp: reads an XM file through the module stream into a Module (patterns unpacked,
-// samples widened to 16 bits and delta-decoded, loops in frames) and frees songs. Main thread.
+// xm_loader.cpp: reads an XM file through a module stream into a Module (patterns unpacked,
+// samples widened to 16 bits and delta-decoded, loops in frames) and frees songs. Any thread;
+// one load touches only its own stream and song.
 //
 // Every read and seek is checked and every size taken from the file is bounded by the bytes
 // the file still holds, so that a damaged file fails the load cleanly (null, nothing left
-// allocated) instead of reading or writing outside a buffer or asking for gigabytes.
+// allocated) instead of reading or writing outside a buffer or asking for gigabytes. Each
+// failure says what is wrong with the file in a LoadError. Messages number instruments and
+// samples from 1 and patterns from 0, as a tracker's editor shows them, so that a musician can
+// find the place.
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "music/file_access.h"
 #include "music/module.h"
-#include "music/playback.h"
-#include "music/sequencer.h"
 
-Sample silentSample{};
+const Sample silentSample{};
 
 namespace {
+
+// ==== Errors ====
+
+// Records why the load failed and returns false, so that failure paths read
+// `return Fail(...)`.
+[[gnu::format(printf, 3, 4)]] bool Fail(LoadError* error, LoadErrorCode code, const char* format,
+                                        ...) {
+    error->code = code;
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(error->message, sizeof error->message, format, arguments);
+    va_end(arguments);
+    return false;
+}
+
+void Succeed(LoadError* error) {
+    error->code = LOAD_OK;
+    error->message[0] = '\0';
+}
 
 // ==== Reading ====
 
@@ -29,6 +53,7 @@ struct Reader {
     int64_t position;    // logical position of the next byte
 };
 
+// Offsets are handed to the stream as 32-bit values: anything past 2 GB cannot be reached.
 bool SeekTo(Reader& r, int64_t offset) {
     if (offset < 0 || offset > INT32_MAX) return false;
     r.position = offset;
@@ -98,6 +123,12 @@ bool U32(Reader& r, uint32_t& v) {
     return true;
 }
 
+// A fixed-size text field into a buffer one byte longer, terminated; bytes kept as stored.
+bool Text(Reader& r, char* destination, int32_t size) {
+    destination[size] = '\0';
+    return ReadBytes(r, destination, size);
+}
+
 // True when the file holds `count` more bytes from the current position. Found by reading the
 // last of them, so that only the two seek origins every file operation set supports are used.
 bool HasBytes(Reader& r, int64_t count) {
@@ -139,7 +170,18 @@ bool ReadCell(Reader& r, PatternCell& cell) {
 
 constexpr uint16_t MAX_ROWS = 1024;
 
-bool ReadPatterns(Reader& r, Module* module, int32_t storedPatterns) {
+// The first stored pattern whose cells take a different number of bytes than its header says.
+// Such a file can still load (the cells are decoded by count, and the next pattern is read
+// where they end), but when a later part then fails, this pattern is where the file went wrong.
+struct CellSizeMismatch {
+    int32_t pattern = -1;
+    uint16_t rows = 0;
+    uint16_t packedSize = 0;
+    int32_t bytesTaken = 0;
+};
+
+bool ReadPatterns(Reader& r, Module* module, int32_t storedPatterns, CellSizeMismatch& mismatch,
+                  LoadError* error) {
     const int32_t channels = module->channelCount;
     for (int32_t p = 0; p < storedPatterns; ++p) {
         Pattern& pattern = module->patterns[p];
@@ -147,33 +189,65 @@ bool ReadPatterns(Reader& r, Module* module, int32_t storedPatterns) {
         uint8_t packing;
         uint16_t rows, packedSize;
         if (!U32(r, headerLength) || !U8(r, packing) || !U16(r, rows) || !U16(r, packedSize)) {
-            return false;
+            return Fail(error, LOAD_TRUNCATED,
+                        "pattern %d: the header runs past the end of the file", p);
         }
+        const int64_t dataStart = r.position;
+        const auto noteMismatch = [&] {
+            const int64_t taken = r.position - dataStart;
+            if (mismatch.pattern >= 0 || taken == packedSize) return;
+            mismatch = CellSizeMismatch{p, rows, packedSize, static_cast<int32_t>(taken)};
+        };
         // A stored pattern of no rows keeps its row count of 0 and has no cells (the sequencer
         // plays it as one empty row and moves on); any cell data it claims is left unread.
-        if (rows == 0) continue;
+        if (rows == 0) {
+            noteMismatch();
+            continue;
+        }
         // Trackers write at most 1024 rows (most 256); longer patterns are refused, so that a
         // few bytes claiming 256 empty patterns of 65535 rows cannot make the song's cell
         // tables grow beyond 256 x 1024 x 32 cells (42 MB).
-        if (rows > MAX_ROWS) return false;
+        if (rows > MAX_ROWS) {
+            return Fail(error, LOAD_UNSUPPORTED, "pattern %d has %u rows; at most %u are supported",
+                        p, rows, MAX_ROWS);
+        }
         const int64_t cellCount = int64_t{rows} * channels;
         pattern.rowCount = rows;
         pattern.cells = static_cast<PatternCell*>(Zeroed(cellCount * sizeof(PatternCell)));
-        if (!pattern.cells) return false;
+        if (!pattern.cells) {
+            return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading pattern %d", p);
+        }
         if (packedSize == 0) continue;
         // Every cell takes at least one byte: a claim of more cells than bytes left fails
         // before decoding.
-        if (!HasBytes(r, cellCount)) return false;
-        for (int64_t c = 0; c < cellCount; ++c) {
-            if (!ReadCell(r, pattern.cells[c])) return false;
+        const bool present = HasBytes(r, cellCount);
+        bool complete = present;
+        for (int64_t c = 0; complete && c < cellCount; ++c) {
+            complete = ReadCell(r, pattern.cells[c]);
         }
+        if (!complete) {
+            // The file ended. When the cells needed more bytes than the header gives them, that
+            // is the fault, not the length of the file.
+            const int64_t needed = present ? r.position - dataStart : cellCount;
+            if (needed > packedSize) {
+                return Fail(error, LOAD_INVALID,
+                            "pattern %d: its %u bytes of cell data end before its %u rows of %d "
+                            "channels do",
+                            p, packedSize, rows, channels);
+            }
+            return Fail(error, LOAD_TRUNCATED,
+                        "pattern %d: the cell data runs past the end of the file", p);
+        }
+        noteMismatch();
     }
     // Patterns the order list names but the file does not hold play as 64 empty rows.
     for (int32_t p = storedPatterns; p < module->usedPatternCount; ++p) {
         module->patterns[p].rowCount = 64;
         module->patterns[p].cells =
             static_cast<PatternCell*>(Zeroed(int64_t{64} * channels * sizeof(PatternCell)));
-        if (!module->patterns[p].cells) return false;
+        if (!module->patterns[p].cells) {
+            return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading pattern %d", p);
+        }
     }
     return true;
 }
@@ -249,7 +323,7 @@ bool ReadSampleHeader(Reader& r, Sample& sample) {
     int8_t finetune, relativeNote;
     if (!U32(r, length) || !U32(r, loopStart) || !U32(r, loopLength) || !U8(r, volume) ||
         !ReadBytes(r, &finetune, 1) || !U8(r, type) || !U8(r, panning) ||
-        !ReadBytes(r, &relativeNote, 1) || !Skip(r, 23)) {
+        !ReadBytes(r, &relativeNote, 1) || !Skip(r, 1) || !Text(r, sample.name, 22)) {
         return false;
     }
     sample.loopKind = LOOP_NONE;
@@ -292,30 +366,37 @@ bool ReadSampleHeader(Reader& r, Sample& sample) {
 }
 
 // Reads (or asks the sample loader for) one sample's data and leaves `length` + 8 frames of
-// plain 16-bit audio in `data`.
-bool ReadSampleData(Reader& r, Module* module, Sample& sample, int instrumentIndex,
-                    int sampleIndex) {
+// plain 16-bit audio in `data`. Indices are from 0; the messages count from 1.
+bool ReadSampleData(Reader& r, Module* module, Sample& sample, int instrumentIndex, int sampleIndex,
+                    LoadError* error) {
     if (sample.length == 0) {
         sample.bits = 16; // nothing to widen, but every loaded sample counts as 16-bit
         return true;
     }
+    const auto pastTheEnd = [&] {
+        return Fail(error, LOAD_TRUNCATED, "instrument %d: sample %d runs past the end of the file",
+                    instrumentIndex + 1, sampleIndex + 1);
+    };
     const int64_t storedBytes = int64_t{sample.bits} * sample.length / 8;
     // The stored size must lie in the file, also with a sample loader (it is skipped there),
     // so that a header cannot make the loader allocate more than the file could hold.
-    if (!HasBytes(r, storedBytes)) return false;
+    if (!HasBytes(r, storedBytes)) return pastTheEnd();
     const int64_t bufferBytes = int64_t{2} * sample.length + 16;
     auto* buffer = static_cast<uint8_t*>(Zeroed(bufferBytes));
-    if (!buffer) return false;
+    if (!buffer) {
+        return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading instrument %d, sample %d",
+                    instrumentIndex + 1, sampleIndex + 1);
+    }
     if (module->sampleLoader) {
         module->sampleLoader(buffer, static_cast<uint32_t>(storedBytes), sample.bits,
                              instrumentIndex, sampleIndex);
         if (!Skip(r, storedBytes)) {
             std::free(buffer);
-            return false;
+            return pastTheEnd();
         }
     } else if (!ReadBytes(r, buffer, storedBytes)) {
         std::free(buffer);
-        return false;
+        return pastTheEnd();
     }
 
     int16_t* data;
@@ -323,7 +404,8 @@ bool ReadSampleData(Reader& r, Module* module, Sample& sample, int instrumentInd
         data = static_cast<int16_t*>(Zeroed(bufferBytes));
         if (!data) {
             std::free(buffer);
-            return false;
+            return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading instrument %d, sample %d",
+                        instrumentIndex + 1, sampleIndex + 1);
         }
         for (uint32_t k = 0; k < sample.length; ++k) {
             data[k] = static_cast<int16_t>(static_cast<int8_t>(buffer[k]) * 256);
@@ -353,42 +435,74 @@ bool ReadSampleData(Reader& r, Module* module, Sample& sample, int instrumentInd
 
 enum class InstrumentRead { Done, FileEnded, Failed };
 
-InstrumentRead ReadInstrument(Reader& r, Module* module, int index) {
+InstrumentRead ReadInstrument(Reader& r, Module* module, int index, LoadError* error) {
     Instrument& instrument = module->instruments[index];
+    const int number = index + 1;
     const int64_t start = r.position;
-    for (Sample*& slot : instrument.samples) slot = &silentSample;
+    for (const Sample*& slot : instrument.samples) slot = &silentSample;
     uint32_t headerSize;
     uint16_t sampleCount;
     // Files whose last instruments were cut off (the file ends before an instrument's sample
     // count) are still played by a tracker with those instruments silent; they load the same
     // way here. A file ending anywhere later fails.
-    if (!U32(r, headerSize) || !Skip(r, 23) || !U16(r, sampleCount)) {
+    if (!U32(r, headerSize) || !Text(r, instrument.name, 22) || !Skip(r, 1) ||
+        !U16(r, sampleCount)) {
+        std::memset(instrument.name, 0, sizeof instrument.name);
         return InstrumentRead::FileEnded;
     }
-    if (sampleCount > 16) return InstrumentRead::Failed;
+    if (sampleCount > MAX_INSTRUMENT_SAMPLES) {
+        Fail(error, LOAD_UNSUPPORTED, "instrument %d has %u samples; at most %d are supported",
+             number, sampleCount, MAX_INSTRUMENT_SAMPLES);
+        return InstrumentRead::Failed;
+    }
+    const auto headerOutOfReach = [&] {
+        Fail(error, LOAD_INVALID, "instrument %d: its header size (%u bytes) reaches beyond 2 GB",
+             number, headerSize);
+        return InstrumentRead::Failed;
+    };
     instrument.sampleCount = sampleCount;
     if (sampleCount == 0) {
-        return SeekTo(r, start + headerSize) ? InstrumentRead::Done : InstrumentRead::Failed;
+        return SeekTo(r, start + headerSize) ? InstrumentRead::Done : headerOutOfReach();
     }
 
     // The slots of this instrument's own samples stay null until allocated, so that freeing a
     // partly read instrument never frees the shared silent sample.
     for (int j = 0; j < sampleCount; ++j) instrument.samples[j] = nullptr;
-    if (!ReadInstrumentHeader(r, instrument) || !SeekTo(r, start + headerSize)) {
+    // A header size out of reach is the fault even when the file also ends inside the header.
+    const bool headerReadable = ReadInstrumentHeader(r, instrument);
+    if (!SeekTo(r, start + headerSize)) return headerOutOfReach();
+    if (!headerReadable) {
+        Fail(error, LOAD_TRUNCATED, "instrument %d: the header runs past the end of the file",
+             number);
         return InstrumentRead::Failed;
     }
     // Forty bytes per sample header: a count the file cannot hold fails before allocating.
-    if (!HasBytes(r, int64_t{40} * sampleCount)) return InstrumentRead::Failed;
+    if (!HasBytes(r, int64_t{40} * sampleCount)) {
+        Fail(error, LOAD_TRUNCATED,
+             "instrument %d: the headers of its %u samples run past the end of the file", number,
+             sampleCount);
+        return InstrumentRead::Failed;
+    }
     for (int j = 0; j < sampleCount; ++j) {
-        instrument.samples[j] = static_cast<Sample*>(Zeroed(sizeof(Sample)));
-        if (!instrument.samples[j] || !ReadSampleHeader(r, *instrument.samples[j])) {
+        auto* sample = static_cast<Sample*>(Zeroed(sizeof(Sample)));
+        instrument.samples[j] = sample;
+        if (!sample) {
+            Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading instrument %d, sample %d",
+                 number, j + 1);
+            return InstrumentRead::Failed;
+        }
+        sample->id = ++module->sampleCount;
+        if (!ReadSampleHeader(r, *sample)) {
+            Fail(error, LOAD_TRUNCATED,
+                 "instrument %d: the header of sample %d runs past the end of the file", number,
+                 j + 1);
             return InstrumentRead::Failed;
         }
     }
     for (int j = 0; j < sampleCount; ++j) {
-        if (!ReadSampleData(r, module, *instrument.samples[j], index, j)) {
-            return InstrumentRead::Failed;
-        }
+        // Allocated above and only filled here.
+        auto* sample = const_cast<Sample*>(instrument.samples[j]);
+        if (!ReadSampleData(r, module, *sample, index, j, error)) return InstrumentRead::Failed;
     }
     return InstrumentRead::Done;
 }
@@ -399,11 +513,13 @@ void FreeSong(Module* module) {
     if (module->instruments) {
         for (int32_t i = 0; i < module->instrumentCount; ++i) {
             Instrument& instrument = module->instruments[i];
-            for (int32_t j = 0; j < instrument.sampleCount && j < 16; ++j) {
-                Sample* sample = instrument.samples[j];
+            for (int32_t j = 0; j < instrument.sampleCount && j < MAX_INSTRUMENT_SAMPLES; ++j) {
+                const Sample* sample = instrument.samples[j];
                 if (!sample || sample == &silentSample) continue;
+                // The song's own samples were allocated by this loader; only players see them
+                // as constants.
                 std::free(sample->data);
-                std::free(sample);
+                std::free(const_cast<Sample*>(sample));
             }
         }
         std::free(module->instruments);
@@ -412,27 +528,32 @@ void FreeSong(Module* module) {
         for (int32_t p = 0; p < module->patternCount; ++p) std::free(module->patterns[p].cells);
         std::free(module->patterns);
     }
-    std::free(module);
+    delete module;
 }
 
-} // namespace
+// ==== The file ====
 
-int ParseXm(Module* module, ModuleStream* stream) {
-    if (!module || !stream) return 0;
-    Reader r{};
-    r.stream = stream;
+// How far a load got, for explaining its failure.
+struct Progress {
+    bool headerAccepted = false; // the song header is laid out the same in every version
+    CellSizeMismatch mismatch;
+};
 
+bool ParseXmFile(Reader& r, Module* module, Progress& progress, LoadError* error) {
     char magic[17];
-    if (!ReadBytes(r, magic, 17) || std::memcmp(magic, "Extended Module: ", 17) != 0) return 0;
-    module->tickHandler = SequencerTick;
+    if (!ReadBytes(r, magic, 17) || std::memcmp(magic, "Extended Module: ", 17) != 0) {
+        return Fail(error, LOAD_NOT_XM,
+                    "not an extended module (the file does not start with \"Extended Module: \")");
+    }
     module->initialGlobalVolume = 64;
 
     uint32_t headerSize;
     uint16_t songLength, restart, channels, storedPatterns, instruments, flags, speed, bpm;
-    if (!SeekTo(r, 60) || !U32(r, headerSize) || !U16(r, songLength) || !U16(r, restart) ||
-        !U16(r, channels) || !U16(r, storedPatterns) || !U16(r, instruments) || !U16(r, flags) ||
-        !U16(r, speed) || !U16(r, bpm)) {
-        return 0;
+    if (!Text(r, module->title, 20) || !Skip(r, 1) || !Text(r, module->trackerName, 20) ||
+        !U16(r, module->version) || !U32(r, headerSize) || !U16(r, songLength) ||
+        !U16(r, restart) || !U16(r, channels) || !U16(r, storedPatterns) || !U16(r, instruments) ||
+        !U16(r, flags) || !U16(r, speed) || !U16(r, bpm)) {
+        return Fail(error, LOAD_TRUNCATED, "the header runs past the end of the file");
     }
     // The order table is always 256 bytes long, but a small file may end inside it (its
     // patterns then start within the table); entries the file does not hold are 0, as a
@@ -440,14 +561,23 @@ int ParseXm(Module* module, ModuleStream* stream) {
     for (uint8_t& order : module->orders) {
         if (!U8(r, order)) break;
     }
-    if (!SeekTo(r, int64_t{60} + headerSize)) return 0;
+    if (!SeekTo(r, int64_t{60} + headerSize)) {
+        return Fail(error, LOAD_INVALID, "the header size (%u bytes) reaches beyond 2 GB",
+                    headerSize);
+    }
     // The order table holds 256 entries: a longer song is played up to the table's end.
     module->songLength = static_cast<int16_t>(std::min<int>(songLength, 256));
     // A restart position outside the song restarts it from the top.
     module->restartPosition = static_cast<int16_t>(restart < module->songLength ? restart : 0);
     // The channel table and the voice pairing hold 32 tracks; a file with more (or none) cannot
     // be played and is refused.
-    if (channels < 1 || channels > 32) return 0;
+    if (channels < 1) {
+        return Fail(error, LOAD_INVALID, "the header says 0 channels; a song needs at least 1");
+    }
+    if (channels > 32) {
+        return Fail(error, LOAD_UNSUPPORTED,
+                    "the header says %u channels; at most 32 can be played", channels);
+    }
     module->channelCount = static_cast<int16_t>(channels);
     // Cells name instruments 1-128 only, so instruments beyond 128 can never sound and are not
     // loaded.
@@ -462,57 +592,145 @@ int ParseXm(Module* module, ModuleStream* stream) {
     module->usedPatternCount = used;
     // Each stored pattern needs at least its 9-byte header in the file; refusing counts the file
     // cannot hold keeps the pattern table (and the empty patterns it allocates) bounded.
-    if (storedPatterns > 256 || !HasBytes(r, int64_t{9} * storedPatterns)) return 0;
+    if (storedPatterns > 256) {
+        return Fail(error, LOAD_UNSUPPORTED,
+                    "the header says %u patterns; at most 256 are supported", storedPatterns);
+    }
+    if (!HasBytes(r, int64_t{9} * storedPatterns)) {
+        return Fail(error, LOAD_TRUNCATED,
+                    "the header says %u patterns; the file ends before their headers",
+                    storedPatterns);
+    }
     module->patternCount = std::max<int32_t>(storedPatterns, used);
     if (module->patternCount > 0) {
         module->patterns =
             static_cast<Pattern*>(Zeroed(int64_t{module->patternCount} * sizeof(Pattern)));
-        if (!module->patterns) return 0;
+        if (!module->patterns) {
+            return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading the pattern table");
+        }
     }
-    if (!ReadPatterns(r, module, storedPatterns)) return 0;
+    progress.headerAccepted = true;
+    if (!ReadPatterns(r, module, storedPatterns, progress.mismatch, error)) return false;
 
     if (module->instrumentCount > 0) {
         module->instruments =
             static_cast<Instrument*>(Zeroed(int64_t{module->instrumentCount} * sizeof(Instrument)));
-        if (!module->instruments) return 0;
+        if (!module->instruments) {
+            return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading the instrument table");
+        }
     }
     for (int i = 0; i < module->instrumentCount; ++i) {
-        const InstrumentRead read = ReadInstrument(r, module, i);
-        if (read == InstrumentRead::Failed) return 0;
+        const InstrumentRead read = ReadInstrument(r, module, i, error);
+        if (read == InstrumentRead::Failed) return false;
         if (read == InstrumentRead::FileEnded) {
             // This and the following instruments stay empty: no samples, all slots silent.
             for (int rest = i; rest < module->instrumentCount; ++rest) {
-                for (Sample*& slot : module->instruments[rest].samples) slot = &silentSample;
+                for (const Sample*& slot : module->instruments[rest].samples) slot = &silentSample;
             }
             break;
         }
     }
-    return 1;
+    return true;
 }
 
-Module* LoadModule(const char* name, SampleLoader sampleLoader) {
-    ModuleStream* stream = OpenModuleStream(name);
-    if (!stream) return nullptr;
-    auto* module = static_cast<Module*>(Zeroed(sizeof(Module)));
+// Adds to a failure's message what explains it: a pattern whose cells did not fill the bytes
+// its header gives them puts everything after it out of place, and a file of an earlier format
+// version is laid out differently. Every version is read as 1.04; the version only explains a
+// failure, so that no file that loads is refused for its version number alone.
+void ExplainFailure(const Module* module, const Progress& progress, LoadError* error) {
+    const CellSizeMismatch& mismatch = progress.mismatch;
+    char detail[sizeof error->message];
+    // Running out of memory is not the file's fault, whatever was read before.
+    if (error->code == LOAD_OUT_OF_MEMORY) return;
+    if (mismatch.pattern >= 0) {
+        std::memcpy(detail, error->message, sizeof detail);
+        Fail(error, LOAD_INVALID,
+             "pattern %d: its %u rows take %d bytes of cell data, not the %u its header says, "
+             "so what follows is misread: %s",
+             mismatch.pattern, mismatch.rows, mismatch.bytesTaken, mismatch.packedSize, detail);
+    }
+    if (progress.headerAccepted && module->version < 0x0104) {
+        std::memcpy(detail, error->message, sizeof detail);
+        Fail(error, LOAD_UNSUPPORTED,
+             "format version %d.%02d is not supported (its layout differs from 1.04); read as "
+             "1.04: %s",
+             module->version >> 8, module->version & 0xFF, detail);
+    }
+}
+
+// Parses a new song from `stream` and frees it again when that fails.
+Module* LoadFromStream(ModuleStream* stream, SampleLoader sampleLoader, LoadError* error) {
+    auto* module = new (std::nothrow) Module();
     if (!module) {
-        CloseModuleStream(stream);
+        Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading the song");
         return nullptr;
     }
     module->sampleLoader = sampleLoader;
-    const int parsed = ParseXm(module, stream);
-    CloseModuleStream(stream);
-    if (parsed) return module;
-    // The half-built song was never played: free it without stopping the song that may be
-    // playing meanwhile.
+    if (ParseXm(module, stream, error)) return module;
     FreeSong(module);
     return nullptr;
 }
 
+} // namespace
+
+int ParseXm(Module* module, ModuleStream* stream, LoadError* error) {
+    LoadError unused;
+    if (!error) error = &unused;
+    Succeed(error);
+    if (!module || !stream) {
+        return Fail(error, LOAD_CANNOT_OPEN, "nothing to read: no song or no stream was given");
+    }
+    Reader r{};
+    r.stream = stream;
+    Progress progress;
+    if (ParseXmFile(r, module, progress, error)) return 1;
+    ExplainFailure(module, progress, error);
+    return 0;
+}
+
+Module* LoadModule(const FileCallbacks* files, const char* name, SampleLoader sampleLoader,
+                   LoadError* error) {
+    LoadError unused;
+    if (!error) error = &unused;
+    Succeed(error);
+    if (!FileCallbacksComplete(files)) {
+        Fail(error, LOAD_CANNOT_OPEN, "cannot open %s: no complete set of file operations",
+             name ? name : "a song");
+        return nullptr;
+    }
+    if (!name) {
+        Fail(error, LOAD_CANNOT_OPEN, "cannot open a song without a name");
+        return nullptr;
+    }
+    ModuleStream* stream = OpenModuleStream(files, name);
+    if (!stream) {
+        Fail(error, LOAD_CANNOT_OPEN, "cannot open %s", name);
+        return nullptr;
+    }
+    Module* module = LoadFromStream(stream, sampleLoader, error);
+    CloseModuleStream(stream);
+    return module;
+}
+
+Module* LoadModuleFromMemory(const void* data, uint64_t size, SampleLoader sampleLoader,
+                             LoadError* error) {
+    LoadError unused;
+    if (!error) error = &unused;
+    Succeed(error);
+    if (!data && size > 0) {
+        Fail(error, LOAD_CANNOT_OPEN, "cannot read a song from a null buffer");
+        return nullptr;
+    }
+    // Everything the song keeps is copied out of the buffer, so reading it in place is enough.
+    MemoryFile file{static_cast<const uint8_t*>(data), size, 0};
+    ModuleStream stream = MemoryStream(&file);
+    return LoadFromStream(&stream, sampleLoader, error);
+}
+
 int FreeModule(Module* module) {
     if (!module) return 0;
-    while (blockInProgress.load()) {
-    }
-    StopPlayback(module);
+    // A song stays until its last player is gone: freeing it earlier is refused, not fatal.
+    if (module->playerCount.load() > 0) return 0;
     FreeSong(module);
     return 1;
 }

@@ -20,6 +20,10 @@ constexpr int kWidth = 640, kHeight = 480, kBits = 16;
 // through its exit code rather than ending as if all went well.
 constexpr int kExitNoWindow = 1;
 
+// The music's output: it plays for as long as the program runs and is never stopped (its thread
+// ends with the process).
+MusicOutput* music = nullptr;
+
 } // namespace
 
 void PrepareShow() {
@@ -35,7 +39,7 @@ void PrepareShow() {
 int RunDemo() {
     if (!OpenGlWindow(kTitle, kWidth, kHeight, kBits, shell.fullScreen)) return kExitNoWindow;
     PrepareShow();
-    StartMusic(); // the show starts whether or not the music could be started
+    music = StartMusic(); // the show starts whether or not the music could be started
 
     // The exit code is the one WM_QUIT carries; an end by Escape or by the show itself is a
     // normal end (0), not the code of whatever message happened to be taken last.

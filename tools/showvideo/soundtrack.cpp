@@ -1,23 +1,16 @@
-// soundtrack.cpp: renders the song into memory through xmrender's core (the ring pre-fill, then
-// block after block) and cuts it into per-frame slices. Main thread.
+// soundtrack.cpp: renders the song into memory through the player (the blocks the live
+// program's ring pre-fill and output thread render, in order) and cuts it into per-frame slices.
+// Main thread.
 #include "soundtrack.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "music/file_access.h"
 #include "music/module.h"
+#include "music/player.h"
 #include "render.h"
-
-namespace {
-
-bool AppendBlock(const RenderedBlock& block, void* context) {
-    auto* samples = static_cast<std::vector<int16_t>*>(context);
-    samples->insert(samples->end(), block.frames, block.frames + size_t(block.frameCount) * 2);
-    return true;
-}
-
-} // namespace
 
 bool RenderSoundtrack(const std::string& songPath, double seconds, Soundtrack* track,
                       std::string* error) {
@@ -26,29 +19,30 @@ bool RenderSoundtrack(const std::string& songPath, double seconds, Soundtrack* t
     if (!(seconds > 0)) seconds = 0;
     const int64_t wanted = int64_t(std::ceil(seconds * RENDER_RATE));
 
-    FILE* probe = std::fopen(songPath.c_str(), "rb");
-    if (!probe) {
-        *error = songPath + " not found";
-        return false;
-    }
-    std::fclose(probe);
-    SetStandardFileCallbacks();
-    Module* module = LoadModule(songPath.c_str(), nullptr);
+    LoadError loadError{};
+    Module* module = LoadModule(&standardFileCallbacks, songPath.c_str(), nullptr, &loadError);
     if (!module) {
-        *error = songPath + " is not a module the player can load";
+        *error = loadError.code == LOAD_CANNOT_OPEN
+                     ? songPath + " not found"
+                     : songPath + " is not a module the player can load: " + loadError.message;
         return false;
     }
-    const int32_t blockFrames = ((RENDER_RATE / 50) + 3) & ~3;
-    RenderLimits limits{};
-    limits.blocks = wanted / blockFrames + 1;
-    track->samples.reserve(size_t(limits.blocks * blockFrames * 2));
-    const bool ok = RenderModule(module, limits, AppendBlock, &track->samples, nullptr);
-    FreeModule(module);
-    if (!ok) {
-        track->samples.clear();
+    Player* player = CreatePlayer(module, RENDER_RATE, PlayerRules::Demo);
+    if (!player) {
+        FreeModule(module);
         *error = "the player could not start " + songPath;
         return false;
     }
+    // Whole blocks, one more than the seconds need, as the live program's ring holds them.
+    const int64_t blockFrames = player->mixer.blockFrames;
+    const int64_t frames = (wanted / blockFrames + 1) * blockFrames;
+    track->samples.resize(size_t(frames) * 2);
+    for (int64_t done = 0; done < frames;) {
+        const int32_t piece = int32_t(std::min<int64_t>(frames - done, 1 << 20));
+        done += RenderPcm16(player, track->samples.data() + done * 2, piece);
+    }
+    DestroyPlayer(player);
+    FreeModule(module);
     return true;
 }
 

@@ -3,10 +3,8 @@
 #include "render.h"
 
 #include "music/file_access.h"
-#include "music/mixer.h"
 #include "music/module.h"
-#include "music/playback.h"
-#include "music/sequencer.h"
+#include "music/player.h"
 
 #include <bit>
 #include <cerrno>
@@ -14,59 +12,12 @@
 #include <vector>
 
 static_assert(std::endian::native == std::endian::little,
-              "the WAV writer copies the ring's samples as they lie in memory");
+              "the WAV writer copies the player's samples as they lie in memory");
 
 namespace {
 
 // 20 minutes of 884-frame blocks at 44100 Hz.
 constexpr int64_t DEFAULT_MAX_BLOCKS = (20LL * 60 * RENDER_RATE + 883) / 884;
-
-// Watches the sequencer's row ticks for the song's first wrap: the song has wrapped when it
-// enters an order position at a row it has entered before (the natural end going back to the
-// restart position, or a jump or break back to a place already played). Pattern loops move
-// only the row within an order, so they are not mistaken for a wrap.
-struct WrapWatch {
-    Module* module;
-    bool prefill;
-    bool started;
-    int64_t currentBlock;
-    bool wrapped;
-    int64_t wrapBlock;
-    int32_t wrapOrder;
-    int32_t wrapRow;
-    uint8_t entered[256][256 / 8]; // order x row entry points seen so far
-};
-WrapWatch watch;
-
-void WatchingTick(Module* module) {
-    const bool rowTick = module->tick == 0;
-    const bool entering = rowTick && (!watch.started || module->nextOrderPosition >= 0);
-    if (rowTick) watch.started = true;
-    const int32_t order =
-        module->nextOrderPosition >= 0 ? module->nextOrderPosition : module->orderPosition;
-    const int32_t row = module->nextRow >= 0 ? module->nextRow : module->row;
-    SequencerTick(module);
-    if (!entering || watch.wrapped) return;
-    if (order < 0 || order > 255 || row < 0 || row > 255) return;
-    uint8_t& bits = watch.entered[order][row / 8];
-    const uint8_t bit = static_cast<uint8_t>(1u << (row % 8));
-    if (bits & bit) {
-        watch.wrapped = true;
-        watch.wrapBlock = watch.prefill ? mixer.fillBlock : watch.currentBlock;
-        watch.wrapOrder = order;
-        watch.wrapRow = row;
-    }
-    bits |= bit;
-}
-
-bool HandOut(int64_t index, int32_t ringBlock, RenderSink sink, void* context) {
-    RenderedBlock block;
-    block.index = index;
-    block.frames = mixer.outputRing + static_cast<int64_t>(ringBlock) * mixer.blockFrames * 2;
-    block.frameCount = mixer.blockFrames;
-    block.position = mixer.blockPositions[ringBlock];
-    return sink(block, context);
-}
 
 void PutLe16(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -79,55 +30,41 @@ void PutLe32(uint8_t* p, uint32_t v) {
 
 } // namespace
 
-bool RenderModule(Module* module, const RenderLimits& limits, RenderSink sink, void* context,
-                  RenderSummary* summary) {
+bool RenderModule(const Module* module, PlayerRules rules, const RenderLimits& limits,
+                  RenderSink sink, void* context, RenderSummary* summary) {
     RenderSummary local{};
     local.wrapBlock = -1;
-    memset(&watch, 0, sizeof watch);
-    watch.module = module;
-    watch.prefill = true;
-    watch.wrapBlock = -1;
-
-    ConfigureOutput(RENDER_RATE);
-    // The watch calls the sequencer itself; whatever the loader installed is put back after.
-    const ModuleHandler installed = module->tickHandler;
-    module->tickHandler = WatchingTick;
-    if (!PreparePlayback(module)) {
-        module->tickHandler = installed;
+    Player* player = CreatePlayer(module, RENDER_RATE, rules);
+    if (!player) {
         if (summary) *summary = local;
         return false;
     }
-    watch.prefill = false;
+    const int32_t blockFrames = player->mixer.blockFrames;
+    // The one block buffer is made before rendering starts: rendering itself allocates nothing.
+    std::vector<int16_t> frames(static_cast<size_t>(blockFrames) * 2);
 
     const int64_t maxBlocks = limits.blocks > 0
                                   ? limits.blocks
                                   : (limits.maxBlocks > 0 ? limits.maxBlocks : DEFAULT_MAX_BLOCKS);
-    const int32_t ringBlocks = mixer.ringFrames / mixer.blockFrames;
     const bool untilWrap = limits.blocks <= 0;
+    const WrapWatch& watch = player->watch;
+    auto wrapBlock = [&] { return watch.wraps > 0 ? watch.firstFrame / blockFrames : -1; };
     bool ok = true;
     int64_t index = 0;
-    auto finished = [&](int64_t handed) {
-        if (handed >= maxBlocks) return true;
-        return untilWrap && watch.wrapped && handed > watch.wrapBlock;
-    };
-    // The pre-fill blocks first, in the order they were rendered.
-    for (int32_t b = 0; b < ringBlocks && ok && !finished(index); ++b, ++index)
-        ok = HandOut(index, b, sink, context);
-    while (ok && !finished(index)) {
-        const int32_t ringBlock = mixer.fillBlock;
-        watch.currentBlock = index;
-        MixBlock();
-        ok = HandOut(index, ringBlock, sink, context);
+    while (ok && index < maxBlocks && !(untilWrap && watch.wraps > 0 && index > wrapBlock())) {
+        RenderPcm16(player, frames.data(), blockFrames);
+        RenderedBlock block{index, frames.data(), blockFrames,
+                            player->mixer.blockPositions[player->pullBlock]};
+        ok = sink(block, context);
         ++index;
     }
 
     local.blocks = index;
-    local.wrapped = watch.wrapped;
-    local.wrapBlock = watch.wrapBlock;
-    local.wrapOrder = watch.wrapOrder;
-    local.wrapRow = watch.wrapRow;
-    ReleasePlaybackBuffers();
-    module->tickHandler = installed;
+    local.wrapped = watch.wraps > 0;
+    local.wrapBlock = wrapBlock();
+    local.wrapOrder = watch.wraps > 0 ? watch.firstOrder : 0;
+    local.wrapRow = watch.wraps > 0 ? watch.firstRow : 0;
+    DestroyPlayer(player);
     if (summary) *summary = local;
     return ok;
 }
@@ -188,10 +125,10 @@ bool RenderFileToWav(const char* songPath, const char* wavPath, const char* posi
         return false;
     }
     fclose(probe);
-    SetStandardFileCallbacks();
-    Module* module = LoadModule(songPath, nullptr);
+    LoadError loadError{};
+    Module* module = LoadModule(&standardFileCallbacks, songPath, nullptr, &loadError);
     if (!module) {
-        SetError(error, errorSize, "%s is not a valid XM module%s", songPath, "");
+        SetError(error, errorSize, "%s is not a valid XM module: %s", songPath, loadError.message);
         return false;
     }
 
@@ -229,7 +166,7 @@ bool RenderFileToWav(const char* songPath, const char* wavPath, const char* posi
         if (limits.blocks < 1) limits.blocks = 1;
     }
     RenderSummary summary{};
-    if (ok && !RenderModule(module, limits, WriteBlock, &out, &summary)) {
+    if (ok && !RenderModule(module, PlayerRules::Demo, limits, WriteBlock, &out, &summary)) {
         SetError(error, errorSize, "rendering %s failed (%s)", songPath,
                  out.frames == 0 ? "playback could not start" : "write error");
         ok = false;

@@ -1,4 +1,4 @@
-// render.h: renders a loaded module through the real playback path, with block positions and
+// render.h: renders a loaded module through the player, block by block, with block positions and
 // the song's first wrap. Single-threaded; allocates nothing once rendering has started.
 #pragma once
 
@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "music/mixer.h"
+#include "music/player.h"
 
 struct Module;
 
@@ -36,12 +37,11 @@ struct RenderSummary {
 // Output rate and block size of every render.
 constexpr int32_t RENDER_RATE = 44100;
 
-// Renders a loaded module from playback start: configures the output at RENDER_RATE, prepares
-// playback (which pre-fills the ring), hands out the pre-fill blocks and then keeps mixing
-// block after block. Playback buffers are released before returning; the module stays loaded.
-// False when playback cannot be prepared or the sink refuses a block.
-bool RenderModule(Module* module, const RenderLimits& limits, RenderSink sink, void* context,
-                  RenderSummary* summary);
+// Renders a loaded module from playback start with a player of its own at RENDER_RATE and the
+// given rules, one block after another: the same blocks, in the same order, as the output's ring
+// pre-fill and thread render them. False when no player can be made or the sink refuses a block.
+bool RenderModule(const Module* module, PlayerRules rules, const RenderLimits& limits,
+                  RenderSink sink, void* context, RenderSummary* summary);
 
 // The 44-byte header of a 16-bit stereo PCM WAV file of `frames` frames at `rate`.
 void MakeWavHeader(uint8_t header[44], uint32_t frames, int32_t rate);

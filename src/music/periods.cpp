@@ -1,0 +1,100 @@
+// periods.cpp: note periods for both frequency tables, playback frequencies, and the three steps
+// that carry a track's period, volume and panning into its voice. Runs inside MixBlock on the
+// thread that renders the player.
+#include "music/mixer.h"
+#include "music/module.h"
+#include "music/player.h"
+#include "music/sequencer_internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// P(k) of the Amiga table: 13.375 x 2^((132 - k) / 12), truncated.
+int32_t AmigaTablePeriod(int32_t k) {
+    return static_cast<int32_t>(13.375 * std::pow(2.0, static_cast<double>(132 - k) / 12.0));
+}
+
+// Doubles reach int32 only through here: a period driven far out of range by the unlimited
+// slides must not turn into an undefined conversion.
+int32_t TruncateToInt32(double value) {
+    if (!(value > -2147483648.0)) return INT32_MIN;
+    if (value >= 2147483647.0) return INT32_MAX;
+    return static_cast<int32_t>(value);
+}
+
+// The voice's side volumes for its volume and panning. The demo's rule gives the first output
+// channel the volume times panning / 255, so that panning 255 sounds wholly there; the format
+// puts 0 at the left (first) and 255 at the right.
+void SideVolumes(const Player* player, Voice* voice) {
+    const int32_t toFirst = voice->mixVolume * voice->mixPanning / 255;
+    const int32_t toSecond = voice->mixVolume * (255 - voice->mixPanning) / 255;
+    if (player->rules == PlayerRules::Demo) {
+        voice->volumeLeft = toFirst;
+        voice->volumeRight = toSecond;
+    } else {
+        voice->volumeLeft = toSecond;
+        voice->volumeRight = toFirst;
+    }
+}
+
+} // namespace
+
+int32_t AmigaPeriod(int32_t note, int32_t finetune) {
+    const int32_t p = AmigaTablePeriod(note);
+    if (finetune < 0 && note != 0) return p - ((p - AmigaTablePeriod(note - 1)) * -finetune) / 128;
+    return p + ((AmigaTablePeriod(note + 1) - p) * finetune) / 128;
+}
+
+int32_t NotePeriod(const Module* module, int32_t realNote, int32_t finetune) {
+    if (module->flags & MODULE_LINEAR_FREQUENCIES) return 7680 - 64 * realNote - finetune / 2;
+    return AmigaPeriod(realNote, finetune);
+}
+
+int32_t PeriodFrequency(const Module* module, int32_t period, int32_t periodDelta) {
+    if (module->flags & MODULE_LINEAR_FREQUENCIES) {
+        const double exponent =
+            (static_cast<double>(4608 - static_cast<int64_t>(period)) + periodDelta) / 768.0;
+        return TruncateToInt32(8363.0 * std::pow(2.0, exponent));
+    }
+    const int64_t effective = static_cast<int64_t>(period) + periodDelta;
+    if (effective == 0) return INT32_MAX;
+    return static_cast<int32_t>(14317056 / effective);
+}
+
+void VolumeStep(const Player* player, MusicChannel* channel) {
+    const double product = static_cast<double>(channel->volumeEnvelope.value) *
+                           (channel->volume + channel->volumeDelta) * channel->fadeoutVolume *
+                           player->globalVolume * static_cast<double>(7.4214767664670944e-9f);
+    // The voice's volume range is 0-255; a channel volume that effect C set above 64 may ask for
+    // more, and is held at the top of the range.
+    const int32_t v = std::clamp(TruncateToInt32(product), 0, 255);
+    Voice* voice = channel->voice;
+    if (voice == nullptr) return;
+    voice->mixVolume = v;
+    SideVolumes(player, voice);
+}
+
+void PanningStep(const Player* player, MusicChannel* channel) {
+    const int64_t p = channel->panning;
+    const int64_t e = channel->panningEnvelope.value;
+    const int64_t final =
+        std::clamp<int64_t>(p + (e - 32) * ((128 - std::llabs(p - 128)) / 32), 0, 255);
+    Voice* voice = channel->voice;
+    if (voice == nullptr) return;
+    voice->mixPanning = static_cast<int32_t>(final);
+    SideVolumes(player, voice);
+}
+
+void FrequencyStep(const Player* player, MusicChannel* channel) {
+    Voice* voice = channel->voice;
+    const int32_t rate = player->mixer.mixRate;
+    if (voice == nullptr || rate <= 0) return;
+    const int32_t frequency =
+        std::max(PeriodFrequency(player->module, channel->period, channel->periodDelta), 100);
+    voice->increment = frequency / rate;
+    voice->incrementFraction = static_cast<uint32_t>(
+        (static_cast<uint64_t>(frequency % rate) << 32) / static_cast<uint32_t>(rate));
+}
