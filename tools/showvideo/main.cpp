@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -209,13 +210,51 @@ std::string ResolveOutput(const Options& o, bool* temporary) {
     return name;
 }
 
-int Run(const Options& o) {
-    bool temporary = false;
-    const std::string outPath = ResolveOutput(o, &temporary);
-    if (outPath.empty()) {
-        std::fprintf(stderr, "showvideo: cannot create a temporary file\n");
-        return kExitError;
+// One render. While it runs it holds its output file, the Xvfb it may have started, the show's
+// window, the encoder child and the writer thread feeding it. Close() releases what is open, in
+// the reverse order of opening, and every way out of Run goes through it: a finished render calls
+// it before the report, and the destructor calls it on every other path (a second call does
+// nothing). The destructor then removes the temporary file of a --bench run.
+struct Render {
+    explicit Render(const Options& options) : o(options) {}
+    ~Render() {
+        Close();
+        if (temporary) unlink(outPath.c_str());
     }
+    Render(const Render&) = delete;
+    Render& operator=(const Render&) = delete;
+
+    // Ends both streams: the writer thread writes what is queued and stops, then the encoder
+    // sees its pipes close and is waited for. True when every write went through and the
+    // encoder exited with status 0; false once the streams have ended.
+    bool EndStreams(double* encoderCpu) {
+        const bool written = pipeline && pipeline->Finish();
+        const bool encoded = FinishEncoder(&encoder, encoderCpu);
+        return written && encoded;
+    }
+
+    void Close() {
+        EndStreams(nullptr);
+        pipeline.reset();
+        if (windowOpen) CloseShowWindow();
+        windowOpen = false;
+        StopPrivateDisplay(&display);
+        privateDisplayPid = -1;
+    }
+
+    const Options& o;
+    std::string outPath;
+    bool temporary = false;
+    double endSeconds = kShowEndSeconds; // program time where the render stops
+    bool dataMissing = false;
+    Soundtrack track; // outlives the pipeline, which writes from it
+    PrivateDisplay display;
+    bool windowOpen = false;
+    EncoderProcess encoder;
+    std::optional<FramePipeline> pipeline;
+};
+
+EncoderSettings SettingsFor(const Options& o, const std::string& outPath) {
     EncoderSettings settings;
     settings.ffmpeg = o.ffmpeg;
     settings.outPath = outPath;
@@ -223,87 +262,121 @@ int Run(const Options& o) {
     settings.crf = o.crf;
     settings.preset = o.preset;
     settings.fullChroma = !o.compatible;
-    // Minutes of drawing must not end in an unwritable path.
-    const std::filesystem::path outDir = std::filesystem::path(outPath).parent_path();
+    return settings;
+}
+
+// Set-up, first step: the output file and the encoder program. Minutes of drawing must not end
+// in an unwritable path or a missing program, so both are checked before anything is drawn.
+bool PrepareOutput(Render* r) {
+    r->outPath = ResolveOutput(r->o, &r->temporary);
+    if (r->outPath.empty()) {
+        std::fprintf(stderr, "showvideo: cannot create a temporary file\n");
+        return false;
+    }
+    const std::filesystem::path outDir = std::filesystem::path(r->outPath).parent_path();
     if (access(outDir.c_str(), W_OK) != 0) {
         std::fprintf(stderr, "showvideo: cannot write into %s: %s\n", outDir.c_str(),
                      std::strerror(errno));
-        return kExitError;
+        return false;
     }
-    if (FindProgram(o.ffmpeg).empty()) {
+    if (FindProgram(r->o.ffmpeg).empty()) {
         std::fprintf(stderr,
                      "showvideo: ffmpeg not found (looked for \"%s\"); install it with: apt-get "
                      "install ffmpeg\n",
-                     o.ffmpeg.c_str());
-        return kExitError;
+                     r->o.ffmpeg.c_str());
+        return false;
     }
+    return true;
+}
 
+// Set-up, second step: the demo's files. A missing one is reported and noted for the exit
+// status, but the render goes on as the live program would.
+bool LoadData(Render* r) {
+    const Options& o = r->o;
     // The demo reads its files relative to the working directory, as the live program does.
     if (chdir(o.dataDir.c_str()) != 0) {
         std::fprintf(stderr, "showvideo: cannot enter the data folder %s: %s\n", o.dataDir.c_str(),
                      std::strerror(errno));
-        return kExitError;
+        return false;
     }
-    bool dataMissing = false;
-    const double endSeconds = o.to >= 0 ? std::min(o.to, kShowEndSeconds) : kShowEndSeconds;
-    Soundtrack track;
+    r->endSeconds = o.to >= 0 ? std::min(o.to, kShowEndSeconds) : kShowEndSeconds;
     std::string error;
-    if (!RenderSoundtrack("Zarq-Neat.xm", endSeconds + 1.0, &track, &error)) {
+    if (!RenderSoundtrack("Zarq-Neat.xm", r->endSeconds + 1.0, &r->track, &error)) {
         std::fprintf(stderr,
                      "showvideo: %s in %s: the video will be silent, as the live "
                      "program would be\n",
                      error.c_str(), o.dataDir.c_str());
-        dataMissing = true;
+        r->dataMissing = true;
     }
     if (!FileExists("Data/Particle.bmp")) {
         std::fprintf(stderr,
                      "showvideo: Data/Particle.bmp not found in %s: the particles will "
                      "be drawn untextured, as in the live program\n",
                      o.dataDir.c_str());
-        dataMissing = true;
+        r->dataMissing = true;
     }
     dibLoader.showMessage = &PrintMessage;
+    return true;
+}
 
-    PrivateDisplay display;
+// Set-up, last step: the display to draw on, the show's window, the encoder and the writer
+// thread that feeds it.
+bool OpenRender(Render* r) {
+    std::string error;
     const char* existing = std::getenv("DISPLAY");
     if (!existing || !*existing) {
-        if (!StartPrivateDisplay(&display, &error)) {
+        if (!StartPrivateDisplay(&r->display, &error)) {
             std::fprintf(stderr, "showvideo: %s\n", error.c_str());
-            return kExitError;
+            return false;
         }
         std::fprintf(stderr, "showvideo: no DISPLAY; drawing on a private Xvfb at %s\n",
-                     display.name.c_str());
+                     r->display.name.c_str());
     }
-    privateDisplayPid = display.pid;
-    const bool opened = OpenShowWindow();
+    privateDisplayPid = r->display.pid;
+    r->windowOpen = OpenShowWindow();
     // The window layer turns interrupts into quit messages, which a render does not read; ours
     // end the render at once (the encoder then sees its pipes close).
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     std::signal(SIGHUP, OnInterrupt);
-    if (!opened) {
+    if (!r->windowOpen) {
         std::fprintf(stderr, "showvideo: cannot open the show's OpenGL window\n");
-        StopPrivateDisplay(&display);
-        return kExitError;
+        return false;
     }
-
-    EncoderProcess encoder;
-    if (!StartEncoder(settings, &encoder, &error)) {
+    if (!StartEncoder(SettingsFor(r->o, r->outPath), &r->encoder, &error)) {
         std::fprintf(stderr, "showvideo: %s\n", error.c_str());
-        CloseShowWindow();
-        StopPrivateDisplay(&display);
-        return kExitError;
+        return false;
     }
-    FramePipeline pipeline(encoder.videoFd, encoder.audioFd, kShowWidth, kShowHeight, 3);
+    r->pipeline.emplace(r->encoder.videoFd, r->encoder.audioFd, kShowWidth, kShowHeight, 3);
+    return true;
+}
 
+// User plus system time of this process so far, all its threads included.
+double OwnCpuSeconds() {
+    rusage self{};
+    getrusage(RUSAGE_SELF, &self);
+    return double(self.ru_utime.tv_sec + self.ru_stime.tv_sec) +
+           double(self.ru_utime.tv_usec + self.ru_stime.tv_usec) * 1e-6;
+}
+
+// What the render loop leaves for the report.
+struct LoopResult {
+    Timings timings;
+    bool streamsOk = false; // every frame written, and the encoder exited with status 0
+    double lastSeconds = 0; // program time of the last frame drawn
+};
+
+// The render loop: draws every frame from program start, reads back and queues those from --from
+// on with their slice of sound, then ends the streams.
+LoopResult RenderLoop(Render* r, Progress* progress) {
+    const Options& o = r->o;
     const uint32_t fromMs = uint32_t(std::llround(o.from * 1000));
     const int64_t toMs = o.to >= 0 ? std::llround(o.to * 1000) : -1;
-    Timings timings;
-    Progress progress(endSeconds);
+    LoopResult result;
+    Timings& timings = result.timings;
     bool writeFailed = false;
     const SteadyClock::time_point start = SteadyClock::now();
     SteadyClock::time_point mark = start;
-    double lastSeconds = 0;
     RunShowFrames(o.fps, [&](const ShowFrame& frame) {
         if (toMs >= 0 && int64_t(frame.programMs) >= toMs) return false;
         SteadyClock::time_point now = SteadyClock::now();
@@ -311,16 +384,16 @@ int Run(const Options& o) {
         const double rasterised = Since(now);
         now = SteadyClock::now();
         const double drawn = std::chrono::duration<double>(now - mark).count();
-        lastSeconds = frame.programMs / 1000.0;
+        result.lastSeconds = frame.programMs / 1000.0;
         if (frame.programMs < fromMs) {
             timings.skipped += drawn;
-            progress.Update(lastSeconds, timings.frames, false);
+            progress->Update(result.lastSeconds, timings.frames, false);
             mark = SteadyClock::now();
             return true;
         }
         timings.draw += drawn;
         timings.rasterise += rasterised;
-        PipelineSlot* slot = pipeline.Acquire();
+        PipelineSlot* slot = r->pipeline->Acquire();
         if (!slot) {
             writeFailed = true;
             return false;
@@ -330,72 +403,80 @@ int Run(const Options& o) {
         glReadBuffer(GL_BACK);
         glReadPixels(0, 0, kShowWidth, kShowHeight, GL_RGB, GL_UNSIGNED_BYTE, slot->pixels.data());
         timings.readBack += Since(now);
-        slot->sound = SoundForFrame(&track, frame.index, o.fps, &slot->soundFrames);
-        pipeline.Submit(slot);
+        slot->sound = SoundForFrame(&r->track, frame.index, o.fps, &slot->soundFrames);
+        r->pipeline->Submit(slot);
         ++timings.frames;
-        progress.Update(lastSeconds, timings.frames, false);
+        progress->Update(result.lastSeconds, timings.frames, false);
         mark = SteadyClock::now();
         return true;
     });
-    const bool written = pipeline.Finish() && !writeFailed;
-    const bool encoded = FinishEncoder(&encoder, &timings.encoderCpu);
+    result.streamsOk = r->EndStreams(&timings.encoderCpu) && !writeFailed;
     timings.total = Since(start);
-    rusage self{};
-    getrusage(RUSAGE_SELF, &self);
-    timings.ownCpu = double(self.ru_utime.tv_sec + self.ru_stime.tv_sec) +
-                     double(self.ru_utime.tv_usec + self.ru_stime.tv_usec) * 1e-6;
-    timings.wait = pipeline.waitSeconds();
-    timings.write = pipeline.writeSeconds();
-    CloseShowWindow();
-    StopPrivateDisplay(&display);
-    privateDisplayPid = -1;
+    timings.ownCpu = OwnCpuSeconds();
+    timings.wait = r->pipeline->waitSeconds();
+    timings.write = r->pipeline->writeSeconds();
+    return result;
+}
 
+void PrintBench(const Options& o, const Timings& timings, double videoSeconds, double fileMb) {
+    double load[3] = {0, 0, 0};
+    getloadavg(load, 3);
+    std::printf("video                %8.1f s  (%lld frames at %d fps, crf %d, %s, %s)\n",
+                videoSeconds, (long long)timings.frames, o.fps, o.crf, o.preset.c_str(),
+                o.compatible ? "4:2:0" : "4:4:4");
+    std::printf("render, wall clock   %8.1f s  = %.2f x real time\n", timings.total,
+                videoSeconds / timings.total);
+    std::printf("  drawing            %8.1f s  (+ %.1f s for frames before --from)\n", timings.draw,
+                timings.skipped);
+    std::printf("    of it rasterising%8.1f s  (waiting in glFinish)\n", timings.rasterise);
+    std::printf("  read-back          %8.1f s\n", timings.readBack);
+    std::printf("  waiting for encoder%8.1f s\n", timings.wait);
+    std::printf("writer thread writes %8.1f s  (overlapped)\n", timings.write);
+    std::printf("ffmpeg CPU time      %8.1f s  (overlapped, its own process)\n",
+                timings.encoderCpu);
+    std::printf("processor time       %8.1f s  showvideo (all its threads) + %.1f s ffmpeg"
+                " = %.2f x real time on two free cores\n",
+                timings.ownCpu, timings.encoderCpu,
+                videoSeconds / ((timings.ownCpu + timings.encoderCpu) / 2));
+    std::printf("file size            %8.1f MB\n", fileMb);
+    std::printf("load average         %.2f %.2f %.2f (at the end)\n", load[0], load[1], load[2]);
+}
+
+// The report, once everything is released: the verdict and its exit status, and with --bench
+// where the time went.
+int Report(const Render& r, const LoopResult& result, Progress* progress) {
+    const Options& o = r.o;
+    const Timings& timings = result.timings;
     if (timings.frames == 0) {
         std::fprintf(stderr, "\nshowvideo: the show ended before %.3f s; nothing written\n",
                      o.from);
-        unlink(outPath.c_str());
+        unlink(r.outPath.c_str());
         return kExitError;
     }
-    if (!written || !encoded) {
-        std::fprintf(stderr, "\nshowvideo: ffmpeg failed; %s is incomplete\n", outPath.c_str());
-        if (temporary) unlink(outPath.c_str());
+    if (!result.streamsOk) {
+        std::fprintf(stderr, "\nshowvideo: ffmpeg failed; %s is incomplete\n", r.outPath.c_str());
         return kExitError;
     }
-    progress.Update(lastSeconds, timings.frames, true);
+    progress->Update(result.lastSeconds, timings.frames, true);
 
     const double videoSeconds = double(timings.frames) / o.fps;
     struct stat st {};
-    stat(outPath.c_str(), &st);
-    if (!temporary)
+    stat(r.outPath.c_str(), &st);
+    if (!r.temporary)
         std::fprintf(stderr, "showvideo: wrote %s (%.1f s, %lld frames at %d fps, %.1f MB)\n",
-                     outPath.c_str(), videoSeconds, (long long)timings.frames, o.fps,
+                     r.outPath.c_str(), videoSeconds, (long long)timings.frames, o.fps,
                      st.st_size / 1e6);
-    if (o.bench) {
-        double load[3] = {0, 0, 0};
-        getloadavg(load, 3);
-        std::printf("video                %8.1f s  (%lld frames at %d fps, crf %d, %s, %s)\n",
-                    videoSeconds, (long long)timings.frames, o.fps, o.crf, o.preset.c_str(),
-                    o.compatible ? "4:2:0" : "4:4:4");
-        std::printf("render, wall clock   %8.1f s  = %.2f x real time\n", timings.total,
-                    videoSeconds / timings.total);
-        std::printf("  drawing            %8.1f s  (+ %.1f s for frames before --from)\n",
-                    timings.draw, timings.skipped);
-        std::printf("    of it rasterising%8.1f s  (waiting in glFinish)\n", timings.rasterise);
-        std::printf("  read-back          %8.1f s\n", timings.readBack);
-        std::printf("  waiting for encoder%8.1f s\n", timings.wait);
-        std::printf("writer thread writes %8.1f s  (overlapped)\n", timings.write);
-        std::printf("ffmpeg CPU time      %8.1f s  (overlapped, its own process)\n",
-                    timings.encoderCpu);
-        std::printf("processor time       %8.1f s  showvideo (all its threads) + %.1f s ffmpeg"
-                    " = %.2f x real time on two free cores\n",
-                    timings.ownCpu, timings.encoderCpu,
-                    videoSeconds / ((timings.ownCpu + timings.encoderCpu) / 2));
-        std::printf("file size            %8.1f MB\n", st.st_size / 1e6);
-        std::printf("load average         %.2f %.2f %.2f (at the end)\n", load[0], load[1],
-                    load[2]);
-    }
-    if (temporary) unlink(outPath.c_str());
-    return dataMissing ? kExitDataMissing : 0;
+    if (o.bench) PrintBench(o, timings, videoSeconds, st.st_size / 1e6);
+    return r.dataMissing ? kExitDataMissing : 0;
+}
+
+int Run(const Options& o) {
+    Render render(o);
+    if (!PrepareOutput(&render) || !LoadData(&render) || !OpenRender(&render)) return kExitError;
+    Progress progress(render.endSeconds);
+    const LoopResult result = RenderLoop(&render, &progress);
+    render.Close();
+    return Report(render, result, &progress);
 }
 
 } // namespace
