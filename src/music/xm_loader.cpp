@@ -479,8 +479,7 @@ InstrumentRead ReadInstrument(Reader& r, Module* module, int index, LoadError* e
     // Forty bytes per sample header: a count the file cannot hold fails before allocating.
     if (!HasBytes(r, int64_t{40} * sampleCount)) {
         Fail(error, LOAD_TRUNCATED,
-             "instrument %d: the headers of its %u samples run past the end of the file", number,
-             sampleCount);
+             "instrument %d: the sample headers run past the end of the file", number);
         return InstrumentRead::Failed;
     }
     for (int j = 0; j < sampleCount; ++j) {
@@ -598,8 +597,8 @@ bool ParseXmFile(Reader& r, Module* module, Progress& progress, LoadError* error
     }
     if (!HasBytes(r, int64_t{9} * storedPatterns)) {
         return Fail(error, LOAD_TRUNCATED,
-                    "the header says %u patterns; the file ends before their headers",
-                    storedPatterns);
+                    "the header says %u pattern%s; the file ends before their headers",
+                    storedPatterns, storedPatterns == 1 ? "" : "s");
     }
     module->patternCount = std::max<int32_t>(storedPatterns, used);
     if (module->patternCount > 0) {

@@ -1,4 +1,5 @@
-// memory_files.cpp: file operations over in-memory byte buffers (shared, immutable contents).
+// memory_files.cpp: named in-memory files (shared, immutable contents) and the file operations
+// over them.
 #include "memory_files.h"
 
 #include <algorithm>
@@ -7,8 +8,6 @@
 #include <map>
 #include <memory>
 
-#include "music/file_access.h"
-
 namespace {
 
 struct MemoryHandle {
@@ -16,14 +15,14 @@ struct MemoryHandle {
     int64_t position = 0;
 };
 
-struct MemoryFiles {
+struct MemoryFileTable {
     std::map<std::string, std::shared_ptr<const std::vector<uint8_t>>> files;
     int openCount = 0;
     int64_t calls = 0;
 };
 
-MemoryFiles& Files() {
-    static MemoryFiles files;
+MemoryFileTable& Files() {
+    static MemoryFileTable files;
     return files;
 }
 
@@ -79,13 +78,8 @@ int32_t MemoryTell(void* handle) {
     return h ? static_cast<int32_t>(h->position) : -1;
 }
 
-void InstallMemoryFileCallbacks() {
-    SetFileCallbacks(MemoryOpen, MemoryClose, MemoryRead, MemorySeek, MemoryTell);
-}
-
 void InstallMemoryFile(const std::string& name, std::vector<uint8_t> bytes) {
     Files().files[name] = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
-    InstallMemoryFileCallbacks();
 }
 
 void ClearMemoryFiles() {
@@ -98,4 +92,14 @@ int OpenMemoryFileCount() {
 
 int64_t MemoryFileCallCount() {
     return Files().calls;
+}
+
+const FileCallbacks* MemoryFiles() {
+    static const FileCallbacks operations = {MemoryOpen, MemoryClose, MemoryRead, MemorySeek,
+                                             MemoryTell};
+    return &operations;
+}
+
+Module* LoadMemoryModule(const std::string& name, SampleLoader loader, LoadError* error) {
+    return LoadModule(MemoryFiles(), name.c_str(), loader, error);
 }

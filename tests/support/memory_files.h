@@ -1,16 +1,18 @@
-// memory_files.h: a set of file operations over byte buffers held in memory, so that tests, tools
-// and fuzzers load modules without touching the disk. Not thread-safe: one test at a time.
+// memory_files.h: named files held in memory and a set of file operations over them, so that
+// tests, benchmarks and fuzzers load modules through LoadModule without touching the disk. Not
+// thread-safe: one test at a time.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Makes `bytes` readable under `name` (replacing an earlier file of that name) and installs the
-// memory file operations as the current set.
+#include "music/file_access.h"
+#include "music/module.h"
+
+// Makes `bytes` readable under `name` through MemoryFiles(), replacing an earlier file of that
+// name. Nothing is installed program-wide: loads name the set themselves.
 void InstallMemoryFile(const std::string& name, std::vector<uint8_t> bytes);
-// Installs the memory file operations without adding a file.
-void InstallMemoryFileCallbacks();
 // Forgets every memory file. Handles still open stay valid until closed.
 void ClearMemoryFiles();
 // Handles opened and not yet closed; a load that forgets to close its stream shows up here.
@@ -18,7 +20,13 @@ int OpenMemoryFileCount();
 // Reads, seeks and tells so far (for checks that a loader does not loop over its input).
 int64_t MemoryFileCallCount();
 
-// The five operations, for tests that install them one by one.
+// The five operations over the memory files, as one set to hand to LoadModule.
+const FileCallbacks* MemoryFiles();
+// Loads the memory file `name` (see LoadModule).
+Module* LoadMemoryModule(const std::string& name, SampleLoader loader = nullptr,
+                         LoadError* error = nullptr);
+
+// The five operations, for tests that assemble a set one by one.
 void* MemoryOpen(const char* name);
 int MemoryClose(void* handle);
 int32_t MemoryRead(void* buffer, int32_t count, void* handle);

@@ -1,7 +1,9 @@
-// Tests of the installable file operations and the module stream: installing and clearing the
-// set, the standard-library set on a real file, and the stream's null handling.
+// Tests of the file operations and the module stream: filling a caller's set (all five or none),
+// the standard-library set on a real file, the in-memory set's seek and read rules, and the
+// stream's null handling.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -15,7 +17,7 @@ namespace {
 class FileAccessTest : public ::testing::Test {
   protected:
     void TearDown() override {
-        SetFileCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
+        EXPECT_EQ(OpenMemoryFileCount(), 0);
         ClearMemoryFiles();
     }
 };
@@ -26,25 +28,30 @@ std::vector<uint8_t> Counting(size_t n) {
     return bytes;
 }
 
-TEST_F(FileAccessTest, OneMissingOperationClearsTheWholeSet) {
-    InstallMemoryFileCallbacks();
-    ASSERT_TRUE(FileCallbacksInstalled());
-    SetFileCallbacks(MemoryOpen, MemoryClose, MemoryRead, MemorySeek, nullptr);
-    EXPECT_FALSE(FileCallbacksInstalled());
-    EXPECT_EQ(fileCallbacks.open, nullptr);
-    EXPECT_EQ(fileCallbacks.close, nullptr);
-    EXPECT_EQ(fileCallbacks.read, nullptr);
-    EXPECT_EQ(fileCallbacks.seek, nullptr);
-    // Nothing can be opened through a cleared set.
+TEST_F(FileAccessTest, OneMissingOperationEmptiesTheWholeSet) {
+    FileCallbacks set{};
+    SetFileCallbacks(&set, MemoryOpen, MemoryClose, MemoryRead, MemorySeek, MemoryTell);
+    EXPECT_TRUE(FileCallbacksComplete(&set));
+    EXPECT_EQ(set.tell, &MemoryTell);
+    SetFileCallbacks(&set, MemoryOpen, MemoryClose, MemoryRead, MemorySeek, nullptr);
+    EXPECT_FALSE(FileCallbacksComplete(&set));
+    EXPECT_EQ(set.open, nullptr);
+    EXPECT_EQ(set.close, nullptr);
+    EXPECT_EQ(set.read, nullptr);
+    EXPECT_EQ(set.seek, nullptr);
+    // Nothing can be opened through an emptied set, nor through none at all.
     InstallMemoryFile("a.xm", Counting(4));
-    SetFileCallbacks(nullptr, MemoryClose, MemoryRead, MemorySeek, MemoryTell);
-    EXPECT_EQ(OpenModuleStream("a.xm"), nullptr);
+    EXPECT_EQ(OpenModuleStream(&set, "a.xm"), nullptr);
+    EXPECT_EQ(OpenModuleStream(nullptr, "a.xm"), nullptr);
+    EXPECT_FALSE(FileCallbacksComplete(nullptr));
+    SetFileCallbacks(nullptr, MemoryOpen, MemoryClose, MemoryRead, MemorySeek, MemoryTell);
 }
 
 TEST_F(FileAccessTest, ReadReturnsWhatTheFileHoldsAndTellFollowsSeeks) {
     InstallMemoryFile("ten.bin", Counting(10));
-    ModuleStream* stream = OpenModuleStream("ten.bin");
+    ModuleStream* stream = OpenModuleStream(MemoryFiles(), "ten.bin");
     ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(OpenMemoryFileCount(), 1);
     uint8_t buffer[17] = {};
     EXPECT_EQ(StreamRead(buffer, 17, stream), 10);
     EXPECT_EQ(buffer[9], Counting(10)[9]);
@@ -56,18 +63,15 @@ TEST_F(FileAccessTest, ReadReturnsWhatTheFileHoldsAndTellFollowsSeeks) {
     EXPECT_EQ(StreamSeek(stream, 2, 1), 0);
     EXPECT_EQ(StreamTell(stream), 5);
     CloseModuleStream(stream);
-    EXPECT_EQ(OpenMemoryFileCount(), 0);
 }
 
 TEST_F(FileAccessTest, NullStreamsAreHarmless) {
-    InstallMemoryFileCallbacks();
     uint8_t buffer[4];
     EXPECT_EQ(StreamRead(buffer, 4, nullptr), 0);
     EXPECT_EQ(StreamTell(nullptr), 0);
     EXPECT_NE(StreamSeek(nullptr, 4, 0), 0);
     CloseModuleStream(nullptr);
-    EXPECT_EQ(OpenModuleStream("missing.xm"), nullptr);
-    EXPECT_EQ(OpenMemoryFileCount(), 0);
+    EXPECT_EQ(OpenModuleStream(MemoryFiles(), "missing.xm"), nullptr);
 }
 
 TEST_F(FileAccessTest, StandardOperationsReadARealFile) {
@@ -81,9 +85,8 @@ TEST_F(FileAccessTest, StandardOperationsReadARealFile) {
     ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
     std::fclose(file);
 
-    SetStandardFileCallbacks();
-    ASSERT_TRUE(FileCallbacksInstalled());
-    ModuleStream* stream = OpenModuleStream(path.string().c_str());
+    ASSERT_TRUE(FileCallbacksComplete(&standardFileCallbacks));
+    ModuleStream* stream = OpenModuleStream(&standardFileCallbacks, path.string().c_str());
     ASSERT_NE(stream, nullptr);
     uint8_t buffer[17] = {};
     EXPECT_EQ(StreamRead(buffer, 17, stream), 10);
@@ -99,7 +102,39 @@ TEST_F(FileAccessTest, StandardOperationsReadARealFile) {
     CloseModuleStream(stream);
     std::filesystem::remove(path);
 
-    EXPECT_EQ(OpenModuleStream((path.string() + ".missing").c_str()), nullptr);
+    EXPECT_EQ(OpenModuleStream(&standardFileCallbacks, (path.string() + ".missing").c_str()),
+              nullptr);
+}
+
+TEST_F(FileAccessTest, MemoryStreamSeeksAndReadsWithinTheCallersBytes) {
+    const std::vector<uint8_t> bytes = Counting(10);
+    MemoryFile file{bytes.data(), bytes.size(), 0};
+    ModuleStream stream = MemoryStream(&file);
+    EXPECT_EQ(stream.files, &memoryFileCallbacks);
+    // A memory stream is made, never opened by name.
+    EXPECT_EQ(memoryFileCallbacks.open("anything"), nullptr);
+
+    uint8_t buffer[16] = {};
+    EXPECT_EQ(StreamRead(buffer, 4, &stream), 4);
+    EXPECT_EQ(buffer[3], bytes[3]);
+    EXPECT_EQ(StreamSeek(&stream, -2, 1), 0);
+    EXPECT_EQ(StreamTell(&stream), 2);
+    // From the end; reading stops at it.
+    EXPECT_EQ(StreamSeek(&stream, -3, 2), 0);
+    EXPECT_EQ(StreamRead(buffer, 16, &stream), 3);
+    EXPECT_EQ(buffer[0], bytes[7]);
+    // Past the end is a place where nothing can be read; before the start is refused and
+    // leaves the position where it was.
+    EXPECT_EQ(StreamSeek(&stream, 100, 0), 0);
+    EXPECT_EQ(StreamTell(&stream), 100);
+    EXPECT_EQ(StreamRead(buffer, 1, &stream), 0);
+    EXPECT_NE(StreamSeek(&stream, -101, 1), 0);
+    EXPECT_EQ(StreamTell(&stream), 100);
+    EXPECT_NE(StreamSeek(&stream, 0, 7), 0); // no such origin
+    EXPECT_EQ(StreamSeek(&stream, 5, 0), 0);
+    EXPECT_EQ(StreamRead(buffer, 0, &stream), 0);
+    EXPECT_EQ(StreamRead(buffer, -1, &stream), 0);
+    EXPECT_EQ(StreamTell(&stream), 5);
 }
 
 } // namespace

@@ -1,7 +1,11 @@
-// loader_helpers.h: loading songs built with the XM writer through memory files, for the
-// loader and mixer tests.
+// loader_helpers.h: loading songs built with the XM writer through memory files, and finding
+// the corpus of files made by others, for the loader and mixer tests.
 #pragma once
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,13 +19,15 @@ struct ModuleDeleter {
 };
 using ModulePtr = std::unique_ptr<Module, ModuleDeleter>;
 
-inline ModulePtr LoadBytes(std::vector<uint8_t> bytes, SampleLoader loader = nullptr) {
+inline ModulePtr LoadBytes(std::vector<uint8_t> bytes, SampleLoader loader = nullptr,
+                           LoadError* error = nullptr) {
     InstallMemoryFile("test.xm", std::move(bytes));
-    return ModulePtr(LoadModule("test.xm", loader));
+    return ModulePtr(LoadMemoryModule("test.xm", loader, error));
 }
 
-inline ModulePtr LoadSong(const xmw::Song& song, SampleLoader loader = nullptr) {
-    return LoadBytes(xmw::WriteXm(song), loader);
+inline ModulePtr LoadSong(const xmw::Song& song, SampleLoader loader = nullptr,
+                          LoadError* error = nullptr) {
+    return LoadBytes(xmw::WriteXm(song), loader, error);
 }
 
 // A song of one instrument holding the given samples.
@@ -35,4 +41,23 @@ inline xmw::Sample EightBit(std::vector<int32_t> values) {
     xmw::Sample sample;
     sample.values = std::move(values);
     return sample;
+}
+
+// The .xm files under `root`, sorted; none when the folder is absent.
+inline std::vector<std::filesystem::path> CorpusFiles(const std::filesystem::path& root) {
+    std::vector<std::filesystem::path> files;
+    std::error_code error;
+    if (!std::filesystem::is_directory(root, error)) return files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root, error)) {
+        if (entry.is_regular_file() && entry.path().extension() == ".xm") {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+inline std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }

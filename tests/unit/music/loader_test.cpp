@@ -1,9 +1,14 @@
-// Loader tests on songs built with the XM writer: header fields, pattern cells and their
-// packing, instruments and envelopes, sample widths, delta coding and loop preparation.
+// Loader tests on songs built with the XM writer: header fields and names, pattern cells and
+// their packing, instruments and envelopes, sample widths, delta coding and loop preparation,
+// and the entry points (opening, loading from memory, freeing a song still played).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <vector>
+
 #include "loader_helpers.h"
-#include "music/sequencer.h"
+#include "music/player.h"
 
 namespace {
 
@@ -17,7 +22,7 @@ class LoaderTest : public ::testing::Test {
     }
 };
 
-TEST_F(LoaderTest, HeaderFieldsAndPlaybackHooks) {
+TEST_F(LoaderTest, HeaderFields) {
     xmw::Song song = xmw::MinimalSong();
     song.channels = 6;
     song.patterns = {song.MakePattern(32), song.MakePattern(16)};
@@ -42,8 +47,37 @@ TEST_F(LoaderTest, HeaderFieldsAndPlaybackHooks) {
     EXPECT_EQ(module->patterns[1].rowCount, 16);
     EXPECT_EQ(module->instrumentCount, 1);
     EXPECT_EQ(module->initialGlobalVolume, 64);
-    EXPECT_EQ(module->tickHandler, &SequencerTick);
-    EXPECT_EQ(module->startHandler, nullptr);
+}
+
+TEST_F(LoaderTest, NamesVersionAndSampleNumbersAreKeptAsStored) {
+    xmw::Song song = xmw::MinimalSong();
+    song.name = "Twenty characters..."; // fills the field: no terminator in the file
+    song.trackerName = "tracker";       // padded with blanks by the writer
+    song.version = 0x0104;
+    song.instruments[0].name = "lead";
+    song.instruments[0].samples.push_back(EightBit({1, 2}));
+    song.instruments[0].samples[1].name = "twenty-two characters!";
+    song.instruments.push_back(xmw::Instrument{}); // no samples: no numbers
+    song.instruments.back().name = "empty";
+    song.instruments.push_back(xmw::MinimalSong().instruments[0]);
+    song.instruments.back().name = "twenty-two characters!and more";
+    ModulePtr module = LoadSong(song);
+    ASSERT_TRUE(module);
+    EXPECT_STREQ(module->title, "Twenty characters...");
+    EXPECT_STREQ(module->trackerName, "tracker             ");
+    EXPECT_EQ(module->version, 0x0104);
+    EXPECT_STREQ(module->instruments[0].name, "lead");
+    EXPECT_STREQ(module->instruments[1].name, "empty");
+    EXPECT_STREQ(module->instruments[2].name, "twenty-two characters!");
+    EXPECT_STREQ(module->instruments[0].samples[0]->name, "square");
+    EXPECT_STREQ(module->instruments[0].samples[1]->name, "twenty-two characters!");
+    // Samples with a record of their own count from 1 in file order; the silent one is 0.
+    EXPECT_EQ(module->instruments[0].samples[0]->id, 1);
+    EXPECT_EQ(module->instruments[0].samples[1]->id, 2);
+    EXPECT_EQ(module->instruments[1].samples[0]->id, 0);
+    EXPECT_EQ(module->instruments[2].samples[0]->id, 3);
+    EXPECT_EQ(module->sampleCount, 3);
+    EXPECT_EQ(module->sampleLoader, nullptr);
 }
 
 TEST_F(LoaderTest, WrongMagicFails) {
@@ -144,7 +178,7 @@ TEST_F(LoaderTest, InstrumentWithoutSamplesConsumesExactlyItsHeaderSize) {
     ASSERT_EQ(module->instrumentCount, 2);
     const Instrument& first = module->instruments[0];
     EXPECT_EQ(first.sampleCount, 0);
-    for (Sample* slot : first.samples) EXPECT_EQ(slot, &silentSample);
+    for (const Sample* slot : first.samples) EXPECT_EQ(slot, &silentSample);
     EXPECT_EQ(first.volumePointCount, 0);
     EXPECT_EQ(first.fadeout, 0);
     const Instrument& second = module->instruments[1];
@@ -254,7 +288,7 @@ TEST_F(LoaderTest, LoopKindsFromTheTypeByte) {
     }
     ModulePtr module = LoadSong(SongWithSamples(samples));
     ASSERT_TRUE(module);
-    Sample* const* got = module->instruments[0].samples;
+    const Sample* const* got = module->instruments[0].samples;
     EXPECT_EQ(got[0]->loopKind, LOOP_NONE);
     EXPECT_EQ(got[0]->loopStart, 0u);
     EXPECT_EQ(got[0]->loopLength, 20u);
@@ -318,7 +352,7 @@ TEST_F(LoaderTest, DeltaCodingIsUndoneWithWrapAround) {
     sixteen.rawData = std::vector<uint8_t>{0x30, 0x75, 0x30, 0x75}; // 30000 + 30000 wraps
     ModulePtr module = LoadSong(SongWithSamples({eight, wraps, sixteen}));
     ASSERT_TRUE(module);
-    Sample* const* s = module->instruments[0].samples;
+    const Sample* const* s = module->instruments[0].samples;
     ASSERT_EQ(s[0]->length, 3u);
     EXPECT_EQ(s[0]->data[0], 2560);
     EXPECT_EQ(s[0]->data[1], 3840);
@@ -351,7 +385,7 @@ TEST_F(LoaderTest, LoopEndFrameHoldsWhatFollowsTheLoopAndTheTailIsZero) {
     inner.loopLength = 20;
     ModulePtr module = LoadSong(SongWithSamples({forward, pingPong, none, inner}));
     ASSERT_TRUE(module);
-    Sample* const* s = module->instruments[0].samples;
+    const Sample* const* s = module->instruments[0].samples;
     EXPECT_EQ(s[0]->data[200], s[0]->data[100]);
     EXPECT_EQ(s[0]->data[100], 0);
     EXPECT_EQ(s[1]->data[200], s[1]->data[199]);
@@ -402,7 +436,7 @@ TEST_F(LoaderTest, SampleLoaderSuppliesPlainValues) {
     EXPECT_EQ(calls[1].bits, 16);
     EXPECT_EQ(calls[1].sample, 2);
     EXPECT_EQ(module->sampleLoader, loader);
-    Sample* const* s = module->instruments[1].samples;
+    const Sample* const* s = module->instruments[1].samples;
     // Values are taken as given: no delta decoding.
     EXPECT_EQ(s[0]->data[0], 256);
     EXPECT_EQ(s[0]->data[2], 3 * 256);
@@ -410,8 +444,70 @@ TEST_F(LoaderTest, SampleLoaderSuppliesPlainValues) {
     EXPECT_EQ(s[2]->data[1], -1000);
 }
 
-TEST_F(LoaderTest, FreeModuleOfNullIsZero) {
+// ==== Entry points ====
+
+TEST_F(LoaderTest, EntryPointsSayWhatCannotBeOpened) {
+    InstallMemoryFile("song.xm", xmw::WriteXm(xmw::MinimalSong()));
+    LoadError error{};
+    EXPECT_EQ(LoadMemoryModule("missing.xm", nullptr, &error), nullptr);
+    EXPECT_EQ(error.code, LOAD_CANNOT_OPEN);
+    EXPECT_STREQ(error.message, "cannot open missing.xm");
+    FileCallbacks incomplete;
+    SetFileCallbacks(&incomplete, MemoryOpen, MemoryClose, MemoryRead, MemorySeek, nullptr);
+    EXPECT_EQ(LoadModule(&incomplete, "song.xm", nullptr, &error), nullptr);
+    EXPECT_EQ(error.code, LOAD_CANNOT_OPEN);
+    EXPECT_STREQ(error.message, "cannot open song.xm: no complete set of file operations");
+    EXPECT_EQ(LoadModule(nullptr, "song.xm", nullptr, &error), nullptr);
+    EXPECT_EQ(error.code, LOAD_CANNOT_OPEN);
+    EXPECT_EQ(LoadModule(MemoryFiles(), nullptr, nullptr, &error), nullptr);
+    EXPECT_STREQ(error.message, "cannot open a song without a name");
+    EXPECT_EQ(LoadModuleFromMemory(nullptr, 100, nullptr, &error), nullptr);
+    EXPECT_EQ(error.code, LOAD_CANNOT_OPEN);
+    EXPECT_EQ(ParseXm(nullptr, nullptr, &error), 0);
+    EXPECT_EQ(error.code, LOAD_CANNOT_OPEN);
+    EXPECT_EQ(LoadMemoryModule("missing.xm"), nullptr); // no error record wanted
+
+    // A success leaves no trace of the failure before it.
+    ModulePtr module(LoadMemoryModule("song.xm", nullptr, &error));
+    ASSERT_TRUE(module);
+    EXPECT_EQ(error.code, LOAD_OK);
+    EXPECT_STREQ(error.message, "");
+}
+
+TEST_F(LoaderTest, MemoryLoadKeepsNothingOfTheCallersBuffer) {
+    xmw::Song song = xmw::MinimalSong();
+    song.instruments[0].name = "kept";
+    auto bytes = std::make_unique<std::vector<uint8_t>>(xmw::WriteXm(song));
+    LoadError error{};
+    ModulePtr module(LoadModuleFromMemory(bytes->data(), bytes->size(), nullptr, &error));
+    ASSERT_TRUE(module);
+    EXPECT_EQ(error.code, LOAD_OK);
+    // Overwritten and gone: the song must not point into it (the address sanitizer would say).
+    std::fill(bytes->begin(), bytes->end(), uint8_t{0xAA});
+    bytes.reset();
+    EXPECT_STREQ(module->instruments[0].name, "kept");
+    EXPECT_EQ(module->patterns[0].cells[0].note, xmw::NoteNumber("C-4"));
+    EXPECT_EQ(module->instruments[0].samples[0]->data[0], 96 * 256);
+
+    const uint8_t none = 0;
+    EXPECT_EQ(LoadModuleFromMemory(&none, 0, nullptr, &error), nullptr);
+    EXPECT_EQ(error.code, LOAD_NOT_XM);
+}
+
+TEST_F(LoaderTest, ASongAPlayerStillPlaysIsNotFreed) {
     EXPECT_EQ(FreeModule(nullptr), 0);
+    InstallMemoryFile("song.xm", xmw::WriteXm(xmw::MinimalSong()));
+    Module* module = LoadMemoryModule("song.xm");
+    ASSERT_NE(module, nullptr);
+    Player* player = CreatePlayer(module, 8000, PlayerRules::Standard);
+    ASSERT_NE(player, nullptr);
+    EXPECT_EQ(FreeModule(module), 0);
+    // Still whole: the player renders from it (the address sanitizer watches the reads).
+    std::vector<int16_t> frames(2 * 400);
+    EXPECT_EQ(RenderPcm16(player, frames.data(), 400), 400);
+    EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [](int16_t v) { return v != 0; }));
+    DestroyPlayer(player);
+    EXPECT_EQ(FreeModule(module), 1);
 }
 
 } // namespace

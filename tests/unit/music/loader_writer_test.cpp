@@ -12,10 +12,7 @@ namespace {
 
 class LoaderWriterTest : public ::testing::Test {
   protected:
-    void TearDown() override {
-        SetFileCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
-        ClearMemoryFiles();
-    }
+    void TearDown() override { ClearMemoryFiles(); }
 };
 
 TEST_F(LoaderWriterTest, NoteNamesGiveTheFileNoteNumbers) {
@@ -64,8 +61,7 @@ TEST_F(LoaderWriterTest, SavedFileLoadsThroughTheStandardOperations) {
     song.bpm = 150;
     ASSERT_TRUE(xmw::SaveXm(song, path.string()));
     EXPECT_EQ(std::filesystem::file_size(path), xmw::WriteXm(song).size());
-    SetStandardFileCallbacks();
-    ModulePtr module(LoadModule(path.string().c_str(), nullptr));
+    ModulePtr module(LoadModule(&standardFileCallbacks, path.string().c_str(), nullptr));
     std::filesystem::remove(path);
     ASSERT_TRUE(module);
     EXPECT_EQ(module->defaultBpm, 150);
