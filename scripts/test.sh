@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # test.sh: the project's whole test run, as CI runs it.
 #   1. setup.sh (the Debian packages);
-#   2. preset release: configure, build, ctest;
+#   2. preset release: configure, build, ctest; then the neatxm library as its users get it:
+#      installed into build/install, the examples built against it through CMake's find_package
+#      and through pkg-config, and run (scripts/check_package.sh);
 #   3. preset asan (address + undefined behaviour sanitizers): build, ctest;
 #   4. preset tsan: build, ctest -L threads;
 #   5. preset fuzz, when fuzz targets exist: each fuzz_<name> binary runs FUZZ_SECONDS
@@ -95,7 +97,15 @@ run_ctest() { # preset [ctest args...]
 
 mkdir -p build
 cd "$root"
-if build_preset release; then run_ctest release; fi
+if build_preset release; then
+    run_ctest release
+    echo "==== installed package: scripts/check_package.sh build/release"
+    if bash scripts/check_package.sh build/release; then
+        passed=$((passed + 1))
+    else
+        note_failure "installed package and examples (scripts/check_package.sh)"
+    fi
+fi
 if build_preset asan; then run_ctest asan; fi
 if build_preset tsan; then run_ctest tsan -L threads; fi
 

@@ -54,6 +54,10 @@ using WindowProc = intptr_t (*)(uint32_t message, uintptr_t wParam, intptr_t lPa
 // Window, display mode and OpenGL context (main thread only)
 // ============================================================================================
 
+// Whether there is a display to open windows on; the backend connects to it on the first call.
+// When there is none the backend says why on stderr, once, in words that tell the user what to
+// do, and every later call returns false without a word.
+bool DisplayAvailable();
 // Registers the window class (one per process) with its window procedure. False on failure,
 // also when the backend finds no display to open windows on (it then says why on stderr).
 bool RegisterWindowClass(WindowProc proc);
@@ -159,6 +163,14 @@ struct MappedFile {
 // file cannot be mapped.
 bool MapFileReadOnly(const char* path, MappedFile* out);
 void UnmapFile(MappedFile* file);
+
+// ============================================================================================
+// The program's own file (any thread)
+// ============================================================================================
+
+// Writes the full path of the running program's executable, zero-terminated, into `out` of
+// `size` bytes. False when the system does not tell or the path does not fit.
+bool ExecutablePath(char* out, size_t size);
 
 // ============================================================================================
 // Looping audio device (main thread opens and closes; the device reads the ring on its own)

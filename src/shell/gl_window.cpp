@@ -34,6 +34,9 @@ bool GlContextReady() {
 bool OpenGlWindow(const char* title, int width, int height, int bits, bool fullScreen) {
     shell.fullScreen = fullScreen;
 
+    // Without a display the backend has already said so, with what to do about it; the
+    // window-class box would only add a second, misleading reason.
+    if (!platform::DisplayAvailable()) return false;
     if (!platform::RegisterWindowClass(MainWindowProc)) {
         platform::ShowMessageBox("Failed To Register The Window Class.", "ERROR",
                                  MessageButtons::Ok, MessageIcon::Exclamation);

@@ -277,27 +277,41 @@ void SetMessageBoxOpen(bool open) {
     messageBoxOpen.fetch_add(open ? 1 : -1);
 }
 
+static void SayNoDisplay() {
+    std::fprintf(stderr,
+                 "demo: no display to open a window on (DISPLAY is %s); start an X server or run "
+                 "it from a desktop session.\n",
+                 SDL_getenv("DISPLAY") ? "unreachable" : "not set");
+}
+
 bool EnsureVideo() {
     if (sdlWindow.videoReady) return true;
     if (sdlWindow.videoRefused) return false;
     InstallTerminationHandlers();
     // A full-screen window must not minimise itself when a message box takes the focus.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+    // Wayland cannot be reached without its runtime folder (unless its socket is named by a full
+    // path), yet SDL tries it after a failed X11 connection, and the Wayland library then prints
+    // a line of its own beside ours. Without that folder, X11 is the only display there can be.
+    const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
+    bool waylandReachable = SDL_getenv("XDG_RUNTIME_DIR") || (wayland && wayland[0] == '/');
+    if (!asked && !waylandReachable) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        std::fprintf(stderr, "demo: cannot open the display: %s\n", SDL_GetError());
+        if (asked) {
+            std::fprintf(stderr, "demo: cannot open the display: %s\n", SDL_GetError());
+        } else {
+            SayNoDisplay();
+        }
         sdlWindow.videoRefused = true;
         return false;
     }
     // Without a display SDL quietly falls back to a driver that draws nowhere; the program
     // needs a screen, so only take such a driver when it was asked for by name.
     const char* driver = SDL_GetCurrentVideoDriver();
-    const char* asked = SDL_getenv("SDL_VIDEODRIVER");
     bool headless = !driver || !std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy");
     if (headless && !(asked && driver && !std::strcmp(asked, driver))) {
-        std::fprintf(stderr,
-                     "demo: no display to open a window on (DISPLAY is %s); start an X server "
-                     "or run it from a desktop session.\n",
-                     SDL_getenv("DISPLAY") ? "unreachable" : "not set");
+        SayNoDisplay();
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         sdlWindow.videoRefused = true;
         return false;
@@ -309,6 +323,10 @@ bool EnsureVideo() {
 }
 
 } // namespace sdl
+
+bool DisplayAvailable() {
+    return sdl::EnsureVideo();
+}
 
 bool RegisterWindowClass(WindowProc proc) {
     if (!proc || sdlWindow.proc) return false;

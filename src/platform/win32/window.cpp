@@ -63,6 +63,10 @@ void KeepWindowFont(HFONT font) {
 // Window class, display mode, cursor
 // ============================================================================================
 
+bool DisplayAvailable() {
+    return true; // a program started on Windows runs on a desktop
+}
+
 bool RegisterWindowClass(WindowProc proc) {
     state.instance = GetModuleHandleA(nullptr);
     WNDCLASSA windowClass{};

@@ -61,8 +61,10 @@ class Xvfb:
 class Demo:
     last = None  # the demo of the running case, for its output on failure
 
-    def __init__(self, args, display):
+    def __init__(self, args, display, program=None, cwd=None, drop_env=()):
         env = dict(os.environ)
+        for name in drop_env:
+            env.pop(name, None)
         env.pop("WAYLAND_DISPLAY", None)
         env.pop("DEMO_MESSAGE_BOXES", None)  # these cases answer the boxes on screen
         if display is None:
@@ -75,8 +77,8 @@ class Demo:
         # hold a pipe open.
         self.out = tempfile.TemporaryFile()
         self.err = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen([args.demo], cwd=args.data, env=env, stdout=self.out,
-                                     stderr=self.err)
+        self.proc = subprocess.Popen([program or args.demo], cwd=cwd or args.data, env=env,
+                                     stdout=self.out, stderr=self.err)
         Demo.last = self
 
     def _read(self, f):
@@ -356,14 +358,66 @@ def case_close(args):
 
 
 def case_no_display(args):
-    """No X server: a clear line on stderr and a failing exit code, no hang."""
-    demo = Demo(args, None)
+    """No X server: one clear line on stderr, nothing else, exit code 1, no hang. Without
+    XDG_RUNTIME_DIR, as for root in CI: a Wayland attempt would add a line of its own."""
+    demo = Demo(args, None, drop_env=("XDG_RUNTIME_DIR",))
     try:
-        rc, _, err = demo.wait(10)
-        check(rc != 0, "exit code 0 without a display")
-        check("display" in err.lower(), f"stderr does not mention the display:\n{err}")
+        rc, out, err = demo.wait(10)
+        check(rc == 1, f"exit code {rc} without a display, want 1")
+        lines = [line for line in (out + err).splitlines() if line.strip()]
+        check(len(lines) == 1, f"want one line, got {len(lines)}:\n{out}{err}")
+        check("display" in lines[0].lower(), f"the line does not mention the display: {lines[0]}")
     finally:
         demo.kill()
+
+
+def song_error_after_escape(args, display, program, cwd):
+    """Runs the demo until its window shows, ends it with Escape; whether it said it could not
+    load the song (the music starts right after the window)."""
+    demo = Demo(args, display, program=program, cwd=cwd)
+    try:
+        win = wait_window(display, "Demo")
+        time.sleep(0.5)
+        key(display, win[0], "Escape")
+        rc, out, err = demo.wait(5)
+        check(rc == 0, f"exit code {rc}; stderr:\n{err}")
+        return "Error loading song" in out
+    finally:
+        demo.kill()
+
+
+def case_data_folder(args):
+    """Started elsewhere, the demo finds its song beside itself, or in ../share/demo as
+    installed; a working directory with a song of its own still comes first."""
+    xvfb = Xvfb(640, 480)
+    try:
+        with tempfile.TemporaryDirectory() as tmp:
+            def lay_out(folder, program_folder):
+                os.makedirs(os.path.join(folder, "Data"))
+                shutil.copy(os.path.join(args.data, "Zarq-Neat.xm"), folder)
+                shutil.copy(os.path.join(args.data, "Data", "Particle.bmp"),
+                            os.path.join(folder, "Data"))
+                os.makedirs(program_folder, exist_ok=True)
+                return shutil.copy(args.demo, program_folder)
+
+            empty = os.path.join(tmp, "empty")
+            os.makedirs(empty)
+            beside = lay_out(os.path.join(tmp, "beside"), os.path.join(tmp, "beside"))
+            installed = lay_out(os.path.join(tmp, "prefix", "share", "demo"),
+                                os.path.join(tmp, "prefix", "bin"))
+            check(not song_error_after_escape(args, xvfb.display, beside, empty),
+                  "the song beside the program was not found")
+            check(not song_error_after_escape(args, xvfb.display, installed, empty),
+                  "the song in ../share/demo was not found")
+            # A broken song in the working directory: it is the one loaded, and fails.
+            broken = os.path.join(tmp, "broken")
+            os.makedirs(broken)
+            with open(os.path.join(broken, "Zarq-Neat.xm"), "wb") as f:
+                f.write(b"not a module")
+            check(song_error_after_escape(args, xvfb.display, installed, broken),
+                  "the working directory's song was passed over")
+    finally:
+        xvfb.stop()
 
 
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
