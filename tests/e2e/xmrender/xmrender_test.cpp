@@ -172,7 +172,13 @@ TEST_F(XmRender, CommandLineErrors) {
         out << "This is not a module at all, just some text.";
     }
     EXPECT_EQ(RunTool(junk + " " + wav, &output), 1);
-    EXPECT_NE(output.find("not a valid XM module"), std::string::npos) << output;
+    // The loader's reason follows the verdict on the same line.
+    const std::string verdict = junk + " is not a valid XM module: ";
+    const size_t at = output.find(verdict);
+    ASSERT_NE(at, std::string::npos) << output;
+    const std::string reason =
+        output.substr(at + verdict.size(), output.find('\n', at) - at - verdict.size());
+    EXPECT_GE(reason.size(), 8u) << output;
 
     output.clear();
     const std::string song = Path("ok.xm");

@@ -1,77 +1,67 @@
-// fake_device.cpp: the hand-moved wave device and the synthetic song of the output tests.
+// fake_device.cpp: the hand-moved wave devices and the ticking songs of the output tests.
 #include "fake_device.h"
 
-#include "music/sequencer.h"
+#include "memory_files.h"
+#include "xm_writer.h"
 
 #include <cmath>
+#include <string>
 
-FakeDevice fake;
-std::atomic<int> syntheticTicks{0};
+FakeDevice fakes[FAKE_DEVICES];
 
 namespace {
 
-bool FakeOpen(int rate) {
-    ++fake.opens;
-    fake.openRate = rate;
-    return !fake.refuseOpen;
-}
-void FakePlayLooping(const void* ring, uint32_t bytes) {
-    ++fake.handOvers;
-    fake.ring = ring;
-    fake.ringBytes = bytes;
-    fake.position.store(0);
-}
-uint32_t FakePosition() {
-    return fake.position.load();
-}
-void FakeReset() {
-    ++fake.resets;
-    if (fake.ring && fake.ring != mixer.outputRing) fake.ringFreedWhileHeld = true;
-    fake.ring = nullptr;
-}
-void FakeClose() {
-    ++fake.closes;
-}
-void FakeThreadStarted() {
-    fake.threadStarts.fetch_add(1);
-}
+// One set of device operations per fake: the table has no context pointer, so each fake gets
+// functions of its own.
+template <int I> struct FakeOperations {
+    static bool Open(int rate) {
+        ++fakes[I].opens;
+        fakes[I].openRate = rate;
+        return !fakes[I].refuseOpen;
+    }
+    static void PlayLooping(const void* ring, uint32_t bytes) {
+        ++fakes[I].handOvers;
+        fakes[I].ring = ring;
+        fakes[I].ringBytes = bytes;
+        fakes[I].position.store(0);
+    }
+    static uint32_t Position() { return fakes[I].position.load(); }
+    static void Reset() {
+        FakeDevice& fake = fakes[I];
+        ++fake.resets;
+        const MusicOutput* owner = fake.owner;
+        if (fake.ring && (!owner || !owner->player || fake.ring != owner->player->mixer.outputRing))
+            fake.ringFreedWhileHeld = true;
+        fake.ring = nullptr;
+    }
+    static void Close() { ++fakes[I].closes; }
+    static void ThreadStarted() { fakes[I].threadStarts.fetch_add(1); }
 
-constexpr uint32_t SAMPLE_FRAMES = 1000;
-int16_t sampleData[SAMPLE_FRAMES + 8];
-Sample loopedSample{};
+    static constexpr WaveDevice table = {Open, PlayLooping, Position, Reset, Close, ThreadStarted};
+};
 
-void SyntheticStart(Module*) {
-    syntheticTicks.store(0);
-    // The voice restarts from the same state on every start, so two renders of the song from
-    // playback start are identical.
-    voices[0] = Voice{};
-    voices[0].increment = 1;
-    voices[0].incrementFraction = 0x40000000; // 1.25 sample frames per output frame
-    voices[0].direction = 1;
-    voices[0].sample = &loopedSample;
-}
-
-void SyntheticTick(Module* module) {
-    const int tick = syntheticTicks.fetch_add(1) + 1;
-    module->row = tick % 64;
-    module->orderPosition = (tick / 64) % 256;
-    voices[0].volumeLeft = (tick * 37) % 128;
-    voices[0].volumeRight = (tick * 11) % 128;
-}
+const WaveDevice* const fakeTables[FAKE_DEVICES] = {&FakeOperations<0>::table,
+                                                    &FakeOperations<1>::table};
 
 } // namespace
 
-void InstallFakeDevice() {
+const WaveDevice* ResetFakeDevice(int index) {
+    FakeDevice& fake = fakes[index];
     fake.position.store(0);
     fake.threadStarts.store(0);
     fake.refuseOpen = false;
     fake.openRate = fake.opens = fake.closes = fake.resets = fake.handOvers = 0;
     fake.ring = nullptr;
     fake.ringBytes = 0;
+    fake.owner = nullptr;
     fake.ringFreedWhileHeld = false;
-    const WaveDevice device = {FakeOpen,  FakePlayLooping, FakePosition,
-                               FakeReset, FakeClose,       FakeThreadStarted};
-    SetWaveDevice(&device);
+    return fakeTables[index];
+}
+
+MusicOutput* CreateFakeOutput(int index) {
+    MusicOutput* output = CreateMusicOutput(ResetFakeDevice(index), PlayerRules::Demo);
+    fakes[index].owner = output;
+    return output;
 }
 
 bool WaitUntil(const std::function<bool()>& done) {
@@ -83,28 +73,47 @@ bool WaitUntil(const std::function<bool()>& done) {
     return true;
 }
 
-bool WaitForHeardBlock(int32_t block) {
-    return WaitUntil([block] { return output.heardBlock.load() == block; });
+bool WaitForHeardBlock(const MusicOutput* output, int32_t block) {
+    return WaitUntil([output, block] { return output->heardBlock.load() == block; });
 }
 
-SyntheticSong::SyntheticSong() {
-    for (uint32_t i = 0; i < SAMPLE_FRAMES; ++i) {
-        sampleData[i] = int16_t(std::lround(20000.0 * std::sin(i * 2.0 * 3.14159265 / 250.0)));
+TickingSong::TickingSong(int variant) {
+    constexpr int ORDERS = 8, ROWS = 32;
+    xmw::Song song;
+    song.channels = 1;
+    song.speed = 1;
+    for (int o = 0; o < ORDERS; ++o) {
+        song.orders.push_back(uint8_t(o));
+        xmw::Pattern pattern = song.MakePattern(ROWS);
+        for (int r = 0; r < ROWS; ++r) {
+            const int tick = o * ROWS + r;
+            PatternCell& cell = pattern.At(r, 0);
+            cell.volumeColumn = uint8_t(0x10 + (tick * (37 + variant)) % 65);
+            cell.effect = 0x08; // set panning
+            cell.effectParameter = uint8_t((tick * (11 + 2 * variant)) & 0xFF);
+        }
+        song.patterns.push_back(pattern);
     }
-    sampleData[SAMPLE_FRAMES] = sampleData[0]; // a forward loop's next frame is its start
-    loopedSample.data = sampleData;
-    loopedSample.length = SAMPLE_FRAMES;
-    loopedSample.loopStart = 0;
-    loopedSample.loopLength = SAMPLE_FRAMES;
-    loopedSample.volume = 64;
-    loopedSample.bits = 16;
-    loopedSample.loopKind = LOOP_FORWARD;
+    const char* notes[] = {"C-4", "E-4", "G-4"};
+    song.patterns[0].At(0, 0).note = xmw::NoteNumber(notes[variant % 3]);
+    song.patterns[0].At(0, 0).instrument = 1;
 
-    module.channelCount = 1;
-    module.songLength = 1;
-    module.defaultSpeed = 6;
-    module.defaultBpm = 125;
-    module.initialGlobalVolume = 64;
-    module.startHandler = SyntheticStart;
-    module.tickHandler = SyntheticTick;
+    xmw::Instrument instrument;
+    xmw::Sample sample;
+    sample.sixteenBit = true;
+    constexpr int FRAMES = 1000;
+    for (int i = 0; i < FRAMES; ++i)
+        sample.values.push_back(int32_t(std::lround(20000.0 * std::sin(i * 2.0 * M_PI / 250.0))));
+    sample.loop = xmw::Loop::Forward;
+    sample.loopLength = FRAMES;
+    instrument.samples.push_back(sample);
+    song.instruments.push_back(instrument);
+
+    const std::string name = "ticking" + std::to_string(variant) + ".xm";
+    InstallMemoryFile(name, xmw::WriteXm(song));
+    module = LoadMemoryModule(name);
+}
+
+TickingSong::~TickingSong() {
+    FreeModule(module);
 }

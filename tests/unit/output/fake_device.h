@@ -1,5 +1,6 @@
-// fake_device.h: a wave device for tests whose play position the test moves by hand, and a
-// small synthetic song whose sound and positions depend on every tick rendered.
+// fake_device.h: wave devices for tests whose play positions the tests move by hand (two of them,
+// for outputs playing side by side), and small songs made with the XM writer whose sound and
+// positions depend on every tick rendered.
 #pragma once
 
 #include "music/mixer.h"
@@ -23,37 +24,52 @@ struct FakeDevice {
     int handOvers = 0;
     const void* ring = nullptr;
     uint32_t ringBytes = 0;
-    // The ring the device held was no longer the mixer's live ring when the device let go of it:
-    // it was released (or replaced) while the device could still read it.
+    // The output the device belongs to, for the check below; set by CreateFakeOutput.
+    const MusicOutput* owner = nullptr;
+    // The ring the device held was no longer its output's live ring when the device let go of
+    // it: it was released (or replaced) while the device could still read it.
     bool ringFreedWhileHeld = false;
 };
 
-extern FakeDevice fake;
+constexpr int FAKE_DEVICES = 2;
+extern FakeDevice fakes[FAKE_DEVICES];
+// The first fake, which most tests use alone.
+inline FakeDevice& fake = fakes[0];
 
-// Clears the fake's record and installs it as the wave device.
-void InstallFakeDevice();
+// Clears fake `index`'s record and returns its device table.
+const WaveDevice* ResetFakeDevice(int index = 0);
+// Clears fake `index` and makes an output over it (the demo's rules), closed, nothing playing.
+MusicOutput* CreateFakeOutput(int index = 0);
 
-// Moves the fake device to play position `bytes` (since the hand-over, 32-bit like a device).
-inline void MoveDeviceTo(uint64_t bytes) {
-    fake.position.store(uint32_t(bytes));
+// Moves fake `index` to play position `bytes` (since the hand-over, 32-bit like a device).
+inline void MoveDeviceTo(uint64_t bytes, int index = 0) {
+    fakes[index].position.store(uint32_t(bytes));
 }
 
-// Byte position of the start of frame `frame` in ring block `block`, `loops` rings on.
+// Frames per block and per ring of an output at 44100 Hz.
+constexpr int32_t BLOCK_FRAMES = 884;
+constexpr int32_t RING_FRAMES = BLOCK_FRAMES * OUTPUT_RING_BLOCKS;
+
+// Byte position of the start of frame `frame` in ring block `block`, `loops` rings on, at 44100 Hz.
 inline uint64_t BlockBytes(int64_t block, int64_t loops = 0, int64_t frame = 0) {
-    return uint64_t(loops * mixer.ringFrames + block * mixer.blockFrames + frame) * 4u;
+    return uint64_t(loops * RING_FRAMES + block * BLOCK_FRAMES + frame) * 4u;
 }
 
-// Waits (up to a few seconds) until the output thread reports `block` as heard.
-bool WaitForHeardBlock(int32_t block);
+// Waits (up to a few seconds) until the output thread of `output` reports `block` as heard.
+bool WaitForHeardBlock(const MusicOutput* output, int32_t block);
 
 // Polls `done` for up to a few seconds.
 bool WaitUntil(const std::function<bool()>& done);
 
-// A song of one channel made in code: each tick moves the row and order on and changes voice 0's
-// volumes, so every block's sound and position entry depend on how many ticks came before.
-struct SyntheticSong {
-    Module module{};
-    SyntheticSong();
+// A song of one channel at speed 1: every tick is a row of its own that sets a new volume and
+// panning on one long looping note, and the rows run through eight orders, so every block's
+// sound and position entry depend on how many ticks came before. `variant` changes the volumes,
+// the pannings and the note, for songs that must not sound alike. Loaded (and freed) through
+// the memory files.
+struct TickingSong {
+    explicit TickingSong(int variant = 0);
+    ~TickingSong();
+    TickingSong(const TickingSong&) = delete;
+    TickingSong& operator=(const TickingSong&) = delete;
+    Module* module = nullptr;
 };
-// Ticks the synthetic songs have run since their last playback start.
-extern std::atomic<int> syntheticTicks;

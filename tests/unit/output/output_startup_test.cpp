@@ -3,7 +3,6 @@
 #include "fake_device.h"
 
 #include "music/output.h"
-#include "music/playback.h"
 #include "xm_writer.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +18,7 @@ namespace fs = std::filesystem;
 class MusicStartup : public ::testing::Test {
   protected:
     void SetUp() override {
-        InstallFakeDevice();
+        ResetFakeDevice(0);
         previous_ = fs::current_path();
         folder_ = fs::path(::testing::TempDir()) /
                   ("music_startup_" + std::to_string(getpid()) + "_" +
@@ -29,59 +28,60 @@ class MusicStartup : public ::testing::Test {
         fs::current_path(folder_);
     }
     void TearDown() override {
-        if (song) {
-            FreeModule(song);
-            song = nullptr;
-        }
-        CloseWaveOutput();
-        SetWaveDevice(nullptr);
+        DestroyMusicOutput(out_);
         fs::current_path(previous_);
         fs::remove_all(folder_);
     }
-    // Runs StartMusic and returns what it printed.
-    std::string StartMusicPrinting(int* result) {
+    // Runs StartMusic on a fresh fake device (one that refuses to open, if asked) and returns
+    // what it printed; the output it made is out_ (destroyed by the next start and at the end
+    // of the test).
+    std::string StartMusicPrinting(bool refuseOpen = false) {
+        DestroyMusicOutput(out_);
+        const WaveDevice* device = ResetFakeDevice(0);
+        fake.refuseOpen = refuseOpen;
         ::testing::internal::CaptureStdout();
-        *result = StartMusic();
+        out_ = StartMusic(device);
         return ::testing::internal::GetCapturedStdout();
     }
     fs::path previous_, folder_;
+    MusicOutput* out_ = nullptr;
 };
 
 TEST_F(MusicStartup, PlaysTheSongFromTheWorkingFolder) {
     ASSERT_TRUE(xmw::SaveXm(xmw::MinimalSong(), "Zarq-Neat.xm"));
-    int result = -1;
-    EXPECT_EQ(StartMusicPrinting(&result), "");
-    EXPECT_EQ(result, 1);
+    EXPECT_EQ(StartMusicPrinting(), "");
+    ASSERT_NE(out_, nullptr);
     EXPECT_EQ(fake.openRate, 44100);
     EXPECT_EQ(fake.handOvers, 1);
     EXPECT_EQ(fake.ringBytes, 353600u);
-    ASSERT_NE(song, nullptr);
-    EXPECT_EQ(mixer.playingModule, song);
+    ASSERT_NE(out_->song, nullptr);
+    ASSERT_NE(out_->player, nullptr);
+    EXPECT_EQ(out_->player->module, out_->song);
+    EXPECT_EQ(out_->player->rules, PlayerRules::Demo);
     EXPECT_TRUE(WaitUntil([] { return fake.threadStarts.load() == 1; }));
 }
 
 TEST_F(MusicStartup, MissingSongClosesTheDeviceAndSaysSo) {
-    int result = -1;
-    EXPECT_EQ(StartMusicPrinting(&result), "Error loading song\n");
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(song, nullptr);
+    EXPECT_EQ(StartMusicPrinting(), "Error loading song\n");
+    ASSERT_NE(out_, nullptr);
+    EXPECT_EQ(out_->song, nullptr);
+    EXPECT_EQ(out_->player, nullptr);
     EXPECT_EQ(fake.opens, 1);
     EXPECT_EQ(fake.closes, 1);
     EXPECT_EQ(fake.handOvers, 0);
 }
 
 TEST_F(MusicStartup, RefusedDeviceSaysSoAndStillLoadsTheSong) {
-    fake.refuseOpen = true;
-    int result = -1;
-    EXPECT_EQ(StartMusicPrinting(&result), "Error upon initialization.\nError loading song\n");
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(StartMusicPrinting(true), "Error upon initialization.\nError loading song\n");
+    ASSERT_NE(out_, nullptr);
+    EXPECT_EQ(out_->player, nullptr);
 
     ASSERT_TRUE(xmw::SaveXm(xmw::MinimalSong(), "Zarq-Neat.xm"));
-    EXPECT_EQ(StartMusicPrinting(&result), "Error upon initialization.\n");
-    EXPECT_EQ(result, 0); // loaded, but there is nothing to play it on
-    EXPECT_NE(song, nullptr);
+    EXPECT_EQ(StartMusicPrinting(true), "Error upon initialization.\n");
+    ASSERT_NE(out_, nullptr);
+    EXPECT_NE(out_->song, nullptr); // loaded, but there is nothing to play it on
+    EXPECT_EQ(out_->player, nullptr);
     EXPECT_EQ(fake.handOvers, 0);
-    EXPECT_EQ(mixer.playingModule, nullptr);
 }
 
 } // namespace

@@ -34,11 +34,11 @@ std::vector<double> PlayNote(int instrument, const char* note, int blocks) {
     song.patterns.push_back(pattern);
     song.orders = {0};
     InstallMemoryFile("note.xm", xmw::WriteXm(song));
-    Module* module = LoadModule("note.xm", nullptr);
+    Module* module = LoadMemoryModule("note.xm");
     std::vector<double> mono;
     if (!module) return mono;
     RenderSummary summary{};
-    RenderModule(module, RenderLimits{blocks, 0}, Gather, &mono, &summary);
+    RenderModule(module, PlayerRules::Demo, RenderLimits{blocks, 0}, Gather, &mono, &summary);
     FreeModule(module);
     return mono;
 }
