@@ -1,0 +1,353 @@
+// main.cpp: the playxm command line: plays songs one after the other through the sound device,
+// with a live screen and keys on a terminal, one line per song elsewhere, or renders one song to
+// a WAV file. Main thread; the ring output runs a feeder thread of its own.
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "neatxm.h"
+#include "ring_output.h"
+#include "screen.h"
+#include "terminal.h"
+#include "wav_render.h"
+
+namespace {
+
+const char USAGE[] =
+    "usage: playxm [options] SONG.xm [SONG.xm...]\n"
+    "       playxm --render OUT.wav [options] SONG.xm\n"
+    "\n"
+    "Plays the songs one after the other through the sound device. On a terminal it shows the\n"
+    "song, its position and a level meter per channel, and takes keys:\n"
+    "  space pause/resume   left/right previous/next order position   n/p next/previous song\n"
+    "  +/- volume           l looping on/off                           q or Escape quit\n"
+    "Elsewhere (output piped) it prints one line per song and plays each to its end.\n"
+    "\n"
+    "  --render OUT.wav   write the song to a 16-bit stereo WAV file instead of playing it:\n"
+    "                     whole blocks until it first comes back to a place it has played\n"
+    "                     (at most 20 minutes), the same bytes as xmrender with the same rules\n"
+    "  --seconds N        play (or render) N seconds of each song, going round it as needed\n"
+    "  --loop             loop each song until a key moves on (the l key toggles it)\n"
+    "  --rate HZ          output rate (default 44100)\n"
+    "  --rules R          standard (default): the format and its original tracker;\n"
+    "                     demo: the demo's soundtrack bit for bit\n"
+    "  --help             show this text\n"
+    "\n"
+    "Exit status: 0 when every song played, 1 when a song could not be played or there is no\n"
+    "sound device, 2 for a wrong command line, 128 + the signal after Ctrl-C or a kill.\n";
+
+#ifdef _WIN32
+const char NO_DEVICE_HINT[] =
+    "check that Windows has a working audio output device, or write the song to a file with "
+    "--render OUT.wav";
+#else
+const char NO_DEVICE_HINT[] =
+    "check that a sound system is running (SDL_AUDIODRIVER chooses the driver: pulseaudio, "
+    "pipewire, alsa; dummy plays into nothing), or write the song to a file with "
+    "--render OUT.wav";
+#endif
+
+struct Options {
+    RenderChoice choice;
+    bool loop = false;
+    const char* renderPath = nullptr;
+    std::vector<const char*> songs;
+};
+
+bool ParseNumber(const char* text, double low, double high, double* value) {
+    char* end = nullptr;
+    *value = strtod(text, &end);
+    return end != text && *end == '\0' && *value >= low && *value <= high;
+}
+
+// -1 when the program should go on; otherwise the exit status.
+int ParseArguments(int argc, char** argv, Options* options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        double number = 0;
+        if (arg == "--help" || arg == "-h") {
+            fputs(USAGE, stdout);
+            return 0;
+        } else if (arg == "--render" && hasValue) {
+            options->renderPath = argv[++i];
+        } else if (arg == "--seconds" && hasValue) {
+            if (!ParseNumber(argv[++i], 0, 24 * 3600, &number) || !(number > 0)) {
+                fprintf(stderr, "playxm: --seconds needs a positive number of seconds\n");
+                return 2;
+            }
+            options->choice.seconds = number;
+        } else if (arg == "--rate" && hasValue) {
+            if (!ParseNumber(argv[++i], 8000, 192000, &number) ||
+                number != static_cast<int>(number)) {
+                fprintf(stderr, "playxm: --rate needs a whole number of Hz from 8000 to 192000\n");
+                return 2;
+            }
+            options->choice.rate = static_cast<int>(number);
+        } else if (arg == "--rules" && hasValue) {
+            const std::string rules = argv[++i];
+            if (rules == "standard") {
+                options->choice.rules = NEATXM_RULES_STANDARD;
+            } else if (rules == "demo") {
+                options->choice.rules = NEATXM_RULES_DEMO;
+            } else {
+                fprintf(stderr, "playxm: --rules takes demo or standard\n");
+                return 2;
+            }
+        } else if (arg == "--loop") {
+            options->loop = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            fprintf(stderr, "playxm: unknown or incomplete option %s\n\n%s", arg.c_str(), USAGE);
+            return 2;
+        } else {
+            options->songs.push_back(argv[i]);
+        }
+    }
+    if (options->songs.empty()) {
+        fputs(USAGE, stderr);
+        return 2;
+    }
+    if (options->renderPath && options->songs.size() != 1) {
+        fprintf(stderr, "playxm: --render writes one song\n");
+        return 2;
+    }
+    if (options->renderPath && options->loop && options->choice.seconds <= 0) {
+        fprintf(stderr, "playxm: --render with --loop needs --seconds (a file must end)\n");
+        return 2;
+    }
+    return -1;
+}
+
+int Render(const Options& options) {
+    neatxm_error error{};
+    neatxm_song* song = neatxm_load_file(options.songs[0], &error);
+    if (!song) {
+        fprintf(stderr, "playxm: %s: %s\n", options.songs[0], error.message);
+        return 1;
+    }
+    std::string problem;
+    const bool ok = RenderSongToWav(song, options.renderPath, options.choice, &problem);
+    neatxm_song_free(song);
+    if (!ok) {
+        fprintf(stderr, "playxm: %s\n", problem.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+std::string Trimmed(const char* text) {
+    std::string out;
+    for (const char* c = text; *c; ++c) out += (*c >= 32 && *c < 127) ? *c : '.';
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+enum class Next { Forward, Back, Quit };
+
+// What lasts from song to song: the listener's choices and the problems met.
+struct Session {
+    const Options* options;
+    RingOutput* output;
+    bool interactive;
+    bool looping;
+    int volume = 100;
+    std::vector<std::string> problems;
+};
+
+struct Loaded {
+    neatxm_song* song = nullptr;
+    neatxm_error error{};
+};
+
+Loaded LoadSong(const char* path) {
+    Loaded loaded;
+    loaded.song = neatxm_load_file(path, &loaded.error);
+    return loaded;
+}
+
+// Plays one song until it ends, a key moves on, or a stop is requested. `preloaded`, when not
+// null, is the song already loaded from its path.
+Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
+    const Options& options = *session.options;
+    const char* path = options.songs[static_cast<size_t>(index)];
+    const int count = static_cast<int>(options.songs.size());
+    *failed = false;
+    Loaded loaded = preloaded ? *preloaded : LoadSong(path);
+    neatxm_song* song = loaded.song;
+    neatxm_error& error = loaded.error;
+    neatxm_player* player =
+        song ? neatxm_player_create(song, options.choice.rate, options.choice.rules, &error)
+             : nullptr;
+    if (!player) {
+        session.problems.push_back(std::string(path) + ": " + error.message);
+        if (!session.interactive) fprintf(stderr, "playxm: %s\n", session.problems.back().c_str());
+        if (song) neatxm_song_free(song);
+        *failed = true;
+        return Next::Forward;
+    }
+    neatxm_song_info info{};
+    neatxm_song_get_info(song, &info);
+    const bool timed = options.choice.seconds > 0;
+    neatxm_player_set_end(player, session.looping || timed ? NEATXM_END_WRAP : NEATXM_END_STOP);
+
+    ScreenState screen;
+    screen.songIndex = index;
+    screen.songCount = count;
+    screen.fileName = path;
+    screen.title = neatxm_song_title(song);
+    screen.tracker = neatxm_song_tracker(song);
+    screen.channels = info.channels;
+    screen.orders = info.orders;
+    screen.lengthSeconds = info.length_seconds;
+    screen.rules = options.choice.rules == NEATXM_RULES_DEMO ? "demo" : "standard";
+    if (!session.interactive) {
+        printf("song %d/%d: %s: \"%s\" (%s, %d channels, %s)\n", index + 1, count, path,
+               Trimmed(neatxm_song_title(song)).c_str(), Trimmed(neatxm_song_tracker(song)).c_str(),
+               info.channels, FormatTime(info.length_seconds).c_str());
+        fflush(stdout);
+    }
+
+    Next next = Next::Forward;
+    bool paused = false;
+    if (!session.output->Start(player, song, info.channels)) {
+        session.problems.push_back(std::string(path) + ": the feeder thread could not start");
+        *failed = true;
+    } else {
+        const double blockSeconds =
+            static_cast<double>(((options.choice.rate / 50) + 3) & ~3) / options.choice.rate;
+        for (;;) {
+            if (term::StopRequested()) {
+                next = Next::Quit;
+                break;
+            }
+            term::Key keys[16];
+            const int pressed = term::ReadKeys(keys, 16, 50);
+            RingOutput::Now now = session.output->Heard();
+            bool leave = false;
+            for (int k = 0; k < pressed && !leave; ++k) {
+                const int base = now.seekPending ? now.seekOrder : now.state.position.order;
+                switch (keys[k]) {
+                case term::Key::Pause:
+                    paused = !paused;
+                    session.output->SetPaused(paused);
+                    break;
+                case term::Key::Left:
+                case term::Key::Right: {
+                    const int step = keys[k] == term::Key::Left ? -1 : 1;
+                    const int order = std::clamp(base + step, 0, std::max(0, info.orders - 1));
+                    session.output->Seek(order);
+                    now = session.output->Heard();
+                    break;
+                }
+                case term::Key::Next: next = Next::Forward, leave = true; break;
+                case term::Key::Previous: next = Next::Back, leave = true; break;
+                case term::Key::Louder:
+                case term::Key::Softer:
+                    session.volume = std::clamp(
+                        session.volume + (keys[k] == term::Key::Louder ? 10 : -10), 0, 200);
+                    session.output->SetVolume(session.volume);
+                    break;
+                case term::Key::Loop:
+                    session.looping = !session.looping;
+                    if (!timed) session.output->SetLooping(session.looping);
+                    break;
+                case term::Key::Quit: next = Next::Quit, leave = true; break;
+                case term::Key::None: break;
+                }
+            }
+            if (leave || now.finished) break;
+            if (timed &&
+                static_cast<double>(now.heardBlock) * blockSeconds >= options.choice.seconds)
+                break;
+            if (session.interactive) {
+                screen.heard = now.state;
+                if (now.seekPending) {
+                    // Until the listener hears the new position, show where it goes.
+                    screen.heard.position.order = now.seekOrder;
+                    screen.heard.position.pattern = neatxm_song_order(song, now.seekOrder);
+                    screen.heard.position.row = 0;
+                }
+                screen.paused = paused;
+                screen.looping = session.looping;
+                screen.volume = session.volume;
+                screen.message = session.problems.empty() ? "" : session.problems.back();
+                int columns = 80, rows = 24;
+                term::Size(&columns, &rows);
+                term::Write(DrawScreen(screen, columns, rows));
+            }
+        }
+        session.output->Stop();
+    }
+    neatxm_player_destroy(player);
+    neatxm_song_free(song);
+    return next;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const int parsed = ParseArguments(argc, argv, &options);
+    if (parsed >= 0) return parsed;
+    if (options.renderPath) return Render(options);
+
+    term::InstallStopHandlers();
+    // The first song loads while the device opens: both take a while, and the start waits for
+    // the later of the two.
+    std::future<Loaded> first =
+        std::async(std::launch::async | std::launch::deferred, LoadSong, options.songs[0]);
+    RingOutput output;
+    if (!output.Open(options.choice.rate)) {
+        if (neatxm_song* song = first.get().song) neatxm_song_free(song);
+        fprintf(stderr,
+                "playxm: no sound device: the audio output could not be opened at %d Hz; %s\n",
+                options.choice.rate, NO_DEVICE_HINT);
+        return 1;
+    }
+    Session session{&options,     &output, term::OutputIsTerminal() && term::Enter(),
+                    options.loop, 100,     {}};
+
+    const int count = static_cast<int>(options.songs.size());
+    int index = 0;
+    int direction = 1;
+    int failedInARow = 0;
+    bool anyFailed = false;
+    Loaded firstSong = first.get();
+    Loaded* preloaded = &firstSong;
+    while (index >= 0 && index < count && !term::StopRequested()) {
+        bool failed = false;
+        const Next next = PlaySong(session, index, preloaded, &failed);
+        preloaded = nullptr;
+        anyFailed = anyFailed || failed;
+        if (next == Next::Quit) break;
+        if (failed) {
+            // A song that cannot be played is passed in the direction the listener was going.
+            if (++failedInARow >= count) break;
+        } else {
+            failedInARow = 0;
+            direction = next == Next::Back ? -1 : 1;
+        }
+        index += direction;
+        if (index < 0) index = 0, direction = 1;
+    }
+    output.Close();
+    if (session.interactive) {
+        term::Leave();
+        for (const std::string& problem : session.problems)
+            fprintf(stderr, "playxm: %s\n", problem.c_str());
+    }
+    if (const int stop = term::StopRequested()) {
+#ifndef _WIN32
+        // Ended by the signal itself, so that a calling shell script stops as well.
+        std::signal(stop, SIG_DFL);
+        std::raise(stop);
+#endif
+        return 128 + stop;
+    }
+    return anyFailed ? 1 : 0;
+}
