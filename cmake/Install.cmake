@@ -4,7 +4,7 @@
 #
 #   lib/libneatxm.a, lib/libneatxm.so*          include/neatxm.h, include/neatxm.hpp
 #   lib/pkgconfig/neatxm.pc                      lib/cmake/neatxm/neatxm{Config,ConfigVersion,Targets}*.cmake
-#   bin/demo, bin/xmrender                       share/demo/Zarq-Neat.xm, share/demo/Data/Particle.bmp
+#   bin/demo, bin/xmrender, bin/playxm           share/demo/Zarq-Neat.xm, share/demo/Data/Particle.bmp
 #
 # Every path written into the package files is relative to where they end up, so the tree can be
 # installed under any prefix (`cmake --install build/release --prefix DIR`) and moved afterwards.
@@ -53,7 +53,7 @@ install(FILES "${CMAKE_BINARY_DIR}/package/neatxm.pc"
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # ---- the programs and the demo's data ---------------------------------------------------------
-foreach(_program demo xmrender)
+foreach(_program demo xmrender playxm)
   if(TARGET ${_program})
     install(TARGETS ${_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()

@@ -4,7 +4,9 @@
 #   2. preset release: configure, build, ctest; then the neatxm library as its users get it:
 #      installed into build/install, the examples built against it through CMake's find_package
 #      and through pkg-config, and run (scripts/check_package.sh);
-#   3. preset asan (address + undefined behaviour sanitizers): build, ctest;
+#   3. preset music: the player library and its tests alone, configured so that SDL and OpenGL
+#      cannot be found, run without a display;
+#      preset asan (address + undefined behaviour sanitizers): build, ctest;
 #   4. preset tsan: build, ctest -L threads;
 #   5. preset fuzz, when fuzz targets exist: each fuzz_<name> binary runs FUZZ_SECONDS
 #      (default 60), seeded as fuzz/CMakeLists.txt describes.
@@ -106,6 +108,8 @@ if build_preset release; then
         note_failure "installed package and examples (scripts/check_package.sh)"
     fi
 fi
+# The player library alone: it must build and pass its tests without SDL, OpenGL or a display.
+if build_preset music; then DISPLAY= run_ctest music; fi
 if build_preset asan; then run_ctest asan; fi
 if build_preset tsan; then run_ctest tsan -L threads; fi
 
