@@ -148,7 +148,7 @@ const char* const CLAPS = "@01 .4 | E-4 v2C | .7 | E-4 v2C | .3";
 const char* const CLAPS_GHOSTS =
     "@01 .2 | D-4 v10 908 | . | E-4 v2C | .5 | D-4 v10 908 | . | E-4 v2C | . | D-4 v0C 908 | .";
 const char* const RIMS = "@01 .4 | D-4 v14 920 | .7 | D-4 v14 920 | .3";
-const char* const HATS_OFF = "@01 .2 | F#4 v24 | .3 | F#4 v24 | .3 | F#4 v24 | .3 | F#4 v24 | .";
+const char* const HATS_OFF = "@01 .2 | F#4 v38 | .3 | F#4 v38 | .3 | F#4 v38 | .3 | F#4 v38 | .";
 // Sixteenths with a swing (every other hat a tick late), the open hat cut short, and a
 // retriggered flutter.
 const char* const HATS_SIXTEENTH =
@@ -513,11 +513,11 @@ Builder Fill() {
 // The band on a progression, with a theme for the lead (may be empty). The drums are laid
 // separately, since they follow the section rather than the pattern.
 void Band(Builder& b, const Progression& chords, const Track& theme, const char* bass,
-          const char* padEffect = ".") {
+          const char* padEffect = ".", int level = 0) {
     b.Chords(0, chords);
     b.Put(BASS_CH, 0, BassLine(chords, bass));
-    Pads(b, chords, 18, padEffect);
-    Track arps = Arpeggios(chords, 0x18, 0x0E);
+    Pads(b, chords, 18 + level, padEffect);
+    Track arps = Arpeggios(chords, 0x18 + level, 0x0E + level);
     b.Put(ARP_CH, 0, arps);
     b.Put(ECHO_CH, 0, Echo(arps, 3, 0x10, 0, b.pattern.rows));
     if (!theme.empty()) b.Put(LEAD_CH, 0, theme);
@@ -526,7 +526,8 @@ void Band(Builder& b, const Progression& chords, const Track& theme, const char*
 // The first theme: 12 bars in three patterns, then the turn.
 Builder Main(int part, const Track& theme) {
     Builder b(64);
-    Band(b, MAIN, theme, BASS_DRIVE);
+    // The first theme holds back (softer pads and plucks) so that the peak has room to climb.
+    Band(b, MAIN, theme, BASS_DRIVE, ".", -3);
     Drums(b, 0, 4, DrumPlan{Groove::OFFBEAT, 4 * part, 13});
     b.Put(FX_CH, 0, "F06"); // back from the fill's double time
     return b;
@@ -537,7 +538,9 @@ Builder Turn() {
     Builder b(16);
     b.Chords(0, {&Am});
     b.Put(KICK_CH, 0, "@01 C-4 v38 | .7 | C-4 v30 | .7");
-    b.Put(SNARE_CH, 0, "@01 .8 | D-4 v18 R83 | R83 | R83 | R82 | D-4 v20 R82 | R82 | R81 | R81");
+    b.Put(SNARE_CH, 0,
+          "@01 .8 | D-4 v18 R83 | R83 | R83 | R82 | D-4 v20 R82 | D-4 v24 R81 | D-4 v28 R81 |"
+          " D-4 v2C R81");
     b.Put(BASS_CH, 0,
           "@02 A-2 v30 | 206 | 206 | 206 | 206 | 206 | 206 | 206 | 206 | 206 | 206 |"
           " 206 | 206 | 206 | EC2 | .");
@@ -636,7 +639,7 @@ Builder Riser() {
           " 104 | 104 | 104 | 104 | 104 | 104 | A0F | A0F");
     b.Put(SNARE_CH, 0,
           "@01 D-4 v10 | . | D-4 v14 | . | D-4 v18 | . | D-4 v1C | . | D-4 v20 R93 |"
-          " R93 | D-4 v24 R92 | R92 | D-4 v28 R91 | R91 | R91 | EC3");
+          " R93 | D-4 v24 R92 | R92 | D-4 v28 R91 | D-4 v2C R91 | D-4 v30 R91 | D-4 v34 EC3");
     b.Put(KICK_CH, 0, "@01 C-4 v38 | .3 | C-4 v30 | .3 | C-4 v28 | .3 | C-4 v20 | .3");
     b.Put(CRASH_CH, 0, "@01 A#4 v24");
     b.Put(BASS_CH, 0, "@02 G-1 v28 | .11 | === | .3");
@@ -666,6 +669,8 @@ Builder Breakdown(int stage) {
         b.Put(BASS_CH, 0, BassLine(BREAK, BASS_HOLD));
         b.Put(LEAD_CH, 0, ThemeB1());
         b.Put(FX_CH, 0, ForBell(ThemeA1(), 0, 0x1C));
+        // A soft snare run leads the drums back in.
+        b.Put(SNARE_CH, 60, "@01 D-4 v0C | D-4 v10 | D-4 v14 | D-4 v18");
     }
     return b;
 }
@@ -712,13 +717,13 @@ Builder Peak(int stage) {
                   : stage == 2 ? ThemeA2()
                   : stage == 3 ? ThemeB1()
                                : ThemeB2();
-    Band(b, chords, theme, stage % 2 ? BASS_ROLL : BASS_DRIVE, "742");
-    Drums(b, 0, 4, DrumPlan{Groove::FULL, 4 * (stage - 1), 16, 4});
+    Band(b, chords, theme, stage % 2 ? BASS_ROLL : BASS_DRIVE, "742", 6);
+    Drums(b, 0, 4, DrumPlan{Groove::FULL, 4 * (stage - 1), 16, 4, 0x40});
     b.Put(LEAD2_CH, 0, SecondLead(theme, 0xD0));
-    b.Put(FX_CH, 0, ForBell(theme, second ? -12 : 12, 0x10));
+    b.Put(FX_CH, 0, ForBell(theme, second ? -12 : 12, 0x1C));
     for (size_t bar = 0; bar < chords.size(); ++bar) {
         b.Put(GATE_CH, int(bar) * BAR,
-              std::string(chords[bar]->chip) + " 09 v" + Hex2(stage == 1 ? 0x14 : 0x1C));
+              std::string(chords[bar]->chip) + " 09 v" + Hex2(stage == 1 ? 0x24 : 0x2C));
     }
     return b;
 }
