@@ -93,6 +93,15 @@ const std::vector<SongSection>& SongSections() {
     return sections;
 }
 
+const std::vector<SceneChange>& ShowSceneChanges() {
+    static const std::vector<SceneChange> changes = {
+        {"build", 5.0},    {"hats", 12.7},         {"claps", 20.4},    {"cubes", 30.0},
+        {"theme 2", 54.9}, {"phrase", 65.0},       {"bridge", 80.0},   {"particles", 95.3},
+        {"lift", 110.6},   {"flash, peak", 125.0}, {"credits", 164.4},
+    };
+    return changes;
+}
+
 std::string FiguresTable(const int16_t* frames, int64_t frameCount, int rate) {
     std::string table = "| section | seconds | RMS dB | 40-80 Hz | >2.5 kHz dB | L/R corr. | "
                         "side/mid dB |\n|---|---|---|---|---|---|---|\n";

@@ -32,6 +32,13 @@ struct SongSection {
 };
 const std::vector<SongSection>& SongSections();
 
+// The show's scene changes the song meets, in program-clock seconds, for marking pictures.
+struct SceneChange {
+    const char* name;
+    double seconds;
+};
+const std::vector<SceneChange>& ShowSceneChanges();
+
 // The figures of every section of a whole rendering, one table row each (Markdown).
 std::string FiguresTable(const int16_t* frames, int64_t frameCount, int rate);
 

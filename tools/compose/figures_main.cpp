@@ -1,5 +1,6 @@
 // figures_main.cpp: song_figures, the soundtrack's mix figures per section as a Markdown table.
 // Reads a 16-bit stereo WAV file as xmrender writes it: song_figures SONG.wav
+// "song_figures --scenes" lists the show's scene changes instead, one "seconds name" a line.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -9,8 +10,13 @@
 #include "figures.h"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--scenes") == 0) {
+        for (const compose::SceneChange& change : compose::ShowSceneChanges())
+            std::printf("%.1f %s\n", change.seconds, change.name);
+        return 0;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: song_figures SONG.wav\n");
+        std::fprintf(stderr, "usage: song_figures SONG.wav | --scenes\n");
         return 2;
     }
     std::ifstream in(argv[1], std::ios::binary);

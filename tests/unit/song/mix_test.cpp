@@ -9,6 +9,7 @@
 
 #include "committed_song.h"
 #include "figures.h"
+#include "song.h"
 
 using song_check::Committed;
 
@@ -86,6 +87,17 @@ TEST(Mix, FiguresFollowTheSignal) {
     EXPECT_DOUBLE_EQ(a.sideDb, b.sideDb);
     EXPECT_NEAR(a.lowShare, b.lowShare, 1e-12);
     EXPECT_NEAR(a.highDb, b.highDb, 1e-9);
+}
+
+TEST(Mix, PictureMarksTheScenesTheSongMeets) {
+    // The spectrogram marks the scene changes the song is arranged to; both lists must agree.
+    std::vector<double> landmarks;
+    for (const compose::Landmark& mark : compose::SongLandmarks())
+        if (mark.seconds > 0) landmarks.push_back(mark.seconds);
+    std::vector<double> scenes;
+    for (const compose::SceneChange& change : compose::ShowSceneChanges())
+        scenes.push_back(change.seconds);
+    EXPECT_EQ(landmarks, scenes);
 }
 
 } // namespace
