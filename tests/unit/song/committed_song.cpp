@@ -23,7 +23,7 @@ bool Collect(const RenderedBlock& block, void* context) {
     return true;
 }
 
-Song Load() {
+Song Load(bool render) {
     Song song;
     InstallMemoryFile(SONG_NAME, CommittedBytes());
     Module* module = LoadModule(SONG_NAME, nullptr);
@@ -45,6 +45,10 @@ Song Load() {
         song.patterns.push_back(std::move(pattern));
     }
     song.rate = RENDER_RATE;
+    if (!render) {
+        FreeModule(module);
+        return song;
+    }
     RenderSummary summary{};
     song.rendered = RenderModule(module, RenderLimits{0, 0}, Collect, &song, &summary);
     song.wrapped = summary.wrapped;
@@ -67,7 +71,12 @@ std::vector<uint8_t> CommittedBytes() {
 }
 
 const Song& Committed() {
-    static const Song song = Load();
+    static const Song song = Load(false);
+    return song;
+}
+
+const Song& CommittedRendering() {
+    static const Song song = Load(true);
     return song;
 }
 

@@ -1,6 +1,7 @@
 // committed_song.h: the committed data/Zarq-Neat.xm as the song's checks see it, read once:
 // its patterns and order list as plain records, and one rendering through the real playback
 // path from playback start to the first wrap, with where the song stood after every block.
+// Each is made once per test program.
 // This file and committed_song.cpp are the checks' only contact with the player.
 #pragma once
 
@@ -50,8 +51,10 @@ struct Song {
     double Seconds(int64_t frame) const { return double(frame) / rate; }
 };
 
-// The committed song; loaded and rendered on first use.
+// The committed song's records, loaded on first use.
 const Song& Committed();
+// The same, rendered as well (on first use; the rendering is the slow part).
+const Song& CommittedRendering();
 // The committed file's bytes.
 std::vector<uint8_t> CommittedBytes();
 std::string CommittedPath();

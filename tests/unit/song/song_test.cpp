@@ -172,15 +172,15 @@ TEST(Song, PatternsUseTheWholeEffectRepertoire) {
 
 // ---- The committed song played from start to its first wrap ----
 
-using song_check::Committed;
+using song_check::CommittedRendering;
 
 double BlockSeconds(int64_t block) {
-    const song_check::Song& song = Committed();
+    const song_check::Song& song = CommittedRendering();
     return song.Seconds(song.blockStart[size_t(block)]);
 }
 
 TEST(SongPlayback, LastsBeyondTheShowAndWrapsToTheRestartPosition) {
-    const song_check::Song& song = Committed();
+    const song_check::Song& song = CommittedRendering();
     ASSERT_TRUE(song.rendered);
     ASSERT_TRUE(song.wrapped);
     double wrapSeconds = BlockSeconds(song.wrapBlock);
@@ -191,7 +191,7 @@ TEST(SongPlayback, LastsBeyondTheShowAndWrapsToTheRestartPosition) {
 }
 
 TEST(SongPlayback, PartsBeginWhereTheShowChangesScene) {
-    const song_check::Song& song = Committed();
+    const song_check::Song& song = CommittedRendering();
     ASSERT_TRUE(song.rendered);
     for (const Landmark& mark : SongLandmarks()) {
         int64_t block = 0;
@@ -204,7 +204,7 @@ TEST(SongPlayback, PartsBeginWhereTheShowChangesScene) {
 }
 
 TEST(SongPlayback, NeitherClipsNorFallsSilentNorDrifts) {
-    const song_check::Song& song = Committed();
+    const song_check::Song& song = CommittedRendering();
     ASSERT_TRUE(song.rendered);
     int64_t clipped = 0;
     int32_t peak = 0;

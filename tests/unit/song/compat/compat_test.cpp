@@ -12,7 +12,7 @@
 #include <libopenmpt/libopenmpt.h>
 #endif
 
-using song_check::Committed;
+using song_check::CommittedRendering;
 using song_check::Position;
 
 namespace {
@@ -55,7 +55,7 @@ bool LoopsBackOnRow(const song_check::Song& song, int order, int row) {
 }
 
 TEST(Compat, PeerPlaysTheSameRowsAtTheSameTimesAndEndsTogether) {
-    const song_check::Song& song = Committed();
+    const song_check::Song& song = CommittedRendering();
     ASSERT_TRUE(song.rendered);
     ASSERT_TRUE(song.wrapped);
     const int blockFrames = 884;
