@@ -55,5 +55,5 @@ while [ "$tick" -le "${seconds%.*}" ]; do
 done
 eval convert "$work/raw.png" -background white -gravity north -splice 0x$top \
     -gravity south -splice 0x$bottom -gravity northwest -font DejaVu-Sans -pointsize 10 \
-    "$draw" "$picture"
+    "$draw" -colors 96 "PNG8:$picture"
 echo "spectrogram: $picture (0-11 kHz, ${seconds%.*} s)" >&2
