@@ -12,6 +12,8 @@ namespace {
 
 constexpr int FFT_SIZE = 8192;
 
+constexpr double PI = 3.141592653589793;
+
 // In-place radix-2 transform; `data.size()` is a power of two.
 void Transform(std::vector<std::complex<double>>& data) {
     size_t n = data.size();
@@ -22,7 +24,7 @@ void Transform(std::vector<std::complex<double>>& data) {
         if (i < j) std::swap(data[i], data[j]);
     }
     for (size_t length = 2; length <= n; length <<= 1) {
-        double angle = -2.0 * M_PI / double(length);
+        double angle = -2.0 * PI / double(length);
         std::complex<double> step(std::cos(angle), std::sin(angle));
         for (size_t start = 0; start < n; start += length) {
             std::complex<double> w(1.0, 0.0);
@@ -59,7 +61,7 @@ MixFigures MeasureMix(const int16_t* frames, int64_t frameCount, int rate) {
 
     // Power spectra of both sides, summed: a swap of the sides changes nothing.
     std::vector<double> window(FFT_SIZE);
-    for (int i = 0; i < FFT_SIZE; ++i) window[i] = 0.5 - 0.5 * std::cos(2.0 * M_PI * i / FFT_SIZE);
+    for (int i = 0; i < FFT_SIZE; ++i) window[i] = 0.5 - 0.5 * std::cos(2.0 * PI * i / FFT_SIZE);
     std::vector<std::complex<double>> data(FFT_SIZE);
     double total = 0, low = 0, high = 0;
     double binHz = double(rate) / FFT_SIZE;

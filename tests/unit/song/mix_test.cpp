@@ -14,6 +14,7 @@
 using song_check::CommittedRendering;
 
 namespace {
+constexpr double PI = 3.141592653589793;
 
 compose::MixFigures Measure(const compose::SongSection& section) {
     const song_check::Song& song = CommittedRendering();
@@ -51,8 +52,8 @@ TEST(Mix, FiguresFollowTheSignal) {
     const int rate = 44100, frames = rate;
     std::vector<int16_t> tone(2 * frames), wide(2 * frames);
     for (int i = 0; i < frames; ++i) {
-        double low = 16000.0 * std::sin(2 * M_PI * 60.0 * i / rate);
-        double high = 16000.0 * std::sin(2 * M_PI * 5000.0 * i / rate);
+        double low = 16000.0 * std::sin(2 * PI * 60.0 * i / rate);
+        double high = 16000.0 * std::sin(2 * PI * 5000.0 * i / rate);
         tone[2 * i] = tone[2 * i + 1] = int16_t(low);
         wide[2 * i] = int16_t(high);
         wide[2 * i + 1] = int16_t(-high);
