@@ -34,10 +34,12 @@ void SetLoop(xmw::Sample& sample, xmw::Loop loop, uint32_t start, uint32_t lengt
 }
 
 // A drum that sounds at its recorded pitch on `note` (1-based).
-xmw::Sample Drum(const char* name, Wave wave, bool sixteenBit, int note, uint8_t volume) {
+xmw::Sample Drum(const char* name, Wave wave, bool sixteenBit, int note, uint8_t volume,
+                 uint8_t panning) {
     xmw::Sample sample = MakeSample(name, std::move(wave), sixteenBit, 0.97);
     sample.relativeNote = int8_t(72 - (note - 1));
     sample.volume = volume;
+    sample.panning = panning;
     return sample;
 }
 
@@ -55,12 +57,14 @@ void MapRange(xmw::Instrument& instrument, int firstNote, int lastNote, uint8_t 
 xmw::Instrument KitInstrument() {
     xmw::Instrument kit;
     kit.name = "kit";
-    kit.samples.push_back(Drum("kick", Kick(DRUM_RATE, 11), true, KIT_KICK, 64));
-    kit.samples.push_back(Drum("snare", Snare(DRUM_RATE, 22), true, KIT_SNARE, 64));
-    kit.samples.push_back(Drum("clap", Clap(DRUM_RATE, 33), true, KIT_CLAP, 64));
-    kit.samples.push_back(Drum("hat", HiHat(DRUM_RATE, 0.09, 44), false, KIT_HAT, 48));
-    kit.samples.push_back(Drum("open hat", HiHat(DRUM_RATE, 0.42, 55), false, KIT_OPEN, 48));
-    kit.samples.push_back(Drum("crash", Crash(DRUM_RATE, 66), false, KIT_CRASH, 48));
+    // Panned like a kit seen from the front: kick in the middle, the snare a little left, clap
+    // and hats to the right, the cymbals to the left.
+    kit.samples.push_back(Drum("kick", Kick(DRUM_RATE, 11), true, KIT_KICK, 64, 128));
+    kit.samples.push_back(Drum("snare", Snare(DRUM_RATE, 22), true, KIT_SNARE, 64, 108));
+    kit.samples.push_back(Drum("clap", Clap(DRUM_RATE, 33), true, KIT_CLAP, 64, 156));
+    kit.samples.push_back(Drum("hat", HiHat(DRUM_RATE, 0.09, 44), false, KIT_HAT, 64, 184));
+    kit.samples.push_back(Drum("open hat", HiHat(DRUM_RATE, 0.42, 55), false, KIT_OPEN, 60, 168));
+    kit.samples.push_back(Drum("crash", Crash(DRUM_RATE, 66), false, KIT_CRASH, 56, 72));
     // Each drum owns the notes from its own up to the next drum's; lower notes pitch the kick
     // down, higher ones the crash up.
     MapRange(kit, 1, KIT_SNARE - 1, 0);
@@ -89,18 +93,23 @@ xmw::Instrument BassInstrument() {
     return bass;
 }
 
+// Cycles over which the lead's two saws beat once: 128 puts them about 13 cents either side
+// of the note, a slow chorus rather than a sour one.
+constexpr uint32_t LEAD_BEAT = 128;
+
 xmw::Instrument LeadInstrument() {
     // Notes below C-6 use the brighter sample; above it fewer partials keep the top below the
     // output's Nyquist frequency.
-    xmw::Sample low = MakeSample("lead", Lead(128, 18, 24, 8), true, 0.9);
-    SetLoop(low, xmw::Loop::Forward, 128 * 24, 128 * 8);
-    xmw::Sample high = MakeSample("lead high", Lead(64, 10, 24, 8), true, 0.9);
-    SetLoop(high, xmw::Loop::Forward, 64 * 24, 64 * 8);
+    xmw::Sample low = MakeSample("lead", Lead(128, 18, 24, LEAD_BEAT), true, 0.9);
+    SetLoop(low, xmw::Loop::Forward, 128 * 24, 128 * LEAD_BEAT);
+    xmw::Sample high = MakeSample("lead high", Lead(64, 10, 24, LEAD_BEAT), true, 0.9);
+    SetLoop(high, xmw::Loop::Forward, 64 * 24, 64 * LEAD_BEAT);
     low.relativeNote = 24;
     high.relativeNote = 12;
     for (xmw::Sample* s : {&low, &high}) {
         s->finetune = CONCERT_FINETUNE;
         s->volume = 40;
+        s->panning = 104;
     }
     xmw::Instrument lead;
     lead.name = "lead";
@@ -144,15 +153,38 @@ xmw::Instrument PadInstrument() {
     return pad;
 }
 
-xmw::Instrument PluckInstrument() {
+// The plucked string; `echo` is its answer from the other side, softer, for the echo channel.
+xmw::Instrument PluckInstrument(bool echo) {
     xmw::Sample sample = MakeSample("pluck", Pluck(64, 24000, 88), false, 0.95);
     sample.relativeNote = 12;
     sample.finetune = CONCERT_FINETUNE;
-    sample.volume = 32;
+    sample.volume = echo ? 24 : 32;
+    sample.panning = echo ? 200 : 64;
     xmw::Instrument pluck;
-    pluck.name = "pluck";
+    pluck.name = echo ? "pluck echo" : "pluck";
     pluck.samples.push_back(std::move(sample));
     return pluck;
+}
+
+xmw::Instrument GateInstrument() {
+    // A bright chord pad chopped into sixteenths by a looping volume envelope: at six ticks
+    // to the row the loop is one row long, so the gate follows the song's own tempo.
+    const uint32_t frames = 12000;
+    xmw::Sample sample = MakeSample("gate", Pad(64, frames, 121), true, 0.9);
+    SetLoop(sample, xmw::Loop::PingPong, 2000, frames - 2000);
+    sample.relativeNote = 12;
+    sample.finetune = CONCERT_FINETUNE;
+    sample.volume = 40;
+    sample.panning = 176;
+    xmw::Instrument gate;
+    gate.name = "gate";
+    gate.samples.push_back(std::move(sample));
+    gate.volumeEnvelope = Envelope({{0, 64}, {2, 48}, {3, 6}, {5, 6}, {6, 64}});
+    gate.volumeEnvelope.flags |= ENVELOPE_LOOP;
+    gate.volumeEnvelope.loopStart = 0;
+    gate.volumeEnvelope.loopEnd = 4;
+    gate.fadeout = 0x300;
+    return gate;
 }
 
 xmw::Instrument WindFx() {
@@ -178,17 +210,15 @@ xmw::Instrument BellInstrument() {
     for (xmw::Sample* s : {&low, &high}) {
         s->finetune = CONCERT_FINETUNE;
         s->volume = 36;
+        s->panning = 168;
     }
     xmw::Instrument bell;
     bell.name = "bell";
     bell.samples = {std::move(low), std::move(high)};
     MapRange(bell, 1, 60, 0);
     MapRange(bell, 61, 96, 1);
-    // Strike, settle, then a gentle shimmer between the last three points until release.
-    bell.volumeEnvelope = Envelope({{0, 64}, {6, 44}, {20, 32}, {30, 24}, {45, 30}, {60, 24}});
-    bell.volumeEnvelope.flags |= ENVELOPE_LOOP;
-    bell.volumeEnvelope.loopStart = 3;
-    bell.volumeEnvelope.loopEnd = 5;
+    // Strike, then a long decay to silence, as a struck bell does whether the key is held or not.
+    bell.volumeEnvelope = Envelope({{0, 64}, {5, 46}, {20, 30}, {60, 14}, {120, 5}, {180, 0}});
     bell.vibratoType = 0;
     bell.vibratoDepth = 2;
     bell.vibratoRate = 24;
@@ -199,8 +229,9 @@ xmw::Instrument BellInstrument() {
 } // namespace
 
 std::vector<xmw::Instrument> BuildInstruments() {
-    return {KitInstrument(),   BassInstrument(), LeadInstrument(), PadInstrument(),
-            PluckInstrument(), WindFx(),         BellInstrument()};
+    return {KitInstrument(),  BassInstrument(),       LeadInstrument(),
+            PadInstrument(),  PluckInstrument(false), WindFx(),
+            BellInstrument(), PluckInstrument(true),  GateInstrument()};
 }
 
 } // namespace compose

@@ -1,4 +1,4 @@
-// instruments.h: the soundtrack's seven instruments, synthesised and laid out as the file
+// instruments.h: the soundtrack's nine instruments, synthesised and laid out as the file
 // stores them (samples, note maps, envelopes, auto-vibrato, fade-out).
 #pragma once
 
@@ -10,13 +10,15 @@ namespace compose {
 
 // Instrument numbers as the patterns name them.
 enum InstrumentNumber : int {
-    KIT = 1,   // kick, snare, clap, hats and crash on one note map
-    BASS = 2,  // resonant saw bass, forward loop
-    LEAD = 3,  // bright lead, two samples for low and high notes, auto-vibrato
-    PAD = 4,   // detuned pad, ping-pong loop, looping panning envelope
-    PLUCK = 5, // plucked string, 8-bit, one-shot
-    WIND = 6,  // breathing noise for risers, 8-bit, ping-pong loop
-    BELL = 7,  // soft bell, two samples, looping volume envelope
+    KIT = 1,        // kick, snare, clap, hats and crash on one note map
+    BASS = 2,       // resonant saw bass, forward loop
+    LEAD = 3,       // two detuned saws in a long loop, two samples for low and high notes, vibrato
+    PAD = 4,        // detuned pad, ping-pong loop, looping panning envelope
+    PLUCK = 5,      // plucked string, 8-bit, one-shot
+    WIND = 6,       // breathing noise for risers, 8-bit, ping-pong loop
+    BELL = 7,       // soft bell, two samples, decaying volume envelope
+    PLUCK_ECHO = 8, // the pluck again, softer and panned the other way, for echoes
+    GATE = 9,       // bright pad gated in sixteenths by a looping volume envelope
 };
 
 // Kit notes: the note each drum sounds at its own pitch (C-4 is 49).

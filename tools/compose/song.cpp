@@ -2,12 +2,15 @@
 // sixteen to the bar. The arrangement follows the show:
 //   0 s    intro: a pad swell and a rising wind under the title
 //   5 s    build: kick, bass, hats and plucks come in one by one, a double-time snare fill
-//   30 s   full: drums, bass, arpeggios and the lead's theme
-//   55 s   second theme on F G Em Am, with a bridge and a riser
+//   30 s   first theme: the band with off-beat hats and claps only
+//   55 s   second theme on F G Em Am: sixteenth hats and ghost snares; a phrase starts on the
+//          show's change at 65 s, the bridge at 80 s, then a riser
 //   95 s   breakdown for the particles: no drums, bells and chip arpeggios, then the lift
-//   126 s  peak: everything, with the theme an octave of bells above
-//   164 s  close for the credits at 100 BPM, calmer and calmer, then back to the build.
-// Patterns are layered from one-bar tracks in the composer's notation (notation.h).
+//   125 s  peak: everything, with a gated pad, a second lead on the other side and bells
+//   164 s  close for the credits at 100 BPM, each phrase varied on its second pass, then the
+//          ending and back to the build.
+// Patterns are layered from tracks in the composer's notation (notation.h). Every pattern
+// declares the chord of each of its bars; the song's checks hold every note to it.
 #include "song.h"
 
 #include <string>
@@ -31,7 +34,10 @@ enum Channel : int {
     PAD_CH = 6, // three voices: 6, 7, 8
     FX_CH = 9,
     ECHO_CH = 10,
-    CHANNELS = 11,
+    CRASH_CH = 11, // crashes and the open hats that ring into the next bar
+    LEAD2_CH = 12, // the second lead of the peak, the credits' counter-lines
+    GATE_CH = 13,  // the peak's gated pad
+    CHANNELS = 14,
 };
 
 constexpr int BAR = 16;
@@ -67,18 +73,20 @@ std::string Hex2(int value) {
 }
 
 struct Chord {
+    const char* name;
     const char* root; // bass note
     const char* pad[3];
-    const char* arp[4];
-    int third; // semitones above the arpeggio's root: 3 minor, 4 major
+    const char* arp[4]; // chord tones for broken chords
+    const char* chip;   // the root in the arpeggios' octave, for 0xy chords built on it
+    int third;          // semitones from root to third: 3 minor, 4 major
 };
 
-const Chord Am{"A-1", {"A-3", "C-4", "E-4"}, {"A-4", "C-5", "E-5", "A-5"}, 3};
-const Chord F{"F-1", {"A-3", "C-4", "F-4"}, {"F-4", "A-4", "C-5", "F-5"}, 4};
-const Chord C{"C-2", {"G-3", "C-4", "E-4"}, {"G-4", "C-5", "E-5", "G-5"}, 4};
-const Chord G{"G-1", {"G-3", "B-3", "D-4"}, {"G-4", "B-4", "D-5", "G-5"}, 4};
-const Chord Em{"E-1", {"G-3", "B-3", "E-4"}, {"G-4", "B-4", "E-5", "G-5"}, 3};
-const Chord Dm{"D-2", {"A-3", "D-4", "F-4"}, {"A-4", "D-5", "F-5", "A-5"}, 3};
+const Chord Am{"Am", "A-1", {"A-3", "C-4", "E-4"}, {"A-4", "C-5", "E-5", "A-5"}, "A-4", 3};
+const Chord F{"F", "F-1", {"A-3", "C-4", "F-4"}, {"F-4", "A-4", "C-5", "F-5"}, "F-4", 4};
+const Chord C{"C", "C-2", {"G-3", "C-4", "E-4"}, {"G-4", "C-5", "E-5", "G-5"}, "C-5", 4};
+const Chord G{"G", "G-1", {"G-3", "B-3", "D-4"}, {"G-4", "B-4", "D-5", "G-5"}, "G-4", 4};
+const Chord Em{"Em", "E-1", {"G-3", "B-3", "E-4"}, {"G-4", "B-4", "E-5", "G-5"}, "E-4", 3};
+const Chord Dm{"Dm", "D-2", {"A-3", "D-4", "F-4"}, {"A-4", "D-5", "F-5", "A-5"}, "D-5", 3};
 
 using Progression = std::vector<const Chord*>;
 const Progression MAIN{&Am, &F, &C, &G};
@@ -86,11 +94,12 @@ const Progression SECOND{&F, &G, &Em, &Am};
 const Progression BREAK{&Dm, &F, &Am, &G};
 
 // One pattern under construction: tracks are laid over empty rows; a non-empty cell replaces
-// whatever was there.
+// whatever was there. It also carries the chord of every bar, which each pattern must declare.
 struct Builder {
     xmw::Pattern pattern;
-    bool clip = false; // drop rows past the end instead of refusing them
-    explicit Builder(int rows) : pattern(rows, CHANNELS) {}
+    std::vector<const Chord*> harmony; // one per started bar
+    bool clip = false;                 // drop rows past the end instead of refusing them
+    explicit Builder(int rows) : pattern(rows, CHANNELS), harmony((rows + BAR - 1) / BAR) {}
 
     void Put(int channel, int row, const Track& track) {
         if (row + int(track.size()) > pattern.rows && !clip)
@@ -108,6 +117,13 @@ struct Builder {
     void EveryBar(int channel, const Track& bar) {
         for (int row = 0; row + BAR <= pattern.rows; row += BAR) Put(channel, row, bar);
     }
+    // Declares the chords of the bars from `bar` on, one per bar.
+    void Chords(int bar, const Progression& chords) {
+        for (const Chord* chord : chords) {
+            if (bar < int(harmony.size())) harmony[bar] = chord;
+            ++bar;
+        }
+    }
 };
 
 // The track with every note's volume column set to `volume` (0-0x40).
@@ -116,6 +132,11 @@ Track AtVolume(Track track, int volume) {
         if (c.note >= 1 && c.note <= 96) c.volume = uint8_t(0x10 + volume);
     return track;
 }
+
+// After a pattern loop the original tracker begins the next pattern at the loop's first row,
+// not at row 0, and so do the players that follow it closely; a break to row 0 on a looping
+// pattern's last row makes every player go on the same way.
+const char* const LOOP_EXIT = "D00";
 
 // ---- Drums (kit notes: C-4 kick, D-4 snare, E-4 clap, F#4 hat, A#4 open hat, C#5 crash) ----
 
@@ -127,24 +148,92 @@ const char* const CLAPS = "@01 .4 | E-4 v2C | .7 | E-4 v2C | .3";
 const char* const CLAPS_GHOSTS =
     "@01 .2 | D-4 v10 908 | . | E-4 v2C | .5 | D-4 v10 908 | . | E-4 v2C | . | D-4 v0C 908 | .";
 const char* const RIMS = "@01 .4 | D-4 v14 920 | .7 | D-4 v14 920 | .3";
-const char* const HATS_OFF = "@01 .2 | F#4 v1C | .3 | F#4 v1C | .3 | F#4 v1C | .3 | F#4 v1C | .";
+const char* const HATS_OFF = "@01 .2 | F#4 v38 | .3 | F#4 v38 | .3 | F#4 v38 | .3 | F#4 v38 | .";
 // Sixteenths with a swing (every other hat a tick late), the open hat cut short, and a
 // retriggered flutter.
 const char* const HATS_SIXTEENTH =
-    "@01 F#4 v18 | F#4 v0C ED1 | A#4 v18 EC4 | F#4 v0C ED1 | F#4 v18 | F#4 v0C ED1 | A#4 v18 EC4 |"
-    " F#4 v0C ED1 | F#4 v18 | F#4 v0C ED1 | A#4 v18 EC4 | F#4 v0C ED1 | F#4 v18 | F#4 v0C E93 |"
-    " A#4 v18 | F#4 v0C ED1";
-const char* const CRASH = "@01 C#5 v26";
+    "@01 F#4 v20 | F#4 v12 ED1 | A#4 v20 EC4 | F#4 v12 ED1 | F#4 v20 | F#4 v12 ED1 | A#4 v20 EC4 |"
+    " F#4 v12 ED1 | F#4 v20 | F#4 v12 ED1 | A#4 v20 EC4 | F#4 v12 ED1 | F#4 v20 | F#4 v12 E93 |"
+    " A#4 v20 | F#4 v12 ED1";
+const char* const CRASH = "@01 C#5 v2C";
 
-// ---- Bass: written on A, moved to each chord's root ----
+enum class Groove {
+    KICK,      // the build's kick alone
+    KICK_HATS, // and off-beat hats
+    OFFBEAT,   // four on the floor, claps, off-beat hats: the first theme holds back
+    FULL,      // ghost snares and swung sixteenth hats
+    HALF,      // half-time kick and rim shots
+    SOFT,      // the credits' soft kick and rims
+    SOFT_HATS, // and off-beat hats
+};
+
+// Where a stretch of drum bars sits in its section: the bar count from the section's start
+// (phrases are four bars) and what the section's last bar does.
+struct DrumPlan {
+    Groove groove;
+    int firstBar = 0;    // bar number within the section of the first bar laid
+    int sectionBars = 0; // bars in the whole section; its last bar fills into the next
+    int crashEvery = 8;  // bars between crashes, counted from the section's start
+    int kickVolume = 0x38;
+};
+
+// Lays `bars` bars of drums from `row`. Every fourth bar of a phrase turns around (a kick
+// pickup and an open hat that rings over the bar line), the last bar of a section fills with a
+// snare run, crashes mark the phrases, and in the full groove every other bar has a ghost kick,
+// so no bar comes back unchanged more than a few times in a row.
+void Drums(Builder& b, int row, int bars, const DrumPlan& plan) {
+    for (int i = 0; i < bars; ++i, row += BAR) {
+        int bar = plan.firstBar + i;
+        bool last = bar == plan.sectionBars - 1;
+        bool turn = bar % 4 == 3 && !last;
+        Groove g = plan.groove;
+        bool soft = g == Groove::SOFT || g == Groove::SOFT_HATS;
+        const char* kick = g == Groove::HALF ? KICK_HALF : soft ? KICK_SOFT : KICK_FOUR;
+        const char* snare = g == Groove::OFFBEAT        ? CLAPS
+                            : g == Groove::FULL         ? CLAPS_GHOSTS
+                            : g == Groove::HALF || soft ? RIMS
+                                                        : nullptr;
+        const char* hats = g == Groove::FULL                        ? HATS_SIXTEENTH
+                           : g == Groove::KICK || g == Groove::SOFT ? nullptr
+                                                                    : HATS_OFF;
+        Track kicks = Bar(kick);
+        if (!soft) kicks = AtVolume(kicks, plan.kickVolume);
+        Track snares = snare ? Bar(snare) : Track(BAR);
+        Track hatBar = hats ? Bar(hats) : Track(BAR);
+        if (plan.groove == Groove::FULL && bar % 2 == 1) kicks[10] = ParseCell("C-4 01 v1C");
+        if (turn) {
+            kicks[14] = ParseCell("C-4 01 v2C");
+            snares[13] = ParseCell("D-4 01 v18");
+            snares[15] = ParseCell("D-4 01 v20");
+            hatBar[14] = Cell{};
+            b.Put(CRASH_CH, row + 14, "A#4 01 v28");
+        }
+        if (last) {
+            // A snare run over the last two beats, louder each hit, the hats out of its way.
+            for (int r = 8; r < BAR; ++r) {
+                snares[r] = ParseCell("D-4 01 v" + Hex2(0x10 + 2 * (r - 8)));
+                hatBar[r] = Cell{};
+            }
+            if (plan.groove != Groove::HALF) kicks[12] = Cell{};
+            kicks[14] = ParseCell("C-4 01 v30");
+            kicks[15] = ParseCell("C-4 01 v30");
+        }
+        b.Put(KICK_CH, row, kicks);
+        b.Put(SNARE_CH, row, snares);
+        b.Put(HAT_CH, row, hatBar);
+        if (plan.crashEvery && bar % plan.crashEvery == 0) b.Put(CRASH_CH, row, CRASH);
+    }
+}
+
+// ---- Bass: written on A, moved to each chord's root; approach notes are the fifth (E) ----
 
 const char* const BASS_PULSE = "@02 A-1 | . | A-2 v20 EC2 | . | A-1 | . | A-2 v20 EC2 | . | A-1 | ."
                                " | A-2 v20 EC2 | . | A-1 | . | A-2 v20 EC2 | .";
-const char* const BASS_DRIVE = "@02 A-1 | . | . | A-1 v24 | . | . | A-2 v28 | . | A-1 | . | . |"
-                               " A-1 v24 | . | G-1 v26 | A-1 v24 EC3 | .";
-const char* const BASS_ROLL = "@02 A-1 | A-1 v1C EC2 | A-2 v24 | A-1 v1C EC2 | A-1 | A-1 v1C EC2"
-                              " | A-2 v24 | A-1 v1C EC2 | A-1 | A-1 v1C EC2 | A-2 v24 | A-1 v1C"
-                              " EC2 | A-1 | A-1 v1C EC2 | A-2 v24 | G-2 v20 EC2";
+const char* const BASS_DRIVE = "@02 A-1 | . | . | A-2 v24 | . | . | A-2 v28 | . | A-1 | . | . |"
+                               " A-2 v24 | . | E-2 v26 | A-2 v24 EC3 | .";
+const char* const BASS_ROLL = "@02 A-1 | A-2 v1C EC2 | A-2 v24 | A-2 v1C EC2 | A-1 | A-2 v1C EC2"
+                              " | A-2 v24 | A-2 v1C EC2 | A-1 | A-2 v1C EC2 | A-2 v24 | A-2 v1C"
+                              " EC2 | A-1 | A-2 v1C EC2 | A-2 v24 | E-2 v20 EC2";
 const char* const BASS_HOLD = "@02 A-1 v28 | .11 | === | .3";
 const char* const BASS_BREATH = "@02 A-1 v24 | .7 | A-2 v18 | .3 | K00 | .3";
 
@@ -157,14 +246,17 @@ Track BassLine(const Progression& chords, const char* style) {
     return line;
 }
 
-// ---- Pads: three voices; the first bar strikes, later bars glide to the next chord ----
+// ---- Pads: three voices spread across the field; the first bar strikes, later bars glide ----
+
+const int PAD_PANNING[3] = {0x50, 0x80, 0xB0};
 
 Track PadVoice(const Progression& chords, int voice, int volume, const char* sustainEffect) {
     Track line;
     for (size_t b = 0; b < chords.size(); ++b) {
         std::string v = " v" + Hex2(volume);
         std::string first = chords[b]->pad[voice];
-        first += b == 0 ? " 04" + v : v + " 308";
+        // A struck note takes the sample's panning: the strike sets the voice's own place.
+        first += b == 0 ? " 04" + v + " 8" + Hex2(PAD_PANNING[voice]) : v + " 308";
         std::string text = first;
         for (int row = 1; row < BAR; ++row) text += std::string(" | ") + sustainEffect;
         Track bar = Bar(text);
@@ -185,7 +277,8 @@ void PadsOff(Builder& b, int row) {
 
 // ---- Plucked arpeggios ----
 
-// Broken chords in sixteenths over the chord's four arpeggio notes, accents on the beat.
+// Broken chords in sixteenths over the chord's four arpeggio notes, accents on the beat, every
+// other sixteenth a tick late like the hats.
 Track Arpeggios(const Progression& chords, int loud, int soft) {
     static const int ORDER[BAR] = {0, 1, 2, 3, 2, 1, 2, 3, 0, 1, 2, 3, 2, 1, 3, 2};
     Track line;
@@ -194,6 +287,7 @@ Track Arpeggios(const Progression& chords, int loud, int soft) {
         for (int row = 0; row < BAR; ++row) {
             if (row) text += " | ";
             text += std::string(chord->arp[ORDER[row]]) + " v" + Hex2(row % 4 == 0 ? loud : soft);
+            if (row % 2) text += " ED1";
         }
         Track bar = Bar(text);
         line.insert(line.end(), bar.begin(), bar.end());
@@ -201,7 +295,8 @@ Track Arpeggios(const Progression& chords, int loud, int soft) {
     return line;
 }
 
-// Eighth-note plucks on each chord's root with the chord played as a fast arpeggio.
+// Eighth-note chords on each chord's root, the third and fifth played as a fast arpeggio; the
+// last eighth of each half bar an octave up.
 Track ChipArpeggios(const Progression& chords, int volume) {
     Track line;
     for (const Chord* chord : chords) {
@@ -210,10 +305,12 @@ Track ChipArpeggios(const Progression& chords, int volume) {
             if (row) text += " | ";
             if (row % 2) {
                 text += ".";
-            } else {
-                text += std::string(chord->arp[row % 8 == 6 ? 1 : 0]) + " v" + Hex2(volume) + " 0" +
-                        char('0' + chord->third) + "7";
+                continue;
             }
+            int note = Note(chord->chip) + (row % 8 == 6 ? 12 : 0);
+            Track one = Transpose(ParseTrack(chord->chip), note - Note(chord->chip));
+            text +=
+                FormatCell(one[0]) + " v" + Hex2(volume) + " 0" + char('0' + chord->third) + "7";
         }
         Track bar = Bar(text);
         line.insert(line.end(), bar.begin(), bar.end());
@@ -221,8 +318,9 @@ Track ChipArpeggios(const Progression& chords, int volume) {
     return line;
 }
 
-// A quieter copy `delay` rows later, panned to the other side: a tempo-synced echo. Every
-// note sets its panning, since a note with an instrument takes the sample's own.
+// A quieter copy `delay` rows later: a tempo-synced echo. Plucks answer from the other side
+// through their echo instrument, swung like the arpeggios; other instruments are panned to
+// `panning` on every note, since a note with an instrument takes the sample's own.
 Track Echo(const Track& track, int delay, int volume, int panning, int rows) {
     Track out(rows);
     for (int i = 0; i + delay < rows && i < int(track.size()); ++i) {
@@ -230,9 +328,15 @@ Track Echo(const Track& track, int delay, int volume, int panning, int rows) {
         if (!c.note) continue;
         Cell& e = out[i + delay];
         e.note = c.note;
-        e.instrument = c.instrument;
-        if (c.note != KEY_OFF_NOTE) {
-            e.volume = uint8_t(0x10 + volume);
+        e.instrument = c.instrument == PLUCK ? uint8_t(PLUCK_ECHO) : c.instrument;
+        if (c.note == KEY_OFF_NOTE) continue;
+        e.volume = uint8_t(0x10 + volume);
+        if (c.instrument == PLUCK) {
+            if ((i + delay) % 2) {
+                e.effect = 0xE;
+                e.parameter = 0xD1;
+            }
+        } else {
             e.effect = 8;
             e.parameter = uint8_t(panning);
         }
@@ -283,13 +387,13 @@ Track ThemeB2() {
     return Bars({
         "@03 A-5 | .3 | C-6 | .3 | F-6 | . | E-6 | . | C-6 | .3",
         "@03 D-6 | .3 | B-5 | .3 | G-5 | .3 | D-6 310 | 310 | 310 | .",
-        "@03 E-6 | .3 | G-6 | .3 | F#6 | . | E-6 | . | D-6 | . | B-5 | .",
+        "@03 E-6 | .3 | G-6 | .3 | E-6 | . | D-6 | . | B-5 | . | G-5 | .",
         "@03 C-6 | . | B-5 | . | A-5 | 461 | 462 | 463 | 463 | 463 | 463 | 463 | K00 | .3",
     });
 }
 
 // A theme given to the bells: same notes, instrument 07, vibrato and glides dropped, each note
-// an octave up or down as asked. Key-offs stay: a bell left alone rings on for ever.
+// an octave up or down as asked. Key-offs stay, to stop a bell before the next chord.
 Track ForBell(const Track& theme, int semitones, int volume) {
     Track out = Transpose(theme, semitones);
     for (Cell& c : out) {
@@ -302,11 +406,40 @@ Track ForBell(const Track& theme, int semitones, int volume) {
     return out;
 }
 
+// The theme for a second lead on the other side: each note placed by the volume column and
+// pulled an eighth of a semitone flat with a fine slide, so the two leads beat against each
+// other.
+Track SecondLead(const Track& theme, int panning) {
+    Track out = theme;
+    for (Cell& c : out) {
+        if (c.note < 1 || c.note > 96) continue;
+        c.volume = uint8_t(0xC0 | (panning >> 4));
+        if (!c.effect && !c.parameter) {
+            c.effect = 0xE;
+            c.parameter = 0x22;
+        }
+    }
+    return out;
+}
+
+// Half notes under a theme: the chord's fifth and third an octave above the pads.
+Track CounterLine(const Progression& chords, int volume, int panning) {
+    Track line;
+    for (const Chord* chord : chords) {
+        Track bar = Bar(std::string("@03 ") + chord->arp[2] + " v" + Hex2(volume) + " 8" +
+                        Hex2(panning) + " | 461 | 461 | 461 | .4 | " + chord->arp[1] + " v" +
+                        Hex2(volume) + " 8" + Hex2(panning) + " | 461 | 461 | 461 | .4");
+        line.insert(line.end(), bar.begin(), bar.end());
+    }
+    return line;
+}
+
 // ---- The patterns, in order of appearance ----
 
-xmw::Pattern Intro() {
+Builder Intro() {
     // Played for 42 rows (5.04 s): the break on row 41 cuts it short.
     Builder b(64);
+    b.Chords(0, {&Am, &Am, &Am, &Am});
     for (int voice = 0; voice < 3; ++voice) {
         std::string text = std::string(Am.pad[voice]) + " 04 v04 A10";
         for (int row = 1; row < 7; ++row) text += " | A00";
@@ -326,36 +459,35 @@ xmw::Pattern Intro() {
           " .3 | D-5 v10 | .3 | ===");
     PadsOff(b, 38);
     b.Put(KICK_CH, 41, "D00");
-    return b.pattern;
+    return b;
 }
 
-xmw::Pattern Build(int stage) {
+Builder Build(int stage) {
     Builder b(64);
+    b.Chords(0, MAIN);
     b.Put(FX_CH, 0, "F7D");   // the restart lands here: tempo back to 125
     b.Put(ECHO_CH, 0, "G40"); // and full global volume
-    // The kick grows over the build: 0x28, 0x30, then full 0x38.
-    b.EveryBar(KICK_CH, AtVolume(Bar(KICK_FOUR), 0x20 + 8 * stage));
+    // The kick grows over the build: 0x28, 0x30, then full 0x38; hats join in the second
+    // stage, claps in the third.
+    Groove groove = stage == 1 ? Groove::KICK : stage == 2 ? Groove::KICK_HATS : Groove::OFFBEAT;
+    Drums(b, 0, 4, DrumPlan{groove, 4 * (stage - 1), 0, 8, 0x20 + 8 * stage});
     b.Put(BASS_CH, 0, BassLine(MAIN, stage == 1 ? BASS_PULSE : BASS_DRIVE));
     Pads(b, MAIN, stage == 3 ? 20 : 24);
-    if (stage >= 2) {
-        b.Put(HAT_CH, 32, Bars({HATS_OFF, HATS_OFF}));
-        b.Put(ARP_CH, 0, Arpeggios(MAIN, 0x1C, 0x12));
-    }
+    if (stage >= 2) b.Put(ARP_CH, 0, Arpeggios(MAIN, 0x1C, 0x12));
     if (stage == 3) {
-        b.EveryBar(SNARE_CH, Bar(CLAPS));
-        b.Put(HAT_CH, 0, Bars({HATS_OFF, HATS_OFF}));
-        b.Put(ECHO_CH, 0, Echo(Arpeggios(MAIN, 0x1C, 0x12), 3, 0x0A, 0xC0, 64));
+        b.Put(ECHO_CH, 0, Echo(Arpeggios(MAIN, 0x1C, 0x12), 3, 0x0E, 0, 64));
         // The wind swells over the last bar, rising into the fill.
         b.Put(FX_CH, 48,
               "C-4 06 v08 | v+2 101 | v+2 101 | v+2 101 | v+2 101 | v+2 101 | v+2 101 |"
               " v+2 101 | 101 | 101 | 101 | 101 | 101 | 101 | 101 | 101");
     }
-    return b.pattern;
+    return b;
 }
 
-xmw::Pattern Fill() {
+Builder Fill() {
     // Double time: speed 3 makes these 32 rows last as long as 16 ordinary ones.
     Builder b(32);
+    b.Chords(0, {&G, &G});
     b.Put(FX_CH, 0,
           "F03 | 104 | 104 | 104 | 104 | 104 | 104 | 104 | 104 | 104 | 104 | 104 |"
           " 104 | 104 | 104 | 104 | 104 | 104 | 104 | 104 | A08 | A08 | A08 | A08 |"
@@ -372,39 +504,43 @@ xmw::Pattern Fill() {
           "@02 G-1 v30 | .15 | G-2 v28 | 104 | 104 | 104 | 104 | 104 | 104 | 104 |"
           " 104 | 104 | 104 | 104 | === | .3");
     b.Put(LEAD_CH, 16,
-          "@03 E-5 v18 A04 | A04 | A04 | A04 | A04 | A04 | A04 | A04 | A04 | A04 |"
+          "@03 D-5 v18 A04 | A04 | A04 | A04 | A04 | A04 | A04 | A04 | A04 | A04 |"
           " A04 | A04 | === | .3");
     for (int voice = 0; voice < 3; ++voice) b.Put(PAD_CH + voice, 0, "=== A04");
-    return b.pattern;
+    return b;
 }
 
-// The full band on a progression, with a theme for the lead (may be empty).
-void FullBand(Builder& b, const Progression& chords, const Track& theme, const char* bass,
-              bool sixteenths, const char* padEffect = ".") {
-    b.EveryBar(KICK_CH, Bar(KICK_FOUR));
-    b.EveryBar(SNARE_CH, Bar(CLAPS_GHOSTS));
-    b.EveryBar(HAT_CH, Bar(sixteenths ? HATS_SIXTEENTH : HATS_OFF));
+// The band on a progression, with a theme for the lead (may be empty). The drums are laid
+// separately, since they follow the section rather than the pattern.
+void Band(Builder& b, const Progression& chords, const Track& theme, const char* bass,
+          const char* padEffect = ".", int level = 0) {
+    b.Chords(0, chords);
     b.Put(BASS_CH, 0, BassLine(chords, bass));
-    Pads(b, chords, 18, padEffect);
-    Track arps = Arpeggios(chords, 0x18, 0x0E);
+    Pads(b, chords, 18 + level, padEffect);
+    Track arps = Arpeggios(chords, 0x18 + level, 0x0E + level);
     b.Put(ARP_CH, 0, arps);
-    b.Put(ECHO_CH, 0, Echo(arps, 3, 0x08, 0xC0, 64));
+    b.Put(ECHO_CH, 0, Echo(arps, 3, 0x10, 0, b.pattern.rows));
     if (!theme.empty()) b.Put(LEAD_CH, 0, theme);
 }
 
-xmw::Pattern Main(const Progression& chords, const Track& theme, bool crash) {
+// The first theme: 12 bars in three patterns, then the turn.
+Builder Main(int part, const Track& theme) {
     Builder b(64);
+    // The first theme holds back (softer pads and plucks) so that the peak has room to climb.
+    Band(b, MAIN, theme, BASS_DRIVE, ".", -3);
+    Drums(b, 0, 4, DrumPlan{Groove::OFFBEAT, 4 * part, 13});
     b.Put(FX_CH, 0, "F06"); // back from the fill's double time
-    FullBand(b, chords, theme, BASS_DRIVE, true);
-    if (crash) b.Put(FX_CH, 0, std::string(CRASH) + " F06");
-    return b.pattern;
+    return b;
 }
 
-xmw::Pattern Turn() {
+Builder Turn() {
     // One bar between the themes: the bass dives, a snare roll speeds up, then a crash.
     Builder b(16);
+    b.Chords(0, {&Am});
     b.Put(KICK_CH, 0, "@01 C-4 v38 | .7 | C-4 v30 | .7");
-    b.Put(SNARE_CH, 0, "@01 .8 | D-4 v18 R83 | R83 | R83 | R82 | D-4 v20 R82 | R82 | R81 | R81");
+    b.Put(SNARE_CH, 0,
+          "@01 .8 | D-4 v18 R83 | R83 | R83 | R82 | D-4 v20 R82 | D-4 v24 R81 | D-4 v28 R81 |"
+          " D-4 v2C R81");
     b.Put(BASS_CH, 0,
           "@02 A-2 v30 | 206 | 206 | 206 | 206 | 206 | 206 | 206 | 206 | 206 | 206 |"
           " 206 | 206 | 206 | EC2 | .");
@@ -413,62 +549,113 @@ xmw::Pattern Turn() {
         LEAD_CH, 0,
         "@03 E-5 v24 | 461 | 462 | 463 | 463 | A02 | A02 | A02 | A02 | A02 | A02 | A02 | === | .3");
     PadsOff(b, 0);
-    return b.pattern;
+    return b;
 }
 
-xmw::Pattern Second(const Track& theme, bool crash, const Track& bells) {
-    Builder b(64);
-    FullBand(b, SECOND, theme, BASS_DRIVE, true);
-    if (crash) b.Put(FX_CH, 0, CRASH);
-    if (!bells.empty()) b.Put(FX_CH, 16, Track(bells.begin() + 16, bells.end()));
-    return b.pattern;
+// The second theme: bars 0-4 and a beat (to 65 s), then a phrase of 7 bars and 3 beats (to
+// 80 s, where the bridge takes over). Stage 1 is the first phrase, 2 the pickup bar, 3 and 4
+// the second phrase with the bells joining in.
+Builder Second(int stage) {
+    if (stage == 2) {
+        // A bar of G and one beat more: the drums roll into the phrase on the show's change.
+        Builder b(20);
+        b.Chords(0, {&G, &G});
+        b.Put(BASS_CH, 0, BassLine({&G}, BASS_DRIVE));
+        Pads(b, {&G}, 18);
+        b.Put(ARP_CH, 0, Arpeggios({&G}, 0x18, 0x0E));
+        b.Put(ECHO_CH, 0, Echo(Arpeggios({&G}, 0x18, 0x0E), 3, 0x10, 0, 20));
+        b.Put(LEAD_CH, 0, "@03 D-6 | 462 | 462 | 462 | B-5 | . | G-5 | . | A-5 | .3 | B-5 | .3");
+        Drums(b, 0, 1, DrumPlan{Groove::FULL, 4, 5});
+        b.Put(KICK_CH, 16, "@01 C-4 v30 | C-4 v28 | C-4 v30 | C-4 v34");
+        b.Put(SNARE_CH, 16, "@01 D-4 v20 | D-4 v24 | D-4 v28 | D-4 v2C");
+        b.Put(BASS_CH, 16, "@02 G-2 v28 | D-2 v24 | G-2 v28 | D-2 v24");
+        b.Put(ARP_CH, 16, "@05 G-4 v18 047 | . | D-5 v14 | .");
+        return b;
+    }
+    Builder b(stage == 4 ? 60 : 64);
+    b.clip = true; // the last bar of stage 4 is three beats long
+    const Track theme = stage == 1 ? ThemeB1() : stage == 3 ? ThemeB2() : ThemeB1();
+    Band(b, SECOND, theme, BASS_DRIVE);
+    if (stage == 1) {
+        Drums(b, 0, 4, DrumPlan{Groove::FULL, 0, 5});
+    } else {
+        Drums(b, 0, 4, DrumPlan{Groove::FULL, stage == 3 ? 0 : 4, 8});
+        b.Put(FX_CH, 0, ForBell(theme, stage == 3 ? 0 : -12, 0x14));
+    }
+    if (stage == 4) {
+        // The phrase's last bar: the lead holds over a snare run into the bridge.
+        b.Put(LEAD_CH, 48,
+              "@03 A-5 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | === | .");
+        b.Put(FX_CH, 48, "=== | .11");
+        b.Put(SNARE_CH, 48,
+              "@01 D-4 v14 | . | D-4 v18 | . | D-4 v1C | D-4 v1C | D-4 v20 | D-4 v20 |"
+              " D-4 v24 | D-4 v28 | D-4 v2C | D-4 v30");
+        b.Put(HAT_CH, 48, ".11 | F#4 01 v08");
+    }
+    return b;
 }
 
-xmw::Pattern Bridge() {
-    // Drums step back; the bells answer the lead from the other side.
-    Builder b(64);
-    b.EveryBar(KICK_CH, Bar(KICK_HALF));
-    b.EveryBar(SNARE_CH, Bar(RIMS));
-    b.Put(BASS_CH, 0, BassLine(BREAK, BASS_BREATH));
-    Pads(b, BREAK, 22);
-    b.Put(ARP_CH, 0, ChipArpeggios(BREAK, 0x16));
-    b.Put(LEAD_CH, 0,
-          Bars({
-              "@03 D-5 v24 | .7 | F-5 | .3 | E-5 | .3",
-              "@03 C-5 | 461 | 462 | 462 | 462 | 462 | 462 | . | A-4 | .3 | C-5 | .3",
-              "@03 E-5 | .7 | A-5 | .3 | G-5 | .3",
-              "@03 D-5 | 461 | 462 | 462 | 462 | 462 | 462 | 462 | === | .7",
-          }));
-    b.Put(FX_CH, 0,
-          Echo(ParseTrack("@07 D-6 | .7 | F-6 | .3 | E-6 | .3 | C-6 | .15 | A-5 | .3 |"
-                          " C-6 | .3 | E-6 | .7 | A-6 | .3 | G-6 | .3 | D-6"),
-               2, 0x14, 0xD0, 64));
-    return b.pattern;
+// The bridge, 7 bars from 80 s: drums step back; the bells answer the lead from the other side.
+Builder Bridge(int stage) {
+    Builder b(stage == 1 ? 64 : 48);
+    b.clip = true;
+    Progression chords = stage == 1 ? BREAK : Progression{&Dm, &F, &Am};
+    b.Chords(0, chords);
+    Drums(b, 0, stage == 1 ? 4 : 3, DrumPlan{Groove::HALF, stage == 1 ? 0 : 4, 8});
+    b.Put(BASS_CH, 0, BassLine(chords, BASS_BREATH));
+    Pads(b, chords, 22);
+    b.Put(ARP_CH, 0, ChipArpeggios(chords, 0x16));
+    if (stage == 1) {
+        b.Put(LEAD_CH, 0,
+              Bars({
+                  "@03 D-5 v24 | .7 | F-5 | .3 | E-5 | .3",
+                  "@03 C-5 | 461 | 462 | 462 | 462 | 462 | 462 | . | A-4 | .3 | C-5 | .3",
+                  "@03 E-5 | .7 | A-5 | .3 | G-5 | .3",
+                  "@03 D-5 | 461 | 462 | 462 | 462 | 462 | 462 | 462 | === | .7",
+              }));
+        b.Put(FX_CH, 0,
+              Echo(ParseTrack("@07 D-6 | .7 | F-6 | .3 | E-6 | .3 | C-6 | .15 | A-5 | .3 |"
+                              " C-6 | .3 | E-6 | .7 | A-6 | .3 | G-6 | .3 | D-6"),
+                   2, 0x14, 0xD0, 64));
+    } else {
+        b.Put(LEAD_CH, 0,
+              Bars({
+                  "@03 F-5 v24 | .7 | A-5 | .3 | G-5 | .3",
+                  "@03 F-5 | 461 | 462 | 462 | 462 | 462 | 462 | . | E-5 | .3 | C-5 | .3",
+                  "@03 E-5 | 461 | 462 | 462 | 462 | 462 | 462 | 462 | === | .7",
+              }));
+        b.Put(FX_CH, 0,
+              Echo(ParseTrack("@07 A-5 | .7 | C-6 | .3 | D-6 | .3 | C-6 | .15 | A-5 | .15"), 2,
+                   0x14, 0xD0, 48));
+    }
+    return b;
 }
 
-xmw::Pattern Riser() {
+Builder Riser() {
     Builder b(16);
+    b.Chords(0, {&G});
     b.Put(FX_CH, 0,
           "C-3 06 v10 | v+1 104 | v+1 104 | v+1 104 | v+1 104 | v+1 104 | 104 | 104 |"
           " 104 | 104 | 104 | 104 | 104 | 104 | A0F | A0F");
     b.Put(SNARE_CH, 0,
           "@01 D-4 v10 | . | D-4 v14 | . | D-4 v18 | . | D-4 v1C | . | D-4 v20 R93 |"
-          " R93 | D-4 v24 R92 | R92 | D-4 v28 R91 | R91 | R91 | EC3");
+          " R93 | D-4 v24 R92 | R92 | D-4 v28 R91 | D-4 v2C R91 | D-4 v30 R91 | D-4 v34 EC3");
     b.Put(KICK_CH, 0, "@01 C-4 v38 | .3 | C-4 v30 | .3 | C-4 v28 | .3 | C-4 v20 | .3");
+    b.Put(CRASH_CH, 0, "@01 A#4 v24");
     b.Put(BASS_CH, 0, "@02 G-1 v28 | .11 | === | .3");
     b.Put(ARP_CH, 0,
-          "@05 G-4 v18 047 | . | G-4 v14 047 | . | B-4 v10 037 | . | B-4 v0C 037 | . |"
+          "@05 G-4 v18 047 | . | G-4 v14 047 | . | G-4 v10 047 | . | G-4 v0C 047 | . |"
           " D-5 v08 | .7");
     b.Put(LEAD_CH, 0, "@03 === | .15");
-    return b.pattern;
+    return b;
 }
 
-xmw::Pattern Breakdown(int stage) {
+Builder Breakdown(int stage) {
     Builder b(64);
+    b.Chords(0, BREAK);
     Pads(b, BREAK, 22);
     b.Put(ARP_CH, 0, ChipArpeggios(BREAK, 0x14));
-    b.Put(ECHO_CH, 0, Echo(ChipArpeggios(BREAK, 0x14), 3, 0x08, 0x30, 64));
-    Track bells = ForBell(ThemeA1(), 0, 0x1C);
+    b.Put(ECHO_CH, 0, Echo(ChipArpeggios(BREAK, 0x14), 3, 0x0C, 0, 64));
     if (stage == 1) {
         // The wind drifts left under the bells and back.
         b.Put(FX_CH, 0,
@@ -481,62 +668,79 @@ xmw::Pattern Breakdown(int stage) {
     } else {
         b.Put(BASS_CH, 0, BassLine(BREAK, BASS_HOLD));
         b.Put(LEAD_CH, 0, ThemeB1());
-        b.Put(FX_CH, 0, bells);
+        b.Put(FX_CH, 0, ForBell(ThemeA1(), 0, 0x1C));
+        // A soft snare run leads the drums back in.
+        b.Put(SNARE_CH, 60, "@01 D-4 v0C | D-4 v10 | D-4 v14 | D-4 v18");
     }
-    return b.pattern;
+    return b;
 }
 
-xmw::Pattern Lift(int stage) {
-    // Stage 2 is 52 rows whose last four repeat four times (a pattern loop): 64 rows played.
-    Builder b(stage == 1 ? 64 : 52);
+Builder Lift(int stage) {
+    // Stage 2 is 48 rows of which rows 40-43 play three times (a pattern loop): 56 rows, which
+    // puts the peak's downbeat on the show's flash.
+    Builder b(stage == 1 ? 64 : 48);
     b.clip = true; // the four-bar parts below are cut to fit
-    Progression chords = MAIN;
+    Progression chords = stage == 1 ? MAIN : Progression{&Am, &F, &G};
+    b.Chords(0, chords);
     Pads(b, chords, 20, stage == 1 ? "." : "742");
     b.Put(BASS_CH, 0, BassLine(chords, BASS_PULSE));
     b.Put(ARP_CH, 0, Arpeggios(chords, 0x16, 0x0C));
     if (stage == 1) {
-        b.EveryBar(KICK_CH, Bar(KICK_HALF));
-        b.Put(HAT_CH, 0, Bars({HATS_OFF, HATS_OFF, HATS_OFF, HATS_SIXTEENTH}));
+        Drums(b, 0, 4, DrumPlan{Groove::HALF, 0, 0, 8, 0x34});
+        b.Put(HAT_CH, 48, Bar(HATS_SIXTEENTH));
         b.Put(FX_CH, 0, ForBell(ThemeA1(), 12, 0x12));
     } else {
-        for (int row = 0; row < 48; row += BAR) b.Put(KICK_CH, row, Bar(KICK_FOUR));
-        for (int row = 0; row < 48; row += BAR) b.Put(HAT_CH, row, Bar(HATS_SIXTEENTH));
-        for (int row = 0; row < 48; row += BAR) b.Put(SNARE_CH, row, Bar(CLAPS));
-        b.Put(KICK_CH, 48, "@01 C-4 v30 E60 | C-4 v24 | C-4 v30 | C-4 v24 E63");
-        b.Put(SNARE_CH, 48, "@01 D-4 v1C | D-4 v20 | D-4 v24 | D-4 v28");
-        b.Put(FX_CH, 32,
+        Drums(b, 0, 2, DrumPlan{Groove::FULL, 4, 0, 0});
+        b.Put(KICK_CH, 32,
+              "@01 C-4 v38 | .3 | C-4 v38 | .3 | C-4 v30 E60 | C-4 v24 | C-4 v30 | C-4 v24 E62 |"
+              " C-4 v30 | C-4 v30 | C-4 v34 | C-4 v38");
+        b.Put(SNARE_CH, 32,
+              "@01 D-4 v14 | . | D-4 v18 | . | D-4 v1C | . | D-4 v20 | . | D-4 v1C | D-4 v20 |"
+              " D-4 v24 | D-4 v28 | D-4 v2C | D-4 v30 | D-4 v34 | D-4 v38");
+        b.Put(FX_CH, 24,
               "C-4 06 v08 | v+1 102 | .2 | v+1 102 | .2 | v+1 102 | .2 | v+1 102 | .2 |"
               " v+1 102 | .2 | v+1 102 | v+1 102 | v+1 102 | v+1 102 | v+1 102 | 102 |"
-              " 102 | A0A");
+              " 102 | A0A | A0A | A0A | A0A | ===");
+        b.Put(GATE_CH, 47, LOOP_EXIT);
     }
-    return b.pattern;
+    return b;
 }
 
-xmw::Pattern Peak(int stage) {
-    // Everything at once; the pads shimmer with tremolo and the bells double the theme.
+// The peak: 16 bars of everything at once. The pads shimmer with tremolo, a gated pad pulses
+// in sixteenths on the right, a second lead answers the first from the other side and the
+// bells double the theme.
+Builder Peak(int stage) {
     Builder b(64);
     bool second = stage >= 3;
+    const Progression& chords = second ? SECOND : MAIN;
     Track theme = stage == 1   ? ThemeA1()
                   : stage == 2 ? ThemeA2()
                   : stage == 3 ? ThemeB1()
                                : ThemeB2();
-    FullBand(b, second ? SECOND : MAIN, theme, stage % 2 ? BASS_ROLL : BASS_DRIVE, true, "742");
-    b.Put(FX_CH, 0, ForBell(theme, second ? -12 : 12, 0x10));
-    if (stage == 1) b.Put(FX_CH, 0, std::string(CRASH));
-    return b.pattern;
+    Band(b, chords, theme, stage % 2 ? BASS_ROLL : BASS_DRIVE, "742", 6);
+    Drums(b, 0, 4, DrumPlan{Groove::FULL, 4 * (stage - 1), 16, 4, 0x40});
+    b.Put(LEAD2_CH, 0, SecondLead(theme, 0xD0));
+    b.Put(FX_CH, 0, ForBell(theme, second ? -12 : 12, 0x1C));
+    for (size_t bar = 0; bar < chords.size(); ++bar) {
+        b.Put(GATE_CH, int(bar) * BAR,
+              std::string(chords[bar]->chip) + " 09 v" + Hex2(stage == 1 ? 0x24 : 0x2C));
+    }
+    return b;
 }
 
-xmw::Pattern Descend() {
-    // The band thins out over four bars and the kick falls away in pitch.
-    Builder b(64);
+Builder Descend() {
+    // The band thins out over four and a half bars and the kick falls away in pitch.
+    Builder b(72);
+    b.Chords(0, {&Am, &F, &C, &G, &G});
     b.Put(FX_CH, 0, "==="); // the bells of the peak stop here
-    for (int row = 0; row < 48; row += BAR) {
-        b.Put(KICK_CH, row, Bar(KICK_FOUR));
-        b.Put(HAT_CH, row, Bar(HATS_OFF));
-    }
-    b.Put(SNARE_CH, 0, Bars({CLAPS, CLAPS}));
-    b.Put(KICK_CH, 48, "@01 C-4 v38 | 210 | 210 | 210 | 210 | 210 | 210 | 210 | EC1 | .7");
+    b.Put(GATE_CH, 0, "===");
+    Drums(b, 0, 2, DrumPlan{Groove::OFFBEAT, 0, 0, 8});
+    Drums(b, 32, 1, DrumPlan{Groove::KICK_HATS, 2, 0, 8}); // the claps leave first
+    b.Put(KICK_CH, 48,
+          "@01 C-4 v38 | 210 | 210 | 210 | 210 | 210 | 210 | 210 | EC1 | .7 | C-4 v20 | . |"
+          " C-4 v18 | . | C-4 v14 | C-4 v10 | C-4 v0C | C-4 v08");
     b.Put(BASS_CH, 0, BassLine(MAIN, BASS_HOLD));
+    b.Put(BASS_CH, 64, "@02 G-1 v20 | .5 | === | .");
     Pads(b, MAIN, 20);
     PadsOff(b, 60);
     b.Put(ARP_CH, 0, Arpeggios({&Am, &F}, 0x14, 0x0A));
@@ -545,44 +749,58 @@ xmw::Pattern Descend() {
               "@03 E-5 v20 | .7 | C-5 | .3 | D-5 | .3",
               "@03 C-5 | .7 | A-4 | .7",
               "@03 G-4 | .7 | C-5 | .3 | E-5 | .3",
-              "@03 A-4 | 461 | 461 | 461 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462"
+              "@03 D-5 | 461 | 461 | 461 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462"
               " | 462 | 462 | === | .",
           }));
-    return b.pattern;
+    b.Put(ECHO_CH, 64, "@07 D-5 v10 | .3 | B-4 v0C | .1");
+    return b;
 }
 
 // The close, at 100 BPM (the ending slows to 72). Stage 1 bells, 2 soft band with the lead, 3
-// second theme on bells (its last bar played twice by a pattern loop), 4 second theme on the lead,
-// 5 the ending.
-xmw::Pattern Calm(int stage) {
+// second theme on bells (its third bar played twice by a pattern loop), 4 second theme on the
+// lead, 5 the ending. On the second pass (pass 2) every phrase changes: the lead an octave up,
+// counter-lines, the bells moved.
+Builder Calm(int stage, int pass) {
     Builder b(64);
     bool second = stage == 3 || stage == 4;
     const Progression& chords = second ? SECOND : MAIN;
+    b.Chords(0, chords);
     b.Put(FX_CH, 0, "F64");
     Pads(b, chords, 16);
     b.Put(BASS_CH, 0, BassLine(chords, BASS_HOLD));
     Track arps = Arpeggios(chords, 0x10, 0x09);
+    bool again = pass == 2;
     switch (stage) {
     case 1:
-        b.Put(ECHO_CH, 0, ForBell(ThemeA1(), 0, 0x18));
-        b.Put(ARP_CH, 16, Track(arps.begin() + 16, arps.end()));
+        b.Put(ECHO_CH, 0, ForBell(ThemeA1(), again ? 12 : 0, again ? 0x12 : 0x18));
+        b.Put(ARP_CH, again ? 0 : 16, Track(arps.begin() + (again ? 0 : 16), arps.end()));
+        if (again) b.Put(LEAD2_CH, 0, CounterLine(chords, 0x14, 0x50));
         break;
     case 2:
-        b.EveryBar(KICK_CH, Bar(KICK_SOFT));
-        b.EveryBar(SNARE_CH, Bar(RIMS));
-        b.Put(LEAD_CH, 0, ThemeA2());
+        Drums(b, 0, 4, DrumPlan{Groove::SOFT, 0, 0, again ? 4 : 0});
+        b.Put(LEAD_CH, 0, again ? Transpose(ThemeA2(), 12) : ThemeA2());
         b.Put(ARP_CH, 0, arps);
-        b.Put(ECHO_CH, 0, Echo(arps, 3, 0x06, 0x40, 64));
+        b.Put(ECHO_CH, 0, Echo(arps, 3, 0x0C, 0, 64));
+        if (again) b.Put(LEAD2_CH, 0, CounterLine(chords, 0x18, 0xB0));
         break;
     case 3:
-        b.Put(ECHO_CH, 0, ForBell(ThemeB1(), -12, 0x18));
-        b.Put(ARP_CH, 0, arps);
-        b.Put(HAT_CH, 48, "E60 | .14 | E61");
+        b.Put(ECHO_CH, 0, ForBell(ThemeB1(), again ? 0 : -12, 0x18));
+        b.Put(ARP_CH, 0, again ? Transpose(arps, -12) : arps);
+        b.Put(HAT_CH, 32, "E60 | .14 | E61");
+        b.Put(GATE_CH, 63, LOOP_EXIT);
+        if (again) {
+            b.Put(KICK_CH, 0, Bars({KICK_SOFT, KICK_SOFT, KICK_SOFT, KICK_SOFT}));
+            b.Put(SNARE_CH, 48, "@01 .12 | D-4 v10 | D-4 v14 | D-4 v18 | D-4 v1C");
+        }
         break;
     case 4:
-        b.EveryBar(KICK_CH, Bar(KICK_SOFT));
-        b.EveryBar(HAT_CH, Bar(HATS_OFF));
-        b.Put(LEAD_CH, 0, ThemeB2());
+        Drums(b, 0, 4, DrumPlan{Groove::SOFT_HATS, 0, again ? 0 : 4, again ? 4 : 0});
+        if (again) {
+            b.Put(FX_CH, 0, ForBell(ThemeB2(), -12, 0x18));
+            b.Put(LEAD2_CH, 0, CounterLine(chords, 0x18, 0x40));
+        } else {
+            b.Put(LEAD_CH, 0, ThemeB2());
+        }
         b.Put(ARP_CH, 0, arps);
         break;
     default:
@@ -591,19 +809,21 @@ xmw::Pattern Calm(int stage) {
         b.Put(ARP_CH, 0, Track(arps.begin(), arps.begin() + 48));
         b.Put(HAT_CH, 40, "F5A | .7 | F50 | .7 | F48");
         b.Put(BASS_CH, 48, "@02 A-1 v24 | .15");
+        b.Chords(3, {&Am});
         for (int voice = 0; voice < 3; ++voice)
             b.Put(PAD_CH + voice, 48, std::string(Am.pad[voice]) + " v18 308");
         b.Put(LEAD_CH, 48, "@07 A-5 v18 | .5 | E-5 v10 ED3 | .5 | A-4 v0C ED2 | . | . | ===");
         b.Put(ECHO_CH, 63, "===");
         break;
     }
-    return b.pattern;
+    return b;
 }
 
 // Orders and show times at which the parts start; the checks compare them with playback.
 struct Arrangement {
     xmw::Song song;
     std::vector<Landmark> landmarks;
+    std::vector<std::vector<const Chord*>> harmony; // per pattern, per bar
 };
 
 Arrangement Arrange() {
@@ -617,8 +837,13 @@ Arrangement Arrange() {
     song.flags = MODULE_LINEAR_FREQUENCIES;
     song.instruments = BuildInstruments();
 
-    auto add = [&song](xmw::Pattern pattern) {
-        song.patterns.push_back(std::move(pattern));
+    auto add = [&a, &song](Builder built) {
+        for (size_t bar = 0; bar < built.harmony.size(); ++bar)
+            if (!built.harmony[bar])
+                throw NotationError("pattern " + std::to_string(song.patterns.size()) + " bar " +
+                                    std::to_string(bar) + " has no chord");
+        song.patterns.push_back(std::move(built.pattern));
+        a.harmony.push_back(std::move(built.harmony));
         return int(song.patterns.size() - 1);
     };
     auto mark = [&a, &song](const char* name, double seconds) {
@@ -628,22 +853,22 @@ Arrangement Arrange() {
     const int intro = add(Intro());
     const int build1 = add(Build(1)), build2 = add(Build(2)), build3 = add(Build(3));
     const int fill = add(Fill());
-    const int mainA1 = add(Main(MAIN, ThemeA1(), true)), mainA2 = add(Main(MAIN, ThemeA2(), false));
-    const int mainA3 = add(Main(MAIN, ThemeA1(), false));
+    const int mainA1 = add(Main(0, ThemeA1())), mainA2 = add(Main(1, ThemeA2()));
+    const int mainA3 = add(Main(2, ThemeA1()));
     const int turn = add(Turn());
-    const int second1 = add(Second(ThemeB1(), true, {})),
-              second2 = add(Second(ThemeB2(), false, {}));
-    const int second3 = add(Second(ThemeB1(), false, ForBell(ThemeB1(), 0, 0x10)));
-    const int second4 = add(Second(ThemeB2(), false, ForBell(ThemeB2(), -12, 0x14)));
-    const int bridge = add(Bridge()), riser = add(Riser());
+    const int second1 = add(Second(1)), pickup = add(Second(2));
+    const int second2 = add(Second(3)), second3 = add(Second(4));
+    const int bridge1 = add(Bridge(1)), bridge2 = add(Bridge(2)), riser = add(Riser());
     const int break1 = add(Breakdown(1)), break2 = add(Breakdown(2));
     const int lift1 = add(Lift(1)), lift2 = add(Lift(2));
     const int peak1 = add(Peak(1)), peak2 = add(Peak(2)), peak3 = add(Peak(3)),
               peak4 = add(Peak(4));
     const int descend = add(Descend());
-    const int calm1 = add(Calm(1)), calm2 = add(Calm(2)), calm3 = add(Calm(3)),
-              calm4 = add(Calm(4));
-    const int ending = add(Calm(5));
+    const int calm1 = add(Calm(1, 1)), calm2 = add(Calm(2, 1)), calm3 = add(Calm(3, 1)),
+              calm4 = add(Calm(4, 1));
+    const int calm2b = add(Calm(2, 2)), calm3b = add(Calm(3, 2)), calm4b = add(Calm(4, 2)),
+              calm1b = add(Calm(1, 2));
+    const int ending = add(Calm(5, 1));
 
     auto play = [&song](std::initializer_list<int> patterns) {
         for (int p : patterns) song.orders.push_back(uint8_t(p));
@@ -651,19 +876,33 @@ Arrangement Arrange() {
     mark("title", 0);
     play({intro});
     mark("build", 5);
-    play({build1, build2, build3, fill});
+    play({build1});
+    mark("build: hats", 12.7);
+    play({build2});
+    mark("build: claps", 20.4);
+    play({build3, fill});
     mark("cubes in full", 30);
     play({mainA1, mainA2, mainA3, turn});
-    mark("second theme", 55);
-    play({second1, second2, second3, second4, bridge, riser});
-    mark("particles: breakdown", 95);
+    mark("second theme", 54.9);
+    play({second1, pickup});
+    mark("second theme: second phrase", 65);
+    play({second2, second3});
+    mark("bridge", 80);
+    play({bridge1, bridge2, riser});
+    mark("particles: breakdown", 95.3);
     play({break1, break2});
-    mark("lift", 110);
-    play({lift1, lift2, peak1, peak2, peak3, peak4, descend});
-    mark("credits: close", 165);
-    play({calm1, calm2, calm3, calm4, calm2, calm3, calm4, calm1, ending});
+    mark("lift", 110.6);
+    play({lift1, lift2});
+    mark("peak: the flash", 125);
+    play({peak1, peak2, peak3, peak4, descend});
+    mark("credits: close", 164.4);
+    play({calm1, calm2, calm3, calm4, calm2b, calm3b, calm4b, calm1b, ending});
     song.restartPosition = 1; // back to the build, at its own tempo
     return a;
+}
+
+int PitchClass(const char* name) {
+    return (Note(name) - 1) % 12;
 }
 
 } // namespace
@@ -678,6 +917,22 @@ std::vector<uint8_t> ComposeSong() {
 
 std::vector<Landmark> SongLandmarks() {
     return Arrange().landmarks;
+}
+
+std::vector<std::vector<BarChord>> SongHarmony() {
+    std::vector<std::vector<BarChord>> out;
+    for (const auto& pattern : Arrange().harmony) {
+        std::vector<BarChord> bars;
+        for (const Chord* chord : pattern)
+            bars.push_back({chord->name, PitchClass(chord->root), chord->third});
+        out.push_back(std::move(bars));
+    }
+    return out;
+}
+
+std::vector<int> SongScale() {
+    // A natural minor.
+    return {9, 11, 0, 2, 4, 5, 7};
 }
 
 } // namespace compose

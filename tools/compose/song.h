@@ -22,4 +22,15 @@ struct Landmark {
 };
 std::vector<Landmark> SongLandmarks();
 
+// The chord the song declares for a bar (16 rows) of a pattern.
+struct BarChord {
+    const char* name;
+    int root;  // pitch class, 0 = C
+    int third; // semitones from the root to the third: 3 minor, 4 major (the fifth is 7)
+};
+// For every pattern, the chord of each of its bars (a last, shorter bar counts as one).
+std::vector<std::vector<BarChord>> SongHarmony();
+// The pitch classes of the song's key.
+std::vector<int> SongScale();
+
 } // namespace compose

@@ -129,15 +129,17 @@ void FadeTail(Wave& wave, uint32_t frames) {
 Wave Kick(double rate, uint32_t seed) {
     Noise noise(seed);
     OnePole click;
-    Wave wave(size_t(0.42 * rate));
+    // Short and pitched at 55 Hz, above most of the bass's fundamentals, so the two do not mask
+    // each other; the click carries it through small speakers.
+    Wave wave(size_t(0.3 * rate));
     double phase = 0;
     for (size_t i = 0; i < wave.size(); ++i) {
         double t = double(i) / rate;
-        double frequency = 46.0 + 120.0 * Exp(-t / 0.032) + 60.0 * Exp(-t / 0.004);
+        double frequency = 55.0 + 130.0 * Exp(-t / 0.028) + 70.0 * Exp(-t / 0.004);
         phase += frequency / rate;
-        double body = SineTurns(phase) * Exp(-t / 0.26);
-        double tick = click.Low(noise.Bipolar(), 0.35) * Exp(-t / 0.0025);
-        wave[i] = SoftClip(1.7 * body + 0.5 * tick);
+        double body = SineTurns(phase) * Exp(-t / 0.12);
+        double tick = click.Low(noise.Bipolar(), 0.5) * Exp(-t / 0.003);
+        wave[i] = SoftClip(1.6 * body + 0.7 * tick);
     }
     FadeTail(wave, uint32_t(0.01 * rate));
     return wave;
@@ -267,28 +269,39 @@ Wave Bass(uint32_t cycle, uint32_t attackCycles, uint32_t loopCycles) {
             double resonance = 1.0 + 1.2 * Exp(-peak * peak);
             amplitudes[h] = base * low * resonance;
         }
-        amplitudes[1] += 0.45; // sub weight
+        amplitudes[1] += 0.1; // a little sub weight; the kick owns the lowest octave
         AppendCycle(wave, table, amplitudes);
     }
     return wave;
 }
 
-Wave Lead(uint32_t cycle, uint32_t harmonics, uint32_t attackCycles, uint32_t loopCycles) {
-    std::vector<double> table = SineTable(cycle);
-    if (harmonics > cycle / 2 - 1) harmonics = cycle / 2 - 1;
-    Wave wave;
+Wave Lead(uint32_t cycle, uint32_t harmonics, uint32_t attackCycles, uint32_t beatCycles) {
+    // Two saws, one a little flat and one a little sharp: over the loop of `beatCycles` written
+    // cycles they run exactly one cycle less and one more, so the loop repeats seamlessly and the
+    // pair beats once per loop while their average stays at the written pitch.
+    uint32_t loop = cycle * beatCycles;
+    std::vector<double> table = SineTable(loop);
+    if (harmonics > cycle / 2 - 2) harmonics = cycle / 2 - 2;
+    uint32_t attack = cycle * attackCycles;
+    Wave wave(attack + loop);
     std::vector<double> amplitudes(harmonics + 1);
-    for (uint32_t c = 0; c < attackCycles + loopCycles; ++c) {
-        double age = double(c < attackCycles ? c : attackCycles);
-        double edge = 9.0 + 14.0 * Exp(-age / (0.3 * double(attackCycles)));
-        for (uint32_t h = 1; h <= harmonics; ++h) {
-            double hd = double(h);
-            double pulse = SineTurns(0.5 * hd * 0.3); // sin(pi h w), width 0.3
-            double base = (1.0 + 0.6 * pulse) / hd;
-            double ratio = hd / edge;
-            amplitudes[h] = base / (1.0 + ratio * ratio);
+    for (uint32_t i = 0; i < attack + loop; ++i) {
+        // The edge softens over the attack and then stays put, so the loop's cycles are alike.
+        if (i % cycle == 0 && i <= attack) {
+            double age = double(i / cycle);
+            double edge = 10.0 + 16.0 * Exp(-age / (0.3 * double(attackCycles)));
+            for (uint32_t h = 1; h <= harmonics; ++h) {
+                double ratio = double(h) / edge;
+                amplitudes[h] = 1.0 / double(h) / (1.0 + ratio * ratio);
+            }
         }
-        AppendCycle(wave, table, amplitudes);
+        double sum = 0;
+        for (uint32_t h = 1; h <= harmonics; ++h) {
+            uint64_t flat = uint64_t(h) * (beatCycles - 1) * i % loop;
+            uint64_t sharp = uint64_t(h) * (beatCycles + 1) * i % loop;
+            sum += amplitudes[h] * (table[flat] + table[sharp]);
+        }
+        wave[i] = sum;
     }
     return wave;
 }

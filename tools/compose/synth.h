@@ -61,8 +61,10 @@ Wave Crash(double rate, uint32_t seed);
 // Resonant saw-and-square bass whose brightness falls over `attackCycles` cycles, followed by
 // `loopCycles` unchanging cycles.
 Wave Bass(uint32_t cycle, uint32_t attackCycles, uint32_t loopCycles);
-// Bright lead: saw with some pulse, `harmonics` partials, an edge that softens over the attack.
-Wave Lead(uint32_t cycle, uint32_t harmonics, uint32_t attackCycles, uint32_t loopCycles);
+// Rich lead: two saws detuned against each other, `harmonics` partials each, an edge that
+// softens over `attackCycles` cycles, then a loop of `beatCycles` cycles (the last
+// cycle * beatCycles frames) over which the saws drift apart and back exactly once.
+Wave Lead(uint32_t cycle, uint32_t harmonics, uint32_t attackCycles, uint32_t beatCycles);
 // Plucked string (delay-line model) with exactly `cycle` frames per period.
 Wave Pluck(uint32_t cycle, uint32_t frames, uint32_t seed);
 // Soft bell: inharmonic partials with their own decays over a steady body of whole cycles.

@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <set>
 
+#include "committed_song.h"
 #include "memory_files.h"
 #include "music/module.h"
-#include "render.h"
 #include "song.h"
 
 using namespace compose;
@@ -18,13 +16,6 @@ using namespace compose;
 namespace {
 
 const char SONG_NAME[] = "Zarq-Neat.xm";
-// Frames per rendered block at RENDER_RATE.
-constexpr int64_t BLOCK_FRAMES = (RENDER_RATE / 50 + 3) & ~3;
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 // Composes once per test program: the synthesis is the slow part.
 const std::vector<uint8_t>& Composed() {
@@ -38,7 +29,7 @@ Module* LoadComposed() {
 }
 
 TEST(Song, CommittedFileIsTheComposersOutput) {
-    std::vector<uint8_t> committed = ReadFile(std::string(DEMO_DATA_DIR) + "/" + SONG_NAME);
+    std::vector<uint8_t> committed = song_check::CommittedBytes();
     ASSERT_FALSE(committed.empty()) << "data/Zarq-Neat.xm is missing";
     const std::vector<uint8_t>& fresh = Composed();
     size_t same = 0;
@@ -179,93 +170,69 @@ TEST(Song, PatternsUseTheWholeEffectRepertoire) {
     FreeModule(module);
 }
 
-// ---- The song played from start to its first wrap ----
+// ---- The committed song played from start to its first wrap ----
 
-struct Playback {
-    RenderSummary summary{};
-    int64_t clipped = 0; // samples at the 16-bit limits
-    int64_t frames = 0;
-    double sum[2] = {0, 0}; // per side, for the offset
-    int32_t peak = 0;
-    std::vector<double> secondSquares; // per whole second, both sides
-    std::vector<int> firstBlockOfOrder = std::vector<int>(256, -1);
-};
+using song_check::CommittedRendering;
 
-bool Collect(const RenderedBlock& block, void* context) {
-    Playback& p = *static_cast<Playback*>(context);
-    for (int32_t i = 0; i < block.frameCount; ++i) {
-        size_t second = size_t((p.frames + i) / RENDER_RATE);
-        if (p.secondSquares.size() <= second) p.secondSquares.resize(second + 1, 0.0);
-        for (int side = 0; side < 2; ++side) {
-            int32_t v = block.frames[2 * i + side];
-            if (v == 32767 || v == -32768) ++p.clipped;
-            p.peak = std::max(p.peak, std::abs(v));
-            p.sum[side] += v;
-            p.secondSquares[second] += double(v) * v;
-        }
-    }
-    p.frames += block.frameCount;
-    int& first = p.firstBlockOfOrder[block.position.order];
-    if (first < 0) first = int(block.index);
-    return true;
+double BlockSeconds(int64_t block) {
+    const song_check::Song& song = CommittedRendering();
+    return song.Seconds(song.blockStart[size_t(block)]);
 }
 
-class SongPlayback : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        Module* module = LoadComposed();
-        ASSERT_NE(module, nullptr);
-        restartPosition = module->restartPosition;
-        played = new Playback;
-        RenderLimits limits{0, 0};
-        rendered =
-            RenderModule(module, PlayerRules::Demo, limits, Collect, played, &played->summary);
-        FreeModule(module);
-    }
-    static void TearDownTestSuite() {
-        delete played;
-        played = nullptr;
-    }
-    static double Seconds(int64_t frames) { return double(frames) / RENDER_RATE; }
-
-    static inline Playback* played = nullptr;
-    static inline bool rendered = false;
-    static inline int restartPosition = 0;
-};
-
-TEST_F(SongPlayback, LastsBeyondTheShowAndWrapsToTheRestartPosition) {
-    ASSERT_TRUE(rendered);
-    ASSERT_TRUE(played->summary.wrapped);
-    double wrapSeconds = Seconds(played->summary.wrapBlock * BLOCK_FRAMES);
+TEST(SongPlayback, LastsBeyondTheShowAndWrapsToTheRestartPosition) {
+    const song_check::Song& song = CommittedRendering();
+    ASSERT_TRUE(song.rendered);
+    ASSERT_TRUE(song.wrapped);
+    double wrapSeconds = BlockSeconds(song.wrapBlock);
     EXPECT_GE(wrapSeconds, 255.0);
     EXPECT_LT(wrapSeconds, 300.0);
-    EXPECT_EQ(played->summary.wrapOrder, restartPosition);
-    EXPECT_EQ(played->summary.wrapRow, 0);
+    EXPECT_EQ(song.wrapOrder, song.restartPosition);
+    EXPECT_EQ(song.wrapRow, 0);
 }
 
-TEST_F(SongPlayback, PartsBeginWhereTheShowChangesScene) {
-    ASSERT_TRUE(rendered);
+TEST(SongPlayback, PartsBeginWhereTheShowChangesScene) {
+    const song_check::Song& song = CommittedRendering();
+    ASSERT_TRUE(song.rendered);
     for (const Landmark& mark : SongLandmarks()) {
-        int block = played->firstBlockOfOrder[mark.orderPosition];
-        ASSERT_GE(block, 0) << mark.name;
-        double start = Seconds(int64_t(block) * BLOCK_FRAMES);
-        EXPECT_NEAR(start, mark.seconds, 1.0) << mark.name;
+        int64_t block = 0;
+        while (block < int64_t(song.blockEnd.size()) &&
+               song.blockEnd[size_t(block)].order != mark.orderPosition)
+            ++block;
+        ASSERT_LT(block, int64_t(song.blockEnd.size())) << mark.name;
+        EXPECT_NEAR(BlockSeconds(block), mark.seconds, 0.5) << mark.name;
     }
 }
 
-TEST_F(SongPlayback, NeitherClipsNorFallsSilentNorDrifts) {
-    ASSERT_TRUE(rendered);
-    EXPECT_LE(played->clipped, 8) << "peak " << played->peak;
+TEST(SongPlayback, NeitherClipsNorFallsSilentNorDrifts) {
+    const song_check::Song& song = CommittedRendering();
+    ASSERT_TRUE(song.rendered);
+    int64_t clipped = 0;
+    int32_t peak = 0;
+    double sum[2] = {0, 0};
+    std::vector<double> secondSquares;
+    int64_t frames = int64_t(song.frames.size() / 2);
+    for (int64_t i = 0; i < frames; ++i) {
+        size_t second = size_t(i / song.rate);
+        if (secondSquares.size() <= second) secondSquares.resize(second + 1, 0.0);
+        for (int side = 0; side < 2; ++side) {
+            int32_t v = song.frames[size_t(2 * i + side)];
+            if (v == 32767 || v == -32768) ++clipped;
+            peak = std::max(peak, std::abs(v));
+            sum[side] += v;
+            secondSquares[second] += double(v) * v;
+        }
+    }
+    EXPECT_LE(clipped, 8) << "peak " << peak;
     // Some headroom is used: a song at a tenth of full scale would be lost under the show.
-    EXPECT_GT(played->peak, 32767 / 4);
+    EXPECT_GT(peak, 32767 / 4);
     // No whole second is near silence (RMS below about -50 dB of full scale).
-    ASSERT_GT(played->secondSquares.size(), 255u);
-    for (size_t s = 0; s + 1 < played->secondSquares.size(); ++s) {
-        double rms = std::sqrt(played->secondSquares[s] / (2.0 * RENDER_RATE));
+    ASSERT_GT(secondSquares.size(), 255u);
+    for (size_t s = 0; s + 1 < secondSquares.size(); ++s) {
+        double rms = std::sqrt(secondSquares[s] / (2.0 * song.rate));
         EXPECT_GT(rms, 100.0) << "second " << s;
     }
     for (int side = 0; side < 2; ++side) {
-        double offset = played->sum[side] / double(played->frames);
+        double offset = sum[side] / double(frames);
         EXPECT_LT(std::fabs(offset), 30.0) << "side " << side; // under 0.1 % of full scale
     }
 }

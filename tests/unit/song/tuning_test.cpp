@@ -89,7 +89,7 @@ TEST(Tuning, EachDrumSoundsOnItsOwnNote) {
     const struct {
         int note;
         double seconds; // the synthesised length
-    } drums[] = {{KIT_KICK, 0.42}, {KIT_SNARE, 0.32}, {KIT_CLAP, 0.36}, {KIT_OPEN, 0.42}};
+    } drums[] = {{KIT_KICK, 0.3}, {KIT_SNARE, 0.32}, {KIT_CLAP, 0.36}, {KIT_OPEN, 0.42}};
     static const char* const NAMES[] = {"C-0", "C#0", "D-0", "D#0", "E-0", "F-0",
                                         "F#0", "G-0", "G#0", "A-0", "A#0", "B-0"};
     for (const auto& d : drums) {
