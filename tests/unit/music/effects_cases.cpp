@@ -5,7 +5,8 @@
 #include <cmath>
 
 using seqtest::Cell;
-using seqtest::Player;
+using seqtest::Harness;
+using Dump = std::vector<std::string>;
 
 TEST(EffectWaves, SineTableFollowsItsFormulaWithPeakAt255) {
     for (int i = 0; i < 32; ++i) {
@@ -64,17 +65,17 @@ TEST(EffectWaves, TremoloKeepsTheVolumeWithinRangeAndWaveform3IsSine) {
 TEST(EffectSlides, PortamentoUpStopsAt56AndDownHasNoLimit) {
     xmw::Song song = seqtest::BasicSong(1, 4, false);
     song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x01, 0x03);
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    player.Tick();
-    channels[0].period = 60;
-    auto s = player.Tick();
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    run.Tick();
+    run.channel(0).period = 60;
+    auto s = run.Tick();
     EXPECT_EQ(s[0].period, 56);
     const PatternCell down = Cell(nullptr, 0, 0, 0x02, 0xFF);
-    channels[0].period = 2147483647 - 2000;
-    channels[0].portaDownMemory = 0xFF;
-    EffectTick(player.module(), &channels[0], down, &emptyInstrument, &silentSample);
-    EXPECT_EQ(channels[0].period, 2147483647 - 2000 + 1020);
+    run.channel(0).period = 2147483647 - 2000;
+    run.channel(0).portaDownMemory = 0xFF;
+    EffectTick(run.player(), &run.channel(0), down, &emptyInstrument, &silentSample);
+    EXPECT_EQ(run.channel(0).period, 2147483647 - 2000 + 1020);
 }
 
 TEST(EffectSlides, VolumeColumnSlidesAndLimits) {
@@ -83,13 +84,13 @@ TEST(EffectSlides, VolumeColumnSlidesAndLimits) {
     song.patterns[0].At(0, 1) = Cell("C-4", 1, 0x88); // fine down 8, row tick only
     song.patterns[0].At(0, 2) = Cell("C-4", 1, 0xD5); // panning left 5 a tick, no limit
     song.patterns[0].At(0, 3) = Cell("C-4", 1, 0x3F); // volume 47
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    player.Ticks(6);
-    EXPECT_EQ(channels[0].volume, 64 - 6 * 8);
-    EXPECT_EQ(channels[1].volume, 64 - 8);
-    EXPECT_EQ(channels[2].panning, 128 - 6 * 5);
-    EXPECT_EQ(channels[3].volume, 47);
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    run.Ticks(6);
+    EXPECT_EQ(run.channel(0).volume, 64 - 6 * 8);
+    EXPECT_EQ(run.channel(1).volume, 64 - 8);
+    EXPECT_EQ(run.channel(2).panning, 128 - 6 * 5);
+    EXPECT_EQ(run.channel(3).volume, 47);
 }
 
 TEST(EffectRetrigger, MultiRetriggerVolumeSteps) {
@@ -103,11 +104,11 @@ TEST(EffectRetrigger, MultiRetriggerVolumeSteps) {
     for (const Case& c : cases) {
         xmw::Song song = seqtest::BasicSong(1, 4);
         song.patterns[0].At(0, 0) = Cell("C-4", 1, c.volumeColumn, 0x1B, c.parameter);
-        Player player(song);
-        ASSERT_TRUE(player.loaded());
-        auto first = player.Tick();
-        auto second = player.Tick();
-        EXPECT_EQ(channels[0].volume, c.expected) << std::hex << int(c.parameter);
+        Harness run(song);
+        ASSERT_TRUE(run.loaded());
+        auto first = run.Tick();
+        auto second = run.Tick();
+        EXPECT_EQ(run.channel(0).volume, c.expected) << std::hex << int(c.parameter);
         EXPECT_NE(second[0].voiceNumber, first[0].voiceNumber); // retriggered on tick 1
     }
 }
@@ -116,12 +117,12 @@ TEST(EffectRetrigger, IntervalCountsTicksAndNeverRetriggersTheRowTick) {
     xmw::Song song = seqtest::BasicSong(1, 4);
     song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x1B, 0x03);
     song.patterns[0].At(1, 0) = Cell(nullptr, 0, 0, 0x1B, 0x00); // memory: every 3rd tick
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
     std::vector<int> switches;
-    int last = player.Tick()[0].voiceNumber;
+    int last = run.Tick()[0].voiceNumber;
     for (int t = 1; t < 12; ++t) {
-        const int now = player.Tick()[0].voiceNumber;
+        const int now = run.Tick()[0].voiceNumber;
         if (now != last) switches.push_back(t);
         last = now;
     }
@@ -135,16 +136,16 @@ TEST(EffectEnvelope, SetPositionBeyondTheLastPointFinishesTheEnvelope) {
     envelope.flags = ENVELOPE_ON;
     song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x15, 0xFF);
     song.patterns[0].At(0, 1) = Cell("C-4", 1, 0, 0x15, 15); // halfway between 32 and 8
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    auto s = player.Tick(2);
-    EXPECT_EQ(channels[0].volumeEnvelopeValue, 8);
-    EXPECT_EQ(channels[0].volumeEnvelopeDone, 1);
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    auto s = run.Tick(2);
+    EXPECT_EQ(run.channel(0).volumeEnvelope.value, 8);
+    EXPECT_EQ(run.channel(0).volumeEnvelope.done, 1);
     EXPECT_EQ(s[0].volume, 8 * 127 / 64 + 0); // the value heard on this tick
-    EXPECT_EQ(channels[1].volumeEnvelopeValue, 20);
-    EXPECT_EQ(channels[1].volumeEnvelopeDone, 0);
-    player.Tick(2);
-    EXPECT_EQ(channels[1].volumeEnvelopeValue, 17);
+    EXPECT_EQ(run.channel(1).volumeEnvelope.value, 20);
+    EXPECT_EQ(run.channel(1).volumeEnvelope.done, 0);
+    run.Tick(2);
+    EXPECT_EQ(run.channel(1).volumeEnvelope.value, 17);
 }
 
 TEST(EffectOffset, OffsetAtOrBeyondTheLoopEndRewindsTheCurrentVoice) {
@@ -152,89 +153,103 @@ TEST(EffectOffset, OffsetAtOrBeyondTheLoopEndRewindsTheCurrentVoice) {
     song.patterns[0].At(0, 0) = Cell("C-4", 1);
     song.patterns[0].At(1, 0) = Cell("D-4", 1, 0, 0x09, 0x10); // 4096: the loop end
     song.patterns[0].At(2, 0) = Cell("E-4", 1, 0, 0x09, 0x08); // 2048: starts there
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    player.Ticks(6);
-    voices[0].position = 1234;
-    voices[0].positionFraction = 99;
-    auto s = player.Tick();
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    run.Ticks(6);
+    run.voice(0).position = 1234;
+    run.voice(0).positionFraction = 99;
+    auto s = run.Tick();
     EXPECT_EQ(s[0].voiceNumber, 0); // no new note
     EXPECT_EQ(s[0].position, 0u);
-    EXPECT_EQ(voices[0].positionFraction, 0u);
-    EXPECT_EQ(voices[32].sample, nullptr);
-    player.Ticks(5);
-    s = player.Tick();
+    EXPECT_EQ(run.voice(0).positionFraction, 0u);
+    EXPECT_EQ(run.voice(32).sample, nullptr);
+    run.Ticks(5);
+    s = run.Tick();
     EXPECT_EQ(s[0].voiceNumber, 32);
     EXPECT_EQ(s[0].position, 2048u);
-    EXPECT_EQ(voices[32].startOffset, 0u);
+    EXPECT_EQ(run.voice(32).startOffset, 0u);
 }
 
 TEST(EffectDelay, NoteDelayKeepsTheOldNoteUntilItsTick) {
     xmw::Song song = seqtest::BasicSong(1, 4);
     song.patterns[0].At(0, 0) = Cell("C-4", 1, 0x30);             // volume 32
     song.patterns[0].At(1, 0) = Cell("E-4", 1, 0x20, 0x0E, 0xD2); // volume 16 from tick 2
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    player.Ticks(6);
-    auto states = player.Ticks(4);
-    for (int t = 0; t < 2; ++t) {
-        EXPECT_EQ(states[t].voiceNumber, 0) << t;
-        EXPECT_EQ(states[t].frequency, 8363) << t; // the restored period
-        EXPECT_EQ(states[t].volume, 63) << t;
-    }
-    EXPECT_EQ(states[2].voiceNumber, 32);
-    EXPECT_EQ(states[2].period, 4352);
-    EXPECT_EQ(states[2].volume, 31);
-    EXPECT_EQ(states[3].voiceNumber, 32);
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    run.Ticks(6);
+    // The old note's period and volume are put back until the delayed note starts.
+    const Dump expected{
+        "1 0 0 | 0 4608 63 128",
+        "1 1 0 | 0 4608 63 128",
+        "1 2 0 | 32 4352 31 128",
+        "1 3 0 | 32 4352 31 128",
+    };
+    EXPECT_TRUE(seqtest::SameDump(run.Dump(4), expected));
 }
 
 TEST(EffectDelay, NoteDelayZeroNeverPlaysItsNote) {
     xmw::Song song = seqtest::BasicSong(1, 4);
     song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x0E, 0xD0);
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    player.Ticks(6);
-    EXPECT_EQ(channels[0].voice->sample, nullptr);
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    run.Ticks(6);
+    EXPECT_EQ(run.channel(0).voice->sample, nullptr);
 }
 
 TEST(EffectPortamento, VolumeColumnPortamentoTreatsTheNoteAsItsTarget) {
     xmw::Song song = seqtest::BasicSong(1, 4);
     song.patterns[0].At(0, 0) = Cell("C-4", 1);
     song.patterns[0].At(1, 0) = Cell("D-4", 1, 0xF1); // 64 units a tick toward D-4 (4480)
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    player.Ticks(6);
-    auto states = player.Ticks(4);
-    EXPECT_EQ(states[0].voiceNumber, 0);
-    EXPECT_EQ(states[0].period, 4608);
-    EXPECT_EQ(states[1].period, 4544);
-    EXPECT_EQ(states[2].period, 4480);
-    EXPECT_EQ(states[3].period, 4480);
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    run.Ticks(6);
+    const Dump expected{
+        "1 0 0 | 0 4608 127 128",
+        "1 1 0 | 0 4544 127 128",
+        "1 2 0 | 0 4480 127 128",
+        "1 3 0 | 0 4480 127 128",
+    };
+    EXPECT_TRUE(seqtest::SameDump(run.Dump(4), expected));
 }
 
-TEST(EffectFinetune, SetFinetuneChangesTheSongsSampleButNeverTheSilentOne) {
+TEST(EffectFinetune, SetFinetuneChangesThisPlayersFinetuneButNeverTheSong) {
     xmw::Song song = seqtest::BasicSong(2, 4);
     song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x0E, 0x57);
     song.patterns[0].At(0, 1) = Cell("C-4", 9, 0, 0x0E, 0x57); // no such instrument
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    player.Tick(2);
-    EXPECT_EQ(player.module()->instruments[0].samples[0]->finetune, 7);
-    EXPECT_EQ(silentSample.finetune, 0);
+    song.patterns[0].At(1, 0) = Cell("C-4", 1);
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    const Sample* sample = run.module()->instruments[0].samples[0];
+    EXPECT_EQ(run.Tick()[0].period, 4608); // the row's own note keeps the old finetune
+    EXPECT_EQ(SampleFinetune(run.player(), sample), 7);
+    EXPECT_EQ(sample->finetune, 0);
+    EXPECT_EQ(SampleFinetune(run.player(), &silentSample), 0);
+    run.Ticks(5);
+    EXPECT_EQ(run.Tick()[0].period, 4608 - 7 / 2); // the next note plays with it
 }
 
 TEST(EffectCut, NoteCutAndRetriggerOnTheirTicks) {
     xmw::Song song = seqtest::BasicSong(2, 4);
     song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x0E, 0xC3);
     song.patterns[0].At(0, 1) = Cell("C-4", 1, 0, 0x0E, 0x92);
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    std::vector<int> volume0, voice1;
-    for (int t = 0; t < 6; ++t) {
-        auto s = player.Tick(2);
-        volume0.push_back(s[0].volume);
-        voice1.push_back(s[1].voiceNumber);
-    }
-    EXPECT_EQ(volume0, (std::vector<int>{127, 127, 127, 0, 0, 0}));
-    EXPECT_EQ(voice1, (std::vector<int>{1, 1, 33, 33, 1, 1}));
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    // Track 0 falls silent on tick 3; track 1 starts again on its partner voice every 2 ticks.
+    // clang-format off
+    const Dump expected{
+        "0 0 0 | 0 4608 127 128",
+        "0 0 1 | 1 4608 127 128",
+        "0 1 0 | 0 4608 127 128",
+        "0 1 1 | 1 4608 127 128",
+        "0 2 0 | 0 4608 127 128",
+        "0 2 1 | 33 4608 127 128",
+        "0 3 0 | 0 4608 0 128",
+        "0 3 1 | 33 4608 127 128",
+        "0 4 0 | 0 4608 0 128",
+        "0 4 1 | 1 4608 127 128",
+        "0 5 0 | 0 4608 0 128",
+        "0 5 1 | 1 4608 127 128",
+    };
+    // clang-format on
+    EXPECT_TRUE(seqtest::SameDump(run.Dump(6, {0, 1}), expected));
 }

@@ -7,7 +7,7 @@
 
 #include "music/mixer.h"
 #include "music/module.h"
-#include "music/playback.h"
+#include "music/player.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ std::vector<int16_t> Ramp(int n) {
 }
 
 // A voice at full volume on both sides with no ramp pending.
-Voice SteadyVoice(Sample* sample, int volume = 255) {
+Voice SteadyVoice(const Sample* sample, int volume = 255) {
     Voice voice{};
     voice.sample = sample;
     voice.increment = 1;
@@ -53,9 +53,26 @@ Voice SteadyVoice(Sample* sample, int volume = 255) {
     return voice;
 }
 
+// A player of an empty song at 44100 Hz: its mixer's sizes and its table of voices.
+class PlayerAt44100 {
+  public:
+    PlayerAt44100() : player_(CreatePlayer(&song_, 44100, PlayerRules::Demo)) {}
+    ~PlayerAt44100() { DestroyPlayer(player_); }
+    PlayerAt44100(const PlayerAt44100&) = delete;
+    PlayerAt44100& operator=(const PlayerAt44100&) = delete;
+    Player* operator->() const { return player_; }
+    Player* get() const { return player_; }
+
+  private:
+    Module song_{};
+    Player* player_;
+};
+
 class MixerVoiceTest : public ::testing::Test {
   protected:
-    void SetUp() override { ConfigureOutput(44100); }
+    void SetUp() override { ASSERT_NE(player.get(), nullptr); }
+    const MixerState& mixer() const { return player->mixer; }
+    PlayerAt44100 player;
     std::vector<float> out = std::vector<float>(2 * 4096, 0.0f);
     float Left(int frame) const { return out[2 * frame]; }
     float Right(int frame) const { return out[2 * frame + 1]; }
@@ -65,14 +82,14 @@ TEST_F(MixerVoiceTest, InterpolatesBetweenNeighbouringFrames) {
     TestSample s(Ramp(50), LOOP_NONE, 0, 0);
     Voice voice = SteadyVoice(&s.sample);
     voice.incrementFraction = QUARTER; // step 1.25
-    MixVoice(&voice, out.data(), 3);
+    MixVoice(mixer(), &voice, out.data(), 3);
     EXPECT_FLOAT_EQ(Left(0), 0.0f);
     EXPECT_NEAR(Left(1), 12.5f, 1e-3); // 1.25
     EXPECT_NEAR(Left(2), 25.0f, 1e-3); // 2.5
     EXPECT_EQ(voice.position, 3u);
     EXPECT_EQ(voice.positionFraction, QUARTER * 3);
     // The voice adds to what is there.
-    MixVoice(&voice, out.data(), 1);
+    MixVoice(mixer(), &voice, out.data(), 1);
     EXPECT_NEAR(Left(0), 37.5f, 1e-3);
 }
 
@@ -83,13 +100,13 @@ TEST_F(MixerVoiceTest, ForwardLoopWrapsBackByTheLoopLength) {
     voice.positionFraction = 3 * QUARTER; // 199.75
     voice.increment = 0;
     voice.incrementFraction = HALF; // 0.5
-    MixVoice(&voice, out.data(), 1);
+    MixVoice(mixer(), &voice, out.data(), 1);
     // Mixed at 199.75 between frame 199 and the loop-end copy of frame 100 (the weight's scale
     // lies just below 2^-31, hence the tolerance).
     EXPECT_NEAR(Left(0), 1990.0f + (1000.0f - 1990.0f) * 0.75f, 0.2f);
     EXPECT_EQ(voice.position, 100u);
     EXPECT_EQ(voice.positionFraction, QUARTER);
-    MixVoice(&voice, out.data() + 2, 1);
+    MixVoice(mixer(), &voice, out.data() + 2, 1);
     EXPECT_NEAR(Left(1), 1002.5f, 1e-2);
     EXPECT_NE(voice.sample, nullptr);
 }
@@ -99,7 +116,7 @@ TEST_F(MixerVoiceTest, ForwardLoopWithAStepLongerThanTheLoopWrapsAsOftenAsNeeded
     Voice voice = SteadyVoice(&s.sample);
     voice.position = 20;
     voice.increment = 9;
-    MixVoice(&voice, out.data(), 1000);
+    MixVoice(mixer(), &voice, out.data(), 1000);
     EXPECT_GE(voice.position, 30u);
     EXPECT_LT(voice.position, 34u);
     for (int f = 2; f < 1000; ++f) {
@@ -115,19 +132,19 @@ TEST_F(MixerVoiceTest, PingPongBouncesAtTheLoopEndAndBackAtItsStart) {
     voice.positionFraction = 3 * QUARTER;
     voice.increment = 0;
     voice.incrementFraction = HALF;
-    MixVoice(&voice, out.data(), 1);
+    MixVoice(mixer(), &voice, out.data(), 1);
     // 200.25 mirrors to 199.75 minus 2^-32, moving backwards.
     EXPECT_EQ(voice.position, 199u);
     EXPECT_EQ(voice.positionFraction, 3 * QUARTER - 1);
     EXPECT_EQ(voice.direction, 2);
-    MixVoice(&voice, out.data() + 2, 1);
+    MixVoice(mixer(), &voice, out.data() + 2, 1);
     EXPECT_NEAR(Left(1), 1990.0f, 1e-2); // frame 199 and its copy after the loop
     EXPECT_EQ(voice.direction, 2);
 
     // Backwards past the start it turns forwards again, inside the loop.
     voice.position = 100;
     voice.positionFraction = QUARTER;
-    MixVoice(&voice, out.data(), 1); // 100.25 -> -0.25 below the start
+    MixVoice(mixer(), &voice, out.data(), 1); // 100.25 -> -0.25 below the start
     EXPECT_EQ(voice.direction, 1);
     EXPECT_EQ(voice.position, 100u);
     EXPECT_EQ(voice.positionFraction, QUARTER - 1);
@@ -140,7 +157,7 @@ TEST_F(MixerVoiceTest, PingPongLandingExactlyOnTheLoopStartKeepsPlaying) {
     voice.direction = 2;
     voice.increment = 0;
     voice.incrementFraction = HALF;
-    MixVoice(&voice, out.data(), 1000); // used to bounce outwards without end
+    MixVoice(mixer(), &voice, out.data(), 1000); // used to bounce outwards without end
     EXPECT_NE(voice.sample, nullptr);
     EXPECT_GE(voice.position, 100u);
     EXPECT_LT(voice.position, 200u);
@@ -153,7 +170,7 @@ TEST_F(MixerVoiceTest, PingPongWithStepsFarLongerThanTheLoopStaysInside) {
     voice.increment = 1000;
     voice.incrementFraction = 12345;
     for (int call = 0; call < 50; ++call) {
-        MixVoice(&voice, out.data(), 64);
+        MixVoice(mixer(), &voice, out.data(), 64);
         ASSERT_GE(voice.position, 10u);
         ASSERT_LT(voice.position, 13u);
     }
@@ -166,7 +183,7 @@ TEST_F(MixerVoiceTest, PingPongWithStepsFarLongerThanTheLoopStaysInside) {
 TEST_F(MixerVoiceTest, SampleWithoutLoopPlaysToItsEndThenFallsSilent) {
     TestSample s(std::vector<int16_t>(1000, 1000), LOOP_NONE, 0, 0);
     Voice voice = SteadyVoice(&s.sample);
-    MixVoice(&voice, out.data(), 1200);
+    MixVoice(mixer(), &voice, out.data(), 1200);
     EXPECT_FLOAT_EQ(Left(0), 1000.0f);
     EXPECT_FLOAT_EQ(Left(999), 1000.0f);
     EXPECT_FLOAT_EQ(Left(1000), 0.0f);
@@ -174,39 +191,39 @@ TEST_F(MixerVoiceTest, SampleWithoutLoopPlaysToItsEndThenFallsSilent) {
     EXPECT_EQ(voice.sample, nullptr);
     EXPECT_EQ(voice.position, 0u);
     // A silent voice adds nothing.
-    MixVoice(&voice, out.data() + 2000, 10);
+    MixVoice(mixer(), &voice, out.data() + 2000, 10);
     EXPECT_FLOAT_EQ(Left(1000), 0.0f);
 }
 
 TEST_F(MixerVoiceTest, EmptySamplesAndStartsBeyondTheEndStopAtOnce) {
     Voice voice = SteadyVoice(&silentSample);
-    MixVoice(&voice, out.data(), 16);
+    MixVoice(mixer(), &voice, out.data(), 16);
     EXPECT_EQ(voice.sample, nullptr);
     EXPECT_FLOAT_EQ(Left(0), 0.0f);
 
     TestSample s(std::vector<int16_t>(100, 1000), LOOP_NONE, 0, 0);
     voice = SteadyVoice(&s.sample);
     voice.position = 0xFFFFFF00u; // an offset far past the end
-    MixVoice(&voice, out.data(), 16);
+    MixVoice(mixer(), &voice, out.data(), 16);
     EXPECT_EQ(voice.sample, nullptr);
     EXPECT_FLOAT_EQ(Left(0), 0.0f);
 
     TestSample looped(Ramp(100), LOOP_FORWARD, 50, 50);
     voice = SteadyVoice(&looped.sample);
     voice.position = 0xFFFFFF00u;
-    MixVoice(&voice, out.data(), 16);
+    MixVoice(mixer(), &voice, out.data(), 16);
     ASSERT_NE(voice.sample, nullptr);
     EXPECT_GE(voice.position, 50u);
     EXPECT_LT(voice.position, 100u);
 }
 
 TEST_F(MixerVoiceTest, RampFromSilenceReachesFullGainAfterExactlyRampLengthFrames) {
-    ASSERT_EQ(mixer.rampLength, 128);
+    ASSERT_EQ(mixer().rampLength, 128);
     TestSample s(std::vector<int16_t>(1000, 1000), LOOP_NONE, 0, 0);
     Voice voice = SteadyVoice(&s.sample);
     voice.currentLeft = voice.currentRight = 0; // a trigger
     voice.rampFrames = 0;
-    MixVoice(&voice, out.data(), 300);
+    MixVoice(mixer(), &voice, out.data(), 300);
     EXPECT_FLOAT_EQ(Left(0), 0.0f);
     EXPECT_NEAR(Left(64), 500.0f, 0.5f);
     EXPECT_LT(Left(127), 1000.0f - 5.0f);
@@ -221,12 +238,12 @@ TEST_F(MixerVoiceTest, RampCutByABlockEndContinuesWithTheSameStep) {
     TestSample s(std::vector<int16_t>(1000, 1000), LOOP_NONE, 0, 0);
     Voice voice = SteadyVoice(&s.sample);
     voice.currentLeft = voice.currentRight = 0;
-    MixVoice(&voice, out.data(), 50);
+    MixVoice(mixer(), &voice, out.data(), 50);
     EXPECT_EQ(voice.rampFrames, 78);
     const float step = voice.rampStepLeft;
     EXPECT_NEAR(step, 1.0f / 128.0f, 1e-6);
     EXPECT_NEAR(voice.currentLeft, 50 * 255 * 2, 2); // 50/128 of 255 * 256
-    MixVoice(&voice, out.data() + 100, 100);
+    MixVoice(mixer(), &voice, out.data() + 100, 100);
     EXPECT_EQ(voice.rampStepLeft, 0.0f);
     EXPECT_NEAR(Left(50), 50 * 1000.0f / 128.0f, 0.5f);
     EXPECT_NEAR(Left(127), 127 * 1000.0f / 128.0f, 0.5f);
@@ -237,9 +254,9 @@ TEST_F(MixerVoiceTest, NewTargetDuringARampStartsAFullRampFromTheGainReached) {
     TestSample s(std::vector<int16_t>(1000, 1000), LOOP_NONE, 0, 0);
     Voice voice = SteadyVoice(&s.sample);
     voice.currentLeft = voice.currentRight = 0;
-    MixVoice(&voice, out.data(), 64); // halfway up
+    MixVoice(mixer(), &voice, out.data(), 64); // halfway up
     voice.volumeLeft = voice.volumeRight = 0;
-    MixVoice(&voice, out.data() + 128, 200);
+    MixVoice(mixer(), &voice, out.data() + 128, 200);
     EXPECT_EQ(voice.rampFrames, 0);
     EXPECT_NEAR(Left(64), 500.0f, 1.0f);
     EXPECT_NEAR(Left(64 + 64), 250.0f, 1.0f);
@@ -252,7 +269,7 @@ TEST_F(MixerVoiceTest, RampOnOneSideLeavesTheOtherConstant) {
     TestSample s(std::vector<int16_t>(1000, 1000), LOOP_NONE, 0, 0);
     Voice voice = SteadyVoice(&s.sample, 100);
     voice.volumeLeft = 200;
-    MixVoice(&voice, out.data(), 200);
+    MixVoice(mixer(), &voice, out.data(), 200);
     EXPECT_EQ(voice.rampStepRight, 0.0f);
     for (int f = 0; f < 200; ++f) ASSERT_NEAR(Right(f), 1000.0f * 100 / 255, 1e-2) << f;
     EXPECT_NEAR(Left(0), 1000.0f * 100 / 255, 1e-2);
@@ -265,7 +282,7 @@ TEST_F(MixerVoiceTest, RampAndLoopBoundaryInTheSameRun) {
     TestSample s(std::vector<int16_t>(20, 1000), LOOP_PINGPONG, 5, 10);
     Voice voice = SteadyVoice(&s.sample);
     voice.currentLeft = voice.currentRight = 0;
-    MixVoice(&voice, out.data(), 300);
+    MixVoice(mixer(), &voice, out.data(), 300);
     for (int f = 1; f < 128; ++f) ASSERT_GT(Left(f), Left(f - 1)) << f;
     EXPECT_FLOAT_EQ(Left(128), 1000.0f);
     EXPECT_FLOAT_EQ(Left(299), 1000.0f);
@@ -284,33 +301,35 @@ TEST(MixerConversion, RoundsTiesToEvenAndClips) {
 }
 
 TEST(MixerVoices, ThreeFullScaleVoicesClipInsteadOfWrapping) {
-    ConfigureOutput(44100);
+    PlayerAt44100 player;
+    ASSERT_NE(player.get(), nullptr);
     std::vector<int16_t> full(100, 32767);
     TestSample s(full, LOOP_FORWARD, 0, 100);
-    for (int v = 0; v < 3; ++v) voices[v] = SteadyVoice(&s.sample, 127);
+    for (int v = 0; v < 3; ++v) player->voices[v] = SteadyVoice(&s.sample, 127);
     std::vector<float> mix(2 * 16, 0.0f);
-    MixVoices(mix.data(), 16);
+    MixVoices(player.get(), mix.data(), 16);
     EXPECT_NEAR(mix[0], 3 * 32767.0f * 127 / 255, 1.0f); // about 49000
     std::vector<int16_t> pcm(2 * 16);
     ConvertToPcm16(pcm.data(), mix.data(), 16);
     EXPECT_EQ(pcm[0], 32767);
     EXPECT_EQ(pcm[31], 32767);
-    for (int v = 0; v < 3; ++v) voices[v].sample = nullptr;
 }
 
-TEST(MixerVoices, OnlyTheFirst64VoicesAreMixedAndEmptyCountsDoNothing) {
-    ConfigureOutput(44100);
+TEST(MixerVoices, EveryVoiceOfTheTableIsMixedAndEmptyCountsDoNothing) {
+    PlayerAt44100 player;
+    ASSERT_NE(player.get(), nullptr);
     TestSample s(std::vector<int16_t>(100, 1000), LOOP_FORWARD, 0, 100);
-    voices[63] = SteadyVoice(&s.sample);
-    voices[64] = SteadyVoice(&s.sample);
+    player->voices[0] = SteadyVoice(&s.sample);
+    player->voices[MIXED_VOICES - 1] = SteadyVoice(&s.sample); // the last partner voice
     std::vector<float> mix(2 * 4, 0.0f);
-    MixVoices(mix.data(), 0);
-    MixVoices(mix.data(), -5);
+    MixVoices(player.get(), mix.data(), 0);
+    MixVoices(player.get(), mix.data(), -5);
     EXPECT_EQ(mix[0], 0.0f);
-    MixVoices(mix.data(), 4);
-    EXPECT_FLOAT_EQ(mix[0], 1000.0f);
-    EXPECT_EQ(voices[64].position, 0u);
-    voices[63].sample = voices[64].sample = nullptr;
+    EXPECT_EQ(player->voices[0].position, 0u);
+    MixVoices(player.get(), mix.data(), 4);
+    EXPECT_FLOAT_EQ(mix[0], 2000.0f);
+    EXPECT_FLOAT_EQ(mix[7], 2000.0f);
+    EXPECT_EQ(player->voices[MIXED_VOICES - 1].position, 4u);
 }
 
 } // namespace

@@ -3,7 +3,8 @@
 #include "sequencer_harness.h"
 
 using seqtest::Cell;
-using seqtest::Player;
+using seqtest::Harness;
+using Dump = std::vector<std::string>;
 
 namespace {
 
@@ -22,39 +23,40 @@ TEST(SequencerVoices, FirstNoteOnItsOwnVoiceThenAlternatingWithThePartner) {
     xmw::Song song = seqtest::BasicSong(3, 8);
     song.speed = 2;
     for (int r = 0; r < 4; ++r) song.patterns[0].At(r, 2) = Cell("C-4", 1);
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
     std::vector<int> voicesUsed;
     for (int r = 0; r < 4; ++r) {
-        voicesUsed.push_back(player.Tick(3)[2].voiceNumber);
+        voicesUsed.push_back(run.Tick(3)[2].voiceNumber);
         if (r > 0) {
             // The voice the note left is told to fall silent (the mixer ramps it out).
-            const Voice& old = voices[voicesUsed[r - 1]];
+            const Voice& old = run.voice(voicesUsed[r - 1]);
             EXPECT_EQ(old.mixVolume, 0);
             EXPECT_EQ(old.volumeLeft, 0);
             EXPECT_EQ(old.volumeRight, 0);
             EXPECT_TRUE(old.sample != nullptr);
         }
-        player.Tick(3);
+        run.Tick(3);
     }
     EXPECT_EQ(voicesUsed, (std::vector<int>{2, 34, 2, 34}));
-    EXPECT_EQ(voices[34].voiceNumber, 34);
+    EXPECT_EQ(run.voice(34).voiceNumber, 34);
 }
 
 TEST(SequencerVoices, TonePortamentoRowSlidesWithoutANewNote) {
     xmw::Song song = seqtest::BasicSong(1, 4);
     song.patterns[0].At(0, 0) = Cell("C-4", 1);
     song.patterns[0].At(1, 0) = Cell("C-5", 0, 0, 0x03, 0x10); // 64 period units per tick
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    auto states = player.Ticks(12);
-    EXPECT_EQ(states[5].period, 4608);
-    EXPECT_EQ(states[6].voiceNumber, 0); // no trigger: the note stays on its voice
-    EXPECT_EQ(voices[32].sample, nullptr);
-    EXPECT_EQ(states[6].period, 4608); // row tick: the slide has not started
-    EXPECT_EQ(states[6].frequency, 8363);
-    for (int t = 1; t < 6; ++t) EXPECT_EQ(states[6 + t].period, 4608 - 64 * t) << "tick " << t;
-    EXPECT_EQ(channels[0].portaTarget, 3840);
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    run.Ticks(6);
+    // The note stays on its voice; the row tick does not slide yet.
+    const Dump expected{
+        "1 0 0 | 0 4608 127 128", "1 1 0 | 0 4544 127 128", "1 2 0 | 0 4480 127 128",
+        "1 3 0 | 0 4416 127 128", "1 4 0 | 0 4352 127 128", "1 5 0 | 0 4288 127 128",
+    };
+    EXPECT_TRUE(seqtest::SameDump(run.Dump(6), expected));
+    EXPECT_EQ(run.voice(32).sample, nullptr);
+    EXPECT_EQ(run.channel(0).portaTarget, 3840);
 }
 
 TEST(SequencerVoices, InstrumentOnTonePortamentoRowResetsFromTheOldInstrumentsSample) {
@@ -62,14 +64,14 @@ TEST(SequencerVoices, InstrumentOnTonePortamentoRowResetsFromTheOldInstrumentsSa
     const uint8_t quiet = AddInstrument(song, 20, 40);
     song.patterns[0].At(0, 0) = Cell("C-4", 1, 0x30); // volume 32
     song.patterns[0].At(1, 0) = Cell("C-5", quiet, 0, 0x03, 0x01);
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    player.Ticks(6);
-    EXPECT_EQ(channels[0].volume, 32);
-    player.Tick();
-    EXPECT_EQ(channels[0].instrumentIndex, 0);
-    EXPECT_EQ(channels[0].volume, 64);   // the first instrument's sample volume
-    EXPECT_EQ(channels[0].panning, 128); // and panning
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    run.Ticks(6);
+    EXPECT_EQ(run.channel(0).volume, 32);
+    run.Tick();
+    EXPECT_EQ(run.channel(0).instrumentIndex, 0);
+    EXPECT_EQ(run.channel(0).volume, 64);   // the first instrument's sample volume
+    EXPECT_EQ(run.channel(0).panning, 128); // and panning
 }
 
 TEST(SequencerVoices, KeyOffWithoutVolumeEnvelopeSilencesAtOnce) {
@@ -78,14 +80,14 @@ TEST(SequencerVoices, KeyOffWithoutVolumeEnvelopeSilencesAtOnce) {
     song.patterns[0].At(2, 0) = Cell("off");
     song.patterns[0].At(0, 1) = Cell("C-4", 1);
     song.patterns[0].At(2, 1) = Cell(nullptr, 0, 0, 0x14, 0x05); // K: the parameter is ignored
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
     for (int t = 0; t < 12; ++t) {
-        auto s = player.Tick(2);
+        auto s = run.Tick(2);
         EXPECT_EQ(s[0].volume, 127);
         EXPECT_EQ(s[1].volume, 127);
     }
-    auto s = player.Tick(2);
+    auto s = run.Tick(2);
     EXPECT_EQ(s[0].volume, 0);
     EXPECT_EQ(s[1].volume, 0);
     EXPECT_TRUE(s[0].playing); // the voice runs on at volume 0
@@ -101,34 +103,38 @@ TEST(SequencerVoices, KeyOffWithVolumeEnvelopePassesSustainAndFades) {
     song.instruments[0].fadeout = 0x2000; // 16384 per tick once released
     song.patterns[0].At(0, 0) = Cell("C-4", 1);
     song.patterns[0].At(3, 0) = Cell("off");
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    auto states = player.Ticks(12);
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
     // Envelope 64, 48, then held at 32 while the key is down (full fade-out).
-    EXPECT_EQ(states[0].volume, 127);
-    EXPECT_EQ(states[1].volume, 95);
-    for (int t = 2; t < 6; ++t) EXPECT_EQ(states[t].volume, 63) << "tick " << t;
-    // Key-off on tick 6: still the sustain value, fade-out 65536 - 16384.
-    EXPECT_EQ(channels[0].volumeEnvelopePoint, 2);
-    EXPECT_EQ(states[6].volume, 47);
+    const Dump held{
+        "0 0 0 | 0 4608 127 128", "0 1 0 | 0 4608 95 128", "1 0 0 | 0 4608 63 128",
+        "1 1 0 | 0 4608 63 128",  "2 0 0 | 0 4608 63 128", "2 1 0 | 0 4608 63 128",
+    };
+    EXPECT_TRUE(seqtest::SameDump(run.Dump(6), held));
+    // Key-off on row 3: still the sustain value, fade-out 65536 - 16384.
+    EXPECT_TRUE(seqtest::SameDump(run.Dump(1), Dump{"3 0 0 | 0 4608 47 128"}));
+    EXPECT_EQ(run.channel(0).volumeEnvelope.point, 2);
     // Then the next segment (32 down to 0 over 4 ticks) with 16384 less fade-out per tick.
-    EXPECT_EQ(states[7].volume, 23); // envelope 24, fade 32768
-    EXPECT_EQ(states[8].volume, 7);  // envelope 16, fade 16384
-    EXPECT_EQ(states[9].volume, 0);  // fade 0
-    EXPECT_EQ(channels[0].fadeoutVolume, 0);
+    const Dump released{
+        "3 1 0 | 0 4608 23 128", // 24 x 1/2
+        "4 0 0 | 0 4608 7 128",  // 16 x 1/4
+        "4 1 0 | 0 4608 0 128",
+    };
+    EXPECT_TRUE(seqtest::SameDump(run.Dump(3), released));
+    EXPECT_EQ(run.channel(0).fadeoutVolume, 0);
 }
 
 TEST(SequencerVoices, TremoloOffsetStaysInTheVolumeAfterTremoloRows) {
     xmw::Song song = seqtest::BasicSong(1, 4);
     song.patterns[0].At(0, 0) = Cell("C-4", 1, 0x30, 0x07, 0x4F); // volume 32, speed 4, depth 15
     song.patterns[0].At(1, 0) = Cell(nullptr, 0, 0, 0x07, 0x00);
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    player.Ticks(12);
-    const int32_t delta = channels[0].volumeDelta;
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    run.Ticks(12);
+    const int32_t delta = run.channel(0).volumeDelta;
     ASSERT_NE(delta, 0);
-    auto s = player.Tick();
-    EXPECT_EQ(channels[0].volume, 32 + delta);
+    auto s = run.Tick();
+    EXPECT_EQ(run.channel(0).volume, 32 + delta);
     EXPECT_EQ(s[0].volume, (32 + delta) * 127 / 64);
 }
 
@@ -142,14 +148,14 @@ TEST(SequencerVoices, MissingInstrumentsNotesAndSamplesPlaySilence) {
     high.note = 120; // not a note of a valid file
     song.patterns[0].At(0, 2) = high;
     song.patterns[0].At(0, 3) = Cell("C-4", 1);
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    auto s = player.Tick(4);
-    EXPECT_EQ(channels[0].voice->sample, &silentSample);
-    EXPECT_EQ(channels[1].voice->sample, &silentSample);
-    EXPECT_EQ(channels[2].voice->sample, nullptr); // taken as no note: nothing starts
-    EXPECT_EQ(channels[2].noteIndex, 0);
-    EXPECT_NE(channels[3].voice->sample, &silentSample);
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    auto s = run.Tick(4);
+    EXPECT_EQ(run.channel(0).voice->sample, &silentSample);
+    EXPECT_EQ(run.channel(1).voice->sample, &silentSample);
+    EXPECT_EQ(run.channel(2).voice->sample, nullptr); // taken as no note: nothing starts
+    EXPECT_EQ(run.channel(2).noteIndex, 0);
+    EXPECT_NE(run.channel(3).voice->sample, &silentSample);
     EXPECT_EQ(s[0].volume, 0);
     EXPECT_EQ(s[1].volume, 0);
 }
@@ -157,9 +163,9 @@ TEST(SequencerVoices, MissingInstrumentsNotesAndSamplesPlaySilence) {
 TEST(SequencerVoices, SampleMapValueBeyondTheSlotsSelectsSilence) {
     xmw::Song song = seqtest::BasicSong(1, 4);
     song.patterns[0].At(0, 0) = Cell("D-4", 1);
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    player.module()->instruments[0].sampleMap[50] = 200;
-    player.Tick();
-    EXPECT_EQ(channels[0].voice->sample, &silentSample);
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    run.module()->instruments[0].sampleMap[50] = 200;
+    run.Tick();
+    EXPECT_EQ(run.channel(0).voice->sample, &silentSample);
 }

@@ -1,32 +1,19 @@
-// Whole songs made by others, rendered through the real playback path: every file renders to
-// its first wrap (capped) with the positions moving only as the flow-control rules allow, and
-// rendering a song twice gives the same bytes.
+// Whole songs made by others, rendered through a player in 884-frame pieces: every file renders
+// to its first wrap (as the player's wrap watch sees it; capped) with the positions the player
+// reports moving only as the flow-control rules allow, and rendering a song twice gives the same
+// bytes.
 #include "sequencer_harness.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 
-#ifndef DEMO_SHARED_DIR
-#define DEMO_SHARED_DIR ""
-#endif
+#include "music/file_access.h"
 
+using seqtest::CorpusDir;
+using seqtest::CorpusFiles;
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path CorpusDir() {
-    return fs::path(DEMO_SHARED_DIR) / "xm-corpus";
-}
-
-std::vector<fs::path> CorpusFiles(const char* folder) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(CorpusDir() / folder, error))
-        if (entry.path().extension() == ".xm") files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 // Checks each row tick's (order, row) against the cells of the row played before it.
 struct FlowCheck {
@@ -34,8 +21,6 @@ struct FlowCheck {
     int32_t order, row;
     std::string violation;
     int64_t rowTicks;
-    bool wrapped;
-    std::vector<std::vector<bool>> entered;
 };
 FlowCheck flow;
 
@@ -74,30 +59,23 @@ bool Allowed(const Module* m, const PatternCell* previous, int32_t order, int32_
     return loop && (order == flow.order || (order == next && row == 0));
 }
 
-void CheckingTick(Module* m) {
-    if (m->tick != 0) {
-        SequencerTick(m);
-        return;
-    }
-    const int32_t order = m->nextOrderPosition >= 0 ? m->nextOrderPosition : m->orderPosition;
-    const int32_t row = m->nextRow >= 0 ? m->nextRow : m->row;
-    const PatternCell* previous = CurrentRowCells();
+// The player's tick, then a look at where its row tick went (the position the player reports).
+void CheckingTick(Player* player) {
+    const PatternCell* previous = player->currentRowCells; // the row played before this tick
+    SequencerTick(player);
+    if (player->position.tick != 0) return;
+    const Module* m = player->module;
+    const int32_t order = player->position.order;
+    const int32_t row = player->position.row;
     if (flow.started && flow.violation.empty() && !Allowed(m, previous, order, row))
         flow.violation = "(" + std::to_string(flow.order) + "," + std::to_string(flow.row) +
                          ") -> (" + std::to_string(order) + "," + std::to_string(row) + ")";
     if (order < 0 || order >= std::max<int>(m->songLength, 1))
         flow.violation = "order " + std::to_string(order) + " outside the song";
-    if (!flow.started || m->nextOrderPosition >= 0) {
-        if (order >= 0 && order < 256 && row >= 0 && row < 256) {
-            if (flow.entered[order][row]) flow.wrapped = true;
-            flow.entered[order][row] = true;
-        }
-    }
     flow.started = true;
     flow.order = order;
     flow.row = row;
     ++flow.rowTicks;
-    SequencerTick(m);
 }
 
 struct Rendered {
@@ -106,38 +84,31 @@ struct Rendered {
     uint64_t hash = 1469598103934665603ull;
 };
 
-// Renders whole blocks until the song wraps (or `maxSeconds`), hashing the 16-bit output.
+// Renders 884-frame blocks until the song wraps (or `maxSeconds`), hashing the 16-bit output.
 Rendered Render(const fs::path& file, double maxSeconds) {
     Rendered result;
-    SetStandardFileCallbacks();
-    ConfigureOutput(44100);
-    Module* module = LoadModule(file.c_str(), nullptr);
+    Module* module = LoadModule(&standardFileCallbacks, file.c_str(), nullptr);
     if (module == nullptr) return result;
     result.loaded = true;
     flow = FlowCheck{};
-    flow.entered.assign(256, std::vector<bool>(256, false));
-    module->tickHandler = CheckingTick;
-    if (!PreparePlayback(module)) {
-        ADD_FAILURE() << "playback did not start for " << file;
+    Player* player = CreatePlayer(module, 44100, PlayerRules::Demo);
+    if (!player) {
+        ADD_FAILURE() << "no player for " << file;
         FreeModule(module);
         return result;
     }
-    const int32_t ringBlocks = mixer.ringFrames / mixer.blockFrames;
-    const int64_t maxBlocks = static_cast<int64_t>(maxSeconds * 44100 / mixer.blockFrames);
-    auto hashBlock = [&](int32_t block) {
-        const auto* bytes = reinterpret_cast<const uint8_t*>(mixer.outputRing) +
-                            static_cast<size_t>(block) * mixer.blockFrames * 4;
-        for (int32_t i = 0; i < mixer.blockFrames * 4; ++i)
+    player->tickHandler = CheckingTick;
+    const int32_t blockFrames = player->mixer.blockFrames;
+    const int64_t maxBlocks = static_cast<int64_t>(maxSeconds * 44100 / blockFrames);
+    std::vector<int16_t> block(2 * static_cast<size_t>(blockFrames));
+    while (player->watch.wraps == 0 && result.blocks < maxBlocks) {
+        EXPECT_EQ(RenderPcm16(player, block.data(), blockFrames), blockFrames);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
+        for (size_t i = 0; i < block.size() * 2; ++i)
             result.hash = (result.hash ^ bytes[i]) * 1099511628211ull;
-    };
-    for (int32_t b = 0; b < ringBlocks; ++b) hashBlock(b);
-    result.blocks = ringBlocks;
-    while (!flow.wrapped && result.blocks < maxBlocks) {
-        const int32_t block = mixer.fillBlock;
-        MixBlock();
-        hashBlock(block);
         ++result.blocks;
     }
+    DestroyPlayer(player);
     FreeModule(module);
     return result;
 }

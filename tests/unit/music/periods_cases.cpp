@@ -3,7 +3,7 @@
 #include "sequencer_harness.h"
 
 using seqtest::Cell;
-using seqtest::Player;
+using seqtest::Harness;
 
 namespace {
 
@@ -13,10 +13,10 @@ seqtest::VoiceState PlayNote(const char* note, int8_t finetune, bool linear, uin
     xmw::Song song = seqtest::BasicSong(1, 4, linear);
     song.instruments[0].samples[0].finetune = finetune;
     song.patterns[0].At(0, 0) = Cell(note, 1, 0, effect, parameter);
-    Player player(song);
-    EXPECT_TRUE(player.loaded());
-    if (!player.loaded()) return {};
-    auto states = player.Ticks(ticks);
+    Harness run(song);
+    EXPECT_TRUE(run.loaded());
+    if (!run.loaded()) return {};
+    auto states = run.Ticks(ticks);
     return states.back();
 }
 
@@ -65,10 +65,10 @@ TEST(PitchFrequency, VeryLowOrOutOfRangePitchesStayAudibleAndDefined) {
     xmw::Song song = seqtest::BasicSong(1, 64);
     song.patterns[0].At(0, 0) = Cell("C-0", 1);
     for (int r = 1; r < 64; ++r) song.patterns[0].At(r, 0) = Cell(nullptr, 0, 0, 0x0E, 0x2F);
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    for (int t = 0; t < 6 * 64; ++t) player.Tick();
-    EXPECT_EQ(seqtest::StepFrequency(*channels[0].voice), 100); // raised to 100 Hz
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    for (int t = 0; t < 6 * 64; ++t) run.Tick();
+    EXPECT_EQ(seqtest::StepFrequency(*run.channel(0).voice), 100); // raised to 100 Hz
 
     // A period driven far below zero by unlimited slides: the highest frequency, not an
     // undefined conversion.
@@ -84,28 +84,28 @@ TEST(PitchLevels, VoiceVolumeFromEnvelopeVolumeFadeAndGlobalVolume) {
     xmw::Song song = seqtest::BasicSong(2, 4);
     song.patterns[0].At(0, 0) = Cell("C-4", 1);
     song.patterns[0].At(1, 1) = Cell(nullptr, 0, 0, 0x10, 0x20); // global volume 32
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    auto s = player.Tick();
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    auto s = run.Tick();
     EXPECT_EQ(s[0].volume, 127);
     EXPECT_EQ(s[0].panning, 128);
     EXPECT_EQ(s[0].left, 127 * 128 / 255);
     EXPECT_EQ(s[0].right, 127 * 127 / 255);
-    player.Ticks(5);
+    run.Ticks(5);
     // Track 0 comes before the G on track 1, so it hears the new global volume on the next
     // row tick, when its volume is recomputed.
-    EXPECT_EQ(player.Tick()[0].volume, 127);
-    player.Ticks(5);
-    EXPECT_EQ(player.Tick()[0].volume, 63);
+    EXPECT_EQ(run.Tick()[0].volume, 127);
+    run.Ticks(5);
+    EXPECT_EQ(run.Tick()[0].volume, 63);
 }
 
 TEST(PitchLevels, EffectVolumeAboveTheVoiceRangeIsHeldAt255) {
     xmw::Song song = seqtest::BasicSong(1, 4);
     song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x0C, 0xFF);
-    Player player(song);
-    ASSERT_TRUE(player.loaded());
-    auto s = player.Tick();
-    EXPECT_EQ(channels[0].volume, 255);
+    Harness run(song);
+    ASSERT_TRUE(run.loaded());
+    auto s = run.Tick();
+    EXPECT_EQ(run.channel(0).volume, 255);
     EXPECT_EQ(s[0].volume, 255);
 }
 
@@ -126,11 +126,11 @@ TEST(PitchLevels, PanningEnvelopeSwingsWithinTheLimits) {
         envelope.points = {{0, c.envelope}, {10, c.envelope}};
         envelope.flags = ENVELOPE_ON;
         song.patterns[0].At(0, 0) = Cell("C-4", 1);
-        Player player(song);
-        ASSERT_TRUE(player.loaded());
-        auto s = player.Tick();
+        Harness run(song);
+        ASSERT_TRUE(run.loaded());
+        auto s = run.Tick();
         EXPECT_EQ(s[0].panning, c.expected) << int(c.panning) << " with " << c.envelope;
-        // All of the volume on the left side at 255, none at 0.
+        // The demo's rules: all of the volume on the first output channel at 255, none at 0.
         if (c.expected == 255) {
             EXPECT_EQ(s[0].left, s[0].volume);
         } else if (c.expected == 0) {

@@ -26,7 +26,7 @@ std::vector<int> EnvelopeValues(const Instrument& instrument, int ticks, int key
     for (int t = 0; t < ticks; ++t) {
         if (t == keyOffAt) channel.keyOff = 1;
         StepEnvelopes(&channel, &instrument, true);
-        values.push_back(channel.volumeEnvelopeValue);
+        values.push_back(channel.volumeEnvelope.value);
     }
     return values;
 }
@@ -51,8 +51,8 @@ TEST(Envelopes, StopAtTheLastPoint) {
     MusicChannel channel{};
     ResetChannelForInstrument(&channel, &silentSample);
     for (int t = 0; t < 3; ++t) StepEnvelopes(&channel, &instrument, true);
-    EXPECT_EQ(channel.volumeEnvelopeValue, 30);
-    EXPECT_EQ(channel.volumeEnvelopeDone, 1);
+    EXPECT_EQ(channel.volumeEnvelope.value, 30);
+    EXPECT_EQ(channel.volumeEnvelope.done, 1);
     EXPECT_EQ(EnvelopeValues(instrument, 6), (V{10, 20, 30, 30, 30, 30}));
 }
 
@@ -78,10 +78,10 @@ TEST(Envelopes, LoopEndingOnTheLastPointNeverFinishes) {
     std::vector<int> values;
     for (int t = 0; t < 400; ++t) {
         StepEnvelopes(&channel, &instrument, true);
-        if (t < 9) values.push_back(channel.volumeEnvelopeValue);
+        if (t < 9) values.push_back(channel.volumeEnvelope.value);
     }
     EXPECT_EQ(values, (V{64, 48, 32, 16, 64, 48, 32, 16, 64}));
-    EXPECT_EQ(channel.volumeEnvelopeDone, 0);
+    EXPECT_EQ(channel.volumeEnvelope.done, 0);
 }
 
 TEST(Envelopes, KeyOffWithoutVolumeEnvelopeSilencesOnlyOnTheRowTick) {
@@ -90,9 +90,9 @@ TEST(Envelopes, KeyOffWithoutVolumeEnvelopeSilencesOnlyOnTheRowTick) {
     ResetChannelForInstrument(&channel, &silentSample);
     channel.keyOff = 1;
     StepEnvelopes(&channel, &none, false);
-    EXPECT_EQ(channel.volumeEnvelopeValue, 64);
+    EXPECT_EQ(channel.volumeEnvelope.value, 64);
     StepEnvelopes(&channel, &none, true);
-    EXPECT_EQ(channel.volumeEnvelopeValue, 0);
+    EXPECT_EQ(channel.volumeEnvelope.value, 0);
 }
 
 TEST(Envelopes, BeforeALateFirstPointTheLevelOfThePreviousNoteHolds) {
@@ -100,7 +100,7 @@ TEST(Envelopes, BeforeALateFirstPointTheLevelOfThePreviousNoteHolds) {
     // A fresh track has no previous level: silent until the first point.
     EXPECT_EQ(EnvelopeValues(instrument, 6), (V{0, 0, 0, 64, 48, 32}));
     MusicChannel previous{};
-    previous.volumeEnvelopeFixed = 40 << 16;
+    previous.volumeEnvelope.fixed = 40 << 16;
     EXPECT_EQ(EnvelopeValues(instrument, 5, -1, previous), (V{40, 40, 40, 64, 48}));
 }
 
