@@ -1,6 +1,7 @@
 // make_seeds.cpp: writes the XM loader fuzzer's seed modules (small songs made with the
 // project's XM writer, each exercising a different part of the format) into a folder.
 // Usage: xm_fuzz_seeds <folder>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -93,5 +94,41 @@ int main(int argc, char** argv) {
     wide.patterns = {wide.MakePattern(2)};
     wide.patterns[0].At(1, 31) = {60, 1, 0x40, 0x0F, 0x01};
     ok = Save(folder, "wide.xm", wide) && ok;
+
+    // 4-bit packed samples, one of odd length, next to plain ones.
+    xmw::Song packed = Busy();
+    packed.instruments[1].samples[0].packed4Bit = true;
+    xmw::Sample odd = Wave(false, xmw::Loop::Forward, 77);
+    odd.packed4Bit = true;
+    packed.instruments[2].samples = {odd};
+    ok = Save(folder, "packed_4bit.xm", packed) && ok;
+
+    // The early layouts: headers first, then patterns, then all sample data.
+    for (uint16_t version : {uint16_t{0x0102}, uint16_t{0x0103}}) {
+        xmw::Song early = Busy();
+        early.version = version;
+        early.instruments[2].samples = {odd};
+        ok = Save(folder, version == 0x0102 ? "early_102.xm" : "early_103.xm", early) && ok;
+    }
+
+    // An instrument of 32 samples, the note map reaching the last ones.
+    xmw::Song many = xmw::MinimalSong(8);
+    for (int j = 1; j < 32; ++j)
+        many.instruments[0].samples.push_back(Wave(j % 2 == 1, xmw::Loop::None, 20 + j));
+    for (int n = 0; n < 96; ++n) many.instruments[0].sampleMap[n] = static_cast<uint8_t>(n % 32);
+    for (int r = 0; r < 8; ++r)
+        many.patterns[0].At(r, 1) = {static_cast<uint8_t>(1 + r * 13), 1, 0, 0, 0};
+    ok = Save(folder, "samples_32.xm", many) && ok;
+
+    // Read by the tolerant reading: cells cut short by the packed size, a long pattern header,
+    // and an instrument header size beyond the file.
+    xmw::Song cut = Busy();
+    cut.patterns[0].rawPackedSize = 20;
+    ok = Save(folder, "pattern_cut_short.xm", cut) && ok;
+    xmw::Song sizes = xmw::MinimalSong(8);
+    sizes.patterns[0].rawHeaderLength = 0x80000000u;
+    sizes.patterns[0].rawPackedSize = 4000;
+    sizes.instruments[0].rawHeaderSize = 0xFFFFFF8Fu;
+    ok = Save(folder, "sizes_out_of_range.xm", sizes) && ok;
     return ok ? 0 : 1;
 }

@@ -49,10 +49,11 @@ struct EnvelopePoint {
     uint16_t y; // value
 };
 
-constexpr int MAX_INSTRUMENT_SAMPLES = 16;
+// Samples an instrument may hold: the note map's bytes address samples 0-31.
+constexpr int MAX_INSTRUMENT_SAMPLES = 32;
 
 struct Instrument {
-    int32_t sampleCount;                           // 0-16
+    int32_t sampleCount;                           // 0-32
     const Sample* samples[MAX_INSTRUMENT_SAMPLES]; // slots from sampleCount on: &silentSample
     uint8_t sampleMap[96];
     EnvelopePoint volumeEnvelope[12];

@@ -8,6 +8,18 @@
 // failure says what is wrong with the file in a LoadError. Messages number instruments and
 // samples from 1 and patterns from 0, as a tracker's editor shows them, so that a musician can
 // find the place.
+//
+// Two readings. A file is first read the way the demo has always read it: a pattern header is
+// taken as 9 bytes (8 in format 1.02) whatever its length field says, a pattern's cells are
+// decoded by count and the next pattern starts where they end, and every header lies in the
+// file. Every file that reading accepts loads exactly as it always has. When it refuses a file
+// whose song header is sound, the file is read once more the way the mature players read it
+// (Reading::Tolerant below), and only when that fails too is the file refused, with the second
+// reading's reason. A sample loader may then be asked for a sample twice.
+//
+// Layouts: versions 1.02 and 1.03 store every instrument header (with its sample headers) first,
+// then the patterns, then the data of all samples in instrument order; every other version is
+// read as 1.04 (patterns, then each instrument followed by its samples' data).
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -21,6 +33,17 @@
 const Sample silentSample{};
 
 namespace {
+
+// How sizes that disagree with the data they describe are read (see the top of this file).
+enum class Reading {
+    Strict,   // the demo's reading, unchanged for every file it accepts
+    Tolerant, // the mature players' reading, for files the strict reading refuses
+};
+
+// The versions stored in the early layout; 1.02 also has the short pattern header.
+bool EarlyLayout(uint16_t version) {
+    return version == 0x0102 || version == 0x0103;
+}
 
 // ==== Errors ====
 
@@ -148,6 +171,14 @@ void* Zeroed(int64_t bytes) {
 
 // ==== Patterns ====
 
+void SetCell(PatternCell& cell, const uint8_t fields[5]) {
+    cell.note = fields[0] == 97 ? 255 : fields[0];
+    cell.instrument = fields[1] > 128 ? 0 : fields[1];
+    cell.volumeColumn = fields[2];
+    cell.effect = fields[3];
+    cell.effectParameter = fields[4];
+}
+
 bool ReadCell(Reader& r, PatternCell& cell) {
     uint8_t first;
     if (!U8(r, first)) return false;
@@ -160,50 +191,81 @@ bool ReadCell(Reader& r, PatternCell& cell) {
         fields[0] = first;
         if (!ReadBytes(r, fields + 1, 4)) return false;
     }
-    cell.note = fields[0] == 97 ? 255 : fields[0];
-    cell.instrument = fields[1] > 128 ? 0 : fields[1];
-    cell.volumeColumn = fields[2];
-    cell.effect = fields[3];
-    cell.effectParameter = fields[4];
+    SetCell(cell, fields);
     return true;
+}
+
+// Decodes cells from a pattern's packed bytes held in memory. Bytes past the end read as 0, so a
+// cell cut by the end keeps the fields before the cut; cells after the end stay empty.
+void DecodeCells(const uint8_t* packed, int64_t size, PatternCell* cells, int64_t cellCount) {
+    const auto byte = [&](int64_t& at) -> uint8_t { return at < size ? packed[at++] : 0; };
+    int64_t at = 0;
+    for (int64_t c = 0; c < cellCount && at < size; ++c) {
+        const uint8_t first = byte(at);
+        uint8_t fields[5] = {};
+        if (first & 0x80) {
+            for (int i = 0; i < 5; ++i) {
+                if (first >> i & 1) fields[i] = byte(at);
+            }
+        } else {
+            fields[0] = first;
+            for (int i = 1; i < 5; ++i) fields[i] = byte(at);
+        }
+        SetCell(cells[c], fields);
+    }
+}
+
+// Reads up to `count` bytes and returns how many the file held.
+int64_t ReadUpTo(Reader& r, uint8_t* destination, int64_t count) {
+    if (HasBytes(r, count)) return ReadBytes(r, destination, count) ? count : 0;
+    int64_t got = 0;
+    while (got < count && U8(r, destination[got])) ++got;
+    return got;
 }
 
 constexpr uint16_t MAX_ROWS = 1024;
 
-// The first stored pattern whose cells take a different number of bytes than its header says.
-// Such a file can still load (the cells are decoded by count, and the next pattern is read
-// where they end), but when a later part then fails, this pattern is where the file went wrong.
-struct CellSizeMismatch {
-    int32_t pattern = -1;
-    uint16_t rows = 0;
-    uint16_t packedSize = 0;
-    int32_t bytesTaken = 0;
-};
-
-bool ReadPatterns(Reader& r, Module* module, int32_t storedPatterns, CellSizeMismatch& mismatch,
-                  LoadError* error) {
+// Reads the stored patterns. Sets `fileEnded` when the tolerant reading met the end of the file
+// among them.
+bool ReadPatterns(Reader& r, Module* module, int32_t storedPatterns, Reading reading,
+                  bool& fileEnded, LoadError* error) {
     const int32_t channels = module->channelCount;
-    for (int32_t p = 0; p < storedPatterns; ++p) {
+    // Format 1.02 stores a pattern's row count in one byte, as rows - 1, so its header is 8
+    // bytes long; later versions store it in two.
+    const bool shortHeader = module->version == 0x0102;
+    const int64_t standardLength = shortHeader ? 8 : 9;
+    int32_t read = 0;
+    for (; read < storedPatterns; ++read) {
+        const int32_t p = read;
         Pattern& pattern = module->patterns[p];
+        const int64_t headerStart = r.position;
         uint32_t headerLength;
         uint8_t packing;
-        uint16_t rows, packedSize;
-        if (!U32(r, headerLength) || !U8(r, packing) || !U16(r, rows) || !U16(r, packedSize)) {
+        uint16_t rows = 0, packedSize;
+        uint8_t rowsMinusOne = 0;
+        const bool headerRead = U32(r, headerLength) && U8(r, packing) &&
+                                (shortHeader ? U8(r, rowsMinusOne) : U16(r, rows)) &&
+                                U16(r, packedSize);
+        if (shortHeader) rows = static_cast<uint16_t>(rowsMinusOne + 1);
+        if (!headerRead) {
+            // The mature players play a file that ends among its patterns with the rest of
+            // them empty (and every instrument silent).
+            if (reading == Reading::Tolerant) {
+                fileEnded = true;
+                break;
+            }
             return Fail(error, LOAD_TRUNCATED,
                         "pattern %d: the header runs past the end of the file", p);
         }
-        const int64_t dataStart = r.position;
-        const auto noteMismatch = [&] {
-            const int64_t taken = r.position - dataStart;
-            if (mismatch.pattern >= 0 || taken == packedSize) return;
-            mismatch = CellSizeMismatch{p, rows, packedSize, static_cast<int32_t>(taken)};
-        };
-        // A stored pattern of no rows keeps its row count of 0 and has no cells (the sequencer
-        // plays it as one empty row and moves on); any cell data it claims is left unread.
-        if (rows == 0) {
-            noteMismatch();
-            continue;
+        // The strict reading takes every header as standardLength bytes long. The tolerant one
+        // honours a longer length field when the file holds that many bytes, and takes one the
+        // file cannot hold (or one shorter than the fields it has) as the standard length,
+        // which is how the mature players read a length such as 0x80000000.
+        if (reading == Reading::Tolerant && headerLength > standardLength &&
+            HasBytes(r, headerLength - standardLength)) {
+            SeekTo(r, headerStart + headerLength);
         }
+        const int64_t dataStart = r.position;
         // Trackers write at most 1024 rows (most 256); longer patterns are refused, so that a
         // few bytes claiming 256 empty patterns of 65535 rows cannot make the song's cell
         // tables grow beyond 256 x 1024 x 32 cells (42 MB).
@@ -212,12 +274,36 @@ bool ReadPatterns(Reader& r, Module* module, int32_t storedPatterns, CellSizeMis
                         p, rows, MAX_ROWS);
         }
         const int64_t cellCount = int64_t{rows} * channels;
-        pattern.rowCount = rows;
-        pattern.cells = static_cast<PatternCell*>(Zeroed(cellCount * sizeof(PatternCell)));
-        if (!pattern.cells) {
-            return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading pattern %d", p);
+        if (rows > 0) {
+            pattern.rowCount = rows;
+            pattern.cells = static_cast<PatternCell*>(Zeroed(cellCount * sizeof(PatternCell)));
+            if (!pattern.cells) {
+                return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading pattern %d", p);
+            }
         }
-        if (packedSize == 0) continue;
+        if (reading == Reading::Tolerant) {
+            // The packed size is the pattern's byte budget, as the mature players read it:
+            // cells are decoded from those bytes only, the cells they do not reach are empty,
+            // and the next pattern starts right after them. Bytes the file does not hold are
+            // missing too, and nothing follows them.
+            if (packedSize == 0) continue;
+            auto* packed = static_cast<uint8_t*>(Zeroed(packedSize));
+            if (!packed) {
+                return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading pattern %d", p);
+            }
+            const int64_t held = ReadUpTo(r, packed, packedSize);
+            if (rows > 0) DecodeCells(packed, held, pattern.cells, cellCount);
+            std::free(packed);
+            if (held < packedSize) {
+                fileEnded = true;
+                ++read;
+                break;
+            }
+            continue;
+        }
+        // A stored pattern of no rows keeps its row count of 0 and has no cells (the sequencer
+        // plays it as one empty row and moves on); any cell data it claims is left unread.
+        if (rows == 0 || packedSize == 0) continue;
         // Every cell takes at least one byte: a claim of more cells than bytes left fails
         // before decoding.
         const bool present = HasBytes(r, cellCount);
@@ -238,10 +324,11 @@ bool ReadPatterns(Reader& r, Module* module, int32_t storedPatterns, CellSizeMis
             return Fail(error, LOAD_TRUNCATED,
                         "pattern %d: the cell data runs past the end of the file", p);
         }
-        noteMismatch();
     }
-    // Patterns the order list names but the file does not hold play as 64 empty rows.
-    for (int32_t p = storedPatterns; p < module->usedPatternCount; ++p) {
+    // Patterns the order list names but the file does not hold (or, in the tolerant reading,
+    // that lie beyond the file's end) play as 64 empty rows.
+    for (int32_t p = read; p < module->patternCount; ++p) {
+        if (p >= storedPatterns && p >= module->usedPatternCount) break;
         module->patterns[p].rowCount = 64;
         module->patterns[p].cells =
             static_cast<PatternCell*>(Zeroed(int64_t{64} * channels * sizeof(PatternCell)));
@@ -319,11 +406,11 @@ bool ReadInstrumentHeader(Reader& r, Instrument& instrument) {
 
 bool ReadSampleHeader(Reader& r, Sample& sample) {
     uint32_t length, loopStart, loopLength;
-    uint8_t volume, type, panning;
+    uint8_t volume, type, panning, packing;
     int8_t finetune, relativeNote;
     if (!U32(r, length) || !U32(r, loopStart) || !U32(r, loopLength) || !U8(r, volume) ||
         !ReadBytes(r, &finetune, 1) || !U8(r, type) || !U8(r, panning) ||
-        !ReadBytes(r, &relativeNote, 1) || !Skip(r, 1) || !Text(r, sample.name, 22)) {
+        !ReadBytes(r, &relativeNote, 1) || !U8(r, packing) || !Text(r, sample.name, 22)) {
         return false;
     }
     sample.loopKind = LOOP_NONE;
@@ -331,6 +418,10 @@ bool ReadSampleHeader(Reader& r, Sample& sample) {
     if (type & 1) sample.loopKind = LOOP_FORWARD;
     if (type & 2) sample.loopKind = LOOP_PINGPONG;
     if (type & 0x10) sample.bits = 16;
+    // Some trackers store 8-bit samples packed to 4 bits a frame and mark them with 0xAD in the
+    // otherwise reserved byte (see ReadSampleData). Until the data is read, `bits` says 4 for
+    // them; the length and loop stay in frames, as for 8-bit samples.
+    if (packing == 0xAD && sample.bits == 8) sample.bits = 4;
     if (sample.loopKind == LOOP_NONE) {
         loopStart = 0;
         loopLength = length;
@@ -377,7 +468,12 @@ bool ReadSampleData(Reader& r, Module* module, Sample& sample, int instrumentInd
         return Fail(error, LOAD_TRUNCATED, "instrument %d: sample %d runs past the end of the file",
                     instrumentIndex + 1, sampleIndex + 1);
     };
-    const int64_t storedBytes = int64_t{sample.bits} * sample.length / 8;
+    // The 4-bit packing stores a table of 16 signed 8-bit deltas, then one nibble per frame
+    // (low nibble first), each an index into the table; a frame's value is the running sum of
+    // the deltas its nibble and those before it pick, kept to 8 bits.
+    const bool packed = sample.bits == 4;
+    const int64_t storedBytes =
+        packed ? 16 + (int64_t{sample.length} + 1) / 2 : int64_t{sample.bits} * sample.length / 8;
     // The stored size must lie in the file, also with a sample loader (it is skipped there),
     // so that a header cannot make the loader allocate more than the file could hold.
     if (!HasBytes(r, storedBytes)) return pastTheEnd();
@@ -388,8 +484,9 @@ bool ReadSampleData(Reader& r, Module* module, Sample& sample, int instrumentInd
                     instrumentIndex + 1, sampleIndex + 1);
     }
     if (module->sampleLoader) {
-        module->sampleLoader(buffer, static_cast<uint32_t>(storedBytes), sample.bits,
-                             instrumentIndex, sampleIndex);
+        // A sample loader supplies plain values: for a packed sample, one byte per frame.
+        module->sampleLoader(buffer, packed ? sample.length : static_cast<uint32_t>(storedBytes),
+                             packed ? 8 : sample.bits, instrumentIndex, sampleIndex);
         if (!Skip(r, storedBytes)) {
             std::free(buffer);
             return pastTheEnd();
@@ -400,26 +497,37 @@ bool ReadSampleData(Reader& r, Module* module, Sample& sample, int instrumentInd
     }
 
     int16_t* data;
-    if (sample.bits == 8) {
+    if (sample.bits == 16) {
+        // Little-endian in the file, whatever the machine.
+        data = reinterpret_cast<int16_t*>(buffer);
+        for (uint32_t k = 0; k < sample.length; ++k) {
+            data[k] = static_cast<int16_t>(buffer[2 * k] | buffer[2 * k + 1] << 8);
+        }
+    } else {
         data = static_cast<int16_t*>(Zeroed(bufferBytes));
         if (!data) {
             std::free(buffer);
             return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading instrument %d, sample %d",
                         instrumentIndex + 1, sampleIndex + 1);
         }
-        for (uint32_t k = 0; k < sample.length; ++k) {
-            data[k] = static_cast<int16_t>(static_cast<int8_t>(buffer[k]) * 256);
+        if (packed && !module->sampleLoader) {
+            const uint8_t* nibbles = buffer + 16;
+            uint8_t value = 0;
+            for (uint32_t k = 0; k < sample.length; ++k) {
+                const uint8_t index = (nibbles[k / 2] >> (k % 2 * 4)) & 15;
+                value = static_cast<uint8_t>(value + buffer[index]);
+                data[k] = static_cast<int16_t>(static_cast<int8_t>(value) * 256);
+            }
+        } else {
+            for (uint32_t k = 0; k < sample.length; ++k) {
+                data[k] = static_cast<int16_t>(static_cast<int8_t>(buffer[k]) * 256);
+            }
         }
         std::free(buffer);
-        sample.bits = 16;
-    } else {
-        // Little-endian in the file, whatever the machine.
-        data = reinterpret_cast<int16_t*>(buffer);
-        for (uint32_t k = 0; k < sample.length; ++k) {
-            data[k] = static_cast<int16_t>(buffer[2 * k] | buffer[2 * k + 1] << 8);
-        }
     }
-    if (!module->sampleLoader) {
+    sample.bits = 16;
+    // Packed samples hold plain values once unpacked; the others are delta-coded in the file.
+    if (!module->sampleLoader && !packed) {
         uint16_t sum = 0;
         for (uint32_t k = 0; k < sample.length; ++k) {
             sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(data[k]));
@@ -435,7 +543,28 @@ bool ReadSampleData(Reader& r, Module* module, Sample& sample, int instrumentInd
 
 enum class InstrumentRead { Done, FileEnded, Failed };
 
-InstrumentRead ReadInstrument(Reader& r, Module* module, int index, LoadError* error) {
+// Frees the samples an instrument has read so far and leaves it silent (no samples, every
+// slot the shared silent sample), keeping only its name. The song's sample numbers stay
+// consecutive: only the last instrument read can be silenced this way.
+void SilenceInstrument(Module* module, Instrument& instrument) {
+    for (const Sample*& slot : instrument.samples) {
+        if (slot && slot != &silentSample) {
+            std::free(slot->data);
+            std::free(const_cast<Sample*>(slot));
+            --module->sampleCount;
+        }
+    }
+    char name[sizeof instrument.name];
+    std::memcpy(name, instrument.name, sizeof name);
+    instrument = Instrument{};
+    std::memcpy(instrument.name, name, sizeof name);
+    for (const Sample*& slot : instrument.samples) slot = &silentSample;
+}
+
+// Reads an instrument's header and its sample headers; the samples' data is read separately
+// (ReadSampleData), right after them in the 1.04 layout and after the patterns in the early one.
+InstrumentRead ReadInstrumentHeaders(Reader& r, Module* module, int index, Reading reading,
+                                     LoadError* error) {
     Instrument& instrument = module->instruments[index];
     const int number = index + 1;
     const int64_t start = r.position;
@@ -444,17 +573,29 @@ InstrumentRead ReadInstrument(Reader& r, Module* module, int index, LoadError* e
     uint16_t sampleCount;
     // Files whose last instruments were cut off (the file ends before an instrument's sample
     // count) are still played by a tracker with those instruments silent; they load the same
-    // way here. A file ending anywhere later fails.
+    // way here. In the strict reading a file ending anywhere later fails.
     if (!U32(r, headerSize) || !Text(r, instrument.name, 22) || !Skip(r, 1) ||
         !U16(r, sampleCount)) {
         std::memset(instrument.name, 0, sizeof instrument.name);
         return InstrumentRead::FileEnded;
     }
+    // Some trackers write up to 32 samples per instrument (the note map's bytes address samples
+    // 0-31); more cannot be addressed.
     if (sampleCount > MAX_INSTRUMENT_SAMPLES) {
         Fail(error, LOAD_UNSUPPORTED, "instrument %d has %u samples; at most %d are supported",
              number, sampleCount, MAX_INSTRUMENT_SAMPLES);
         return InstrumentRead::Failed;
     }
+    // The tolerant reading takes a header size that reaches beyond the end of the file as the
+    // standard 263 bytes, as the mature players do, and plays a file that ends inside an
+    // instrument's headers with that instrument and the ones after it silent.
+    if (reading == Reading::Tolerant && !HasBytes(r, start + headerSize - r.position)) {
+        headerSize = 263;
+    }
+    const auto fileEnded = [&] {
+        SilenceInstrument(module, instrument);
+        return InstrumentRead::FileEnded;
+    };
     const auto headerOutOfReach = [&] {
         Fail(error, LOAD_INVALID, "instrument %d: its header size (%u bytes) reaches beyond 2 GB",
              number, headerSize);
@@ -472,12 +613,14 @@ InstrumentRead ReadInstrument(Reader& r, Module* module, int index, LoadError* e
     const bool headerReadable = ReadInstrumentHeader(r, instrument);
     if (!SeekTo(r, start + headerSize)) return headerOutOfReach();
     if (!headerReadable) {
+        if (reading == Reading::Tolerant) return fileEnded();
         Fail(error, LOAD_TRUNCATED, "instrument %d: the header runs past the end of the file",
              number);
         return InstrumentRead::Failed;
     }
     // Forty bytes per sample header: a count the file cannot hold fails before allocating.
     if (!HasBytes(r, int64_t{40} * sampleCount)) {
+        if (reading == Reading::Tolerant) return fileEnded();
         Fail(error, LOAD_TRUNCATED,
              "instrument %d: the sample headers run past the end of the file", number);
         return InstrumentRead::Failed;
@@ -498,17 +641,44 @@ InstrumentRead ReadInstrument(Reader& r, Module* module, int index, LoadError* e
             return InstrumentRead::Failed;
         }
     }
-    for (int j = 0; j < sampleCount; ++j) {
-        // Allocated above and only filled here.
-        auto* sample = const_cast<Sample*>(instrument.samples[j]);
-        if (!ReadSampleData(r, module, *sample, index, j, error)) return InstrumentRead::Failed;
-    }
     return InstrumentRead::Done;
+}
+
+bool ReadInstrumentSamples(Reader& r, Module* module, int index, LoadError* error) {
+    Instrument& instrument = module->instruments[index];
+    for (int j = 0; j < instrument.sampleCount; ++j) {
+        // Allocated with the headers and only filled here.
+        auto* sample = const_cast<Sample*>(instrument.samples[j]);
+        if (!ReadSampleData(r, module, *sample, index, j, error)) return false;
+    }
+    return true;
+}
+
+// Reads every instrument's headers, and with `withData` (the 1.04 layout) each one's sample data
+// right after them. Every instrument from the first one the file ends in (or from the first one
+// when `fileEnded` is already set) stays silent, and `fileEnded` is set.
+bool ReadInstruments(Reader& r, Module* module, Reading reading, bool withData, bool& fileEnded,
+                     LoadError* error) {
+    for (int i = 0; i < module->instrumentCount; ++i) {
+        const InstrumentRead read = fileEnded ? InstrumentRead::FileEnded
+                                              : ReadInstrumentHeaders(r, module, i, reading, error);
+        if (read == InstrumentRead::Failed) return false;
+        if (read == InstrumentRead::FileEnded) {
+            fileEnded = true;
+            for (int rest = i; rest < module->instrumentCount; ++rest) {
+                for (const Sample*& slot : module->instruments[rest].samples) slot = &silentSample;
+            }
+            return true;
+        }
+        if (withData && !ReadInstrumentSamples(r, module, i, error)) return false;
+    }
+    return true;
 }
 
 // ==== Freeing ====
 
-void FreeSong(Module* module) {
+// Frees everything a load allocated and leaves the song's tables empty.
+void FreeSongData(Module* module) {
     if (module->instruments) {
         for (int32_t i = 0; i < module->instrumentCount; ++i) {
             Instrument& instrument = module->instruments[i];
@@ -522,23 +692,29 @@ void FreeSong(Module* module) {
             }
         }
         std::free(module->instruments);
+        module->instruments = nullptr;
     }
     if (module->patterns) {
         for (int32_t p = 0; p < module->patternCount; ++p) std::free(module->patterns[p].cells);
         std::free(module->patterns);
+        module->patterns = nullptr;
     }
+    module->instrumentCount = 0;
+    module->patternCount = 0;
+    module->sampleCount = 0;
+}
+
+void FreeSong(Module* module) {
+    FreeSongData(module);
     delete module;
 }
 
 // ==== The file ====
 
-// How far a load got, for explaining its failure.
-struct Progress {
-    bool headerAccepted = false; // the song header is laid out the same in every version
-    CellSizeMismatch mismatch;
-};
-
-bool ParseXmFile(Reader& r, Module* module, Progress& progress, LoadError* error) {
+// Reads the whole file in one reading. `headerAccepted` tells whether the song header (laid out
+// the same in every version) was sound, so that a failure after it may be worth a second reading.
+bool ParseXmFile(Reader& r, Module* module, Reading reading, bool& headerAccepted,
+                 LoadError* error) {
     char magic[17];
     if (!ReadBytes(r, magic, 17) || std::memcmp(magic, "Extended Module: ", 17) != 0) {
         return Fail(error, LOAD_NOT_XM,
@@ -608,9 +784,7 @@ bool ParseXmFile(Reader& r, Module* module, Progress& progress, LoadError* error
             return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading the pattern table");
         }
     }
-    progress.headerAccepted = true;
-    if (!ReadPatterns(r, module, storedPatterns, progress.mismatch, error)) return false;
-
+    headerAccepted = true;
     if (module->instrumentCount > 0) {
         module->instruments =
             static_cast<Instrument*>(Zeroed(int64_t{module->instrumentCount} * sizeof(Instrument)));
@@ -618,43 +792,17 @@ bool ParseXmFile(Reader& r, Module* module, Progress& progress, LoadError* error
             return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading the instrument table");
         }
     }
-    for (int i = 0; i < module->instrumentCount; ++i) {
-        const InstrumentRead read = ReadInstrument(r, module, i, error);
-        if (read == InstrumentRead::Failed) return false;
-        if (read == InstrumentRead::FileEnded) {
-            // This and the following instruments stay empty: no samples, all slots silent.
-            for (int rest = i; rest < module->instrumentCount; ++rest) {
-                for (const Sample*& slot : module->instruments[rest].samples) slot = &silentSample;
-            }
-            break;
+    bool fileEnded = false;
+    if (EarlyLayout(module->version)) {
+        if (!ReadInstruments(r, module, reading, false, fileEnded, error)) return false;
+        if (!ReadPatterns(r, module, storedPatterns, reading, fileEnded, error)) return false;
+        for (int i = 0; i < module->instrumentCount; ++i) {
+            if (!ReadInstrumentSamples(r, module, i, error)) return false;
         }
+        return true;
     }
-    return true;
-}
-
-// Adds to a failure's message what explains it: a pattern whose cells did not fill the bytes
-// its header gives them puts everything after it out of place, and a file of an earlier format
-// version is laid out differently. Every version is read as 1.04; the version only explains a
-// failure, so that no file that loads is refused for its version number alone.
-void ExplainFailure(const Module* module, const Progress& progress, LoadError* error) {
-    const CellSizeMismatch& mismatch = progress.mismatch;
-    char detail[sizeof error->message];
-    // Running out of memory is not the file's fault, whatever was read before.
-    if (error->code == LOAD_OUT_OF_MEMORY) return;
-    if (mismatch.pattern >= 0) {
-        std::memcpy(detail, error->message, sizeof detail);
-        Fail(error, LOAD_INVALID,
-             "pattern %d: its %u rows take %d bytes of cell data, not the %u its header says, "
-             "so what follows is misread: %s",
-             mismatch.pattern, mismatch.rows, mismatch.bytesTaken, mismatch.packedSize, detail);
-    }
-    if (progress.headerAccepted && module->version < 0x0104) {
-        std::memcpy(detail, error->message, sizeof detail);
-        Fail(error, LOAD_UNSUPPORTED,
-             "format version %d.%02d is not supported (its layout differs from 1.04); read as "
-             "1.04: %s",
-             module->version >> 8, module->version & 0xFF, detail);
-    }
+    if (!ReadPatterns(r, module, storedPatterns, reading, fileEnded, error)) return false;
+    return ReadInstruments(r, module, reading, true, fileEnded, error);
 }
 
 // Parses a new song from `stream` and frees it again when that fails.
@@ -681,9 +829,18 @@ int ParseXm(Module* module, ModuleStream* stream, LoadError* error) {
     }
     Reader r{};
     r.stream = stream;
-    Progress progress;
-    if (ParseXmFile(r, module, progress, error)) return 1;
-    ExplainFailure(module, progress, error);
+    bool headerAccepted = false;
+    if (ParseXmFile(r, module, Reading::Strict, headerAccepted, error)) return 1;
+    // Running out of memory is not the file's fault, and a song header the strict reading
+    // refuses is read the same way by the tolerant one.
+    if (!headerAccepted || error->code == LOAD_OUT_OF_MEMORY) return 0;
+    FreeSongData(module);
+    Reader again{};
+    again.stream = stream;
+    if (ParseXmFile(again, module, Reading::Tolerant, headerAccepted, error)) {
+        Succeed(error);
+        return 1;
+    }
     return 0;
 }
 

@@ -1,17 +1,18 @@
 // xm_writer.cpp: serialises songs built in code to XM file bytes (little-endian fields, packed
-// pattern cells, delta-coded sample data).
+// pattern cells, delta-coded or 4-bit packed sample data, the 1.04 and the early layouts).
 #include "xm_writer.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace xmw {
 
 namespace {
 
-// Header sizes beyond this are written as given but not padded up to (they describe files
-// that cannot exist, for tests of the reader's bounds).
+// Header sizes beyond this are written as given but not padded up to (they describe files that
+// cannot exist, for tests of the reader's bounds).
 constexpr size_t MAX_PADDING = size_t{1} << 20;
 
 struct Bytes {
@@ -65,6 +66,33 @@ std::vector<uint8_t> DeltaCode(const Sample& sample) {
     return data;
 }
 
+// The 4-bit packing: the delta table, then a nibble per frame (low nibble first), each picking
+// the table entry that brings the running 8-bit value closest to the wanted one.
+std::vector<uint8_t> Pack4Bit(const Sample& sample) {
+    std::vector<uint8_t> data(sample.deltaTable.begin(), sample.deltaTable.end());
+    uint8_t value = 0;
+    for (size_t k = 0; k < sample.values.size(); ++k) {
+        int best = 0;
+        int bestDistance = 1 << 30;
+        for (int i = 0; i < 16; ++i) {
+            const auto next =
+                static_cast<int8_t>(value + static_cast<uint8_t>(sample.deltaTable[i]));
+            const int distance = std::abs(next - sample.values[k]);
+            if (distance < bestDistance) {
+                best = i;
+                bestDistance = distance;
+            }
+        }
+        value = static_cast<uint8_t>(value + static_cast<uint8_t>(sample.deltaTable[best]));
+        if (k % 2 == 0) {
+            data.push_back(static_cast<uint8_t>(best));
+        } else {
+            data.back() = static_cast<uint8_t>(data.back() | best << 4);
+        }
+    }
+    return data;
+}
+
 uint8_t SampleType(const Sample& sample) {
     uint8_t type = 0;
     if (sample.loop == Loop::Forward) type = 1;
@@ -89,7 +117,8 @@ uint8_t PointCount(const Envelope& envelope) {
     return static_cast<uint8_t>(envelope.points.size() < 12 ? envelope.points.size() : 12);
 }
 
-void WriteInstrument(Bytes& b, const Instrument& instrument) {
+// The instrument's header and sample headers into `b`, its samples' data onto `sampleData`.
+void WriteInstrument(Bytes& b, const Instrument& instrument, std::vector<uint8_t>& sampleData) {
     const bool hasSamples = !instrument.samples.empty();
     const uint32_t headerSize = instrument.rawHeaderSize.value_or(hasSamples ? 263 : 29);
     const size_t start = b.out.size();
@@ -120,12 +149,17 @@ void WriteInstrument(Bytes& b, const Instrument& instrument) {
     }
     // The sample headers start at +headerSize: pad up to it, or (for a header size smaller than
     // what was written) let them overlap, exactly as a reader seeking to +headerSize sees it.
-    b.out.resize(start + std::min<size_t>(headerSize, MAX_PADDING), 0);
+    // A size beyond MAX_PADDING is written as given with the sample headers at the standard
+    // offset.
+    const uint32_t standardSize = hasSamples ? 263 : 29;
+    b.out.resize(start + (headerSize <= MAX_PADDING ? headerSize : standardSize), 0);
     if (!hasSamples) return;
 
     std::vector<std::vector<uint8_t>> data;
     for (const Sample& sample : instrument.samples) {
-        data.push_back(sample.rawData ? *sample.rawData : DeltaCode(sample));
+        data.push_back(sample.rawData      ? *sample.rawData
+                       : sample.packed4Bit ? Pack4Bit(sample)
+                                           : DeltaCode(sample));
         const uint32_t width = sample.sixteenBit ? 2 : 1;
         const uint32_t lengthBytes = static_cast<uint32_t>(sample.values.size()) * width;
         b.U32(sample.rawLengthBytes.value_or(sample.rawData ? data.back().size() : lengthBytes));
@@ -136,10 +170,10 @@ void WriteInstrument(Bytes& b, const Instrument& instrument) {
         b.U8(sample.rawType.value_or(SampleType(sample)));
         b.U8(sample.panning);
         b.U8(static_cast<uint8_t>(sample.relativeNote));
-        b.U8(0);
+        b.U8(sample.rawReserved.value_or(sample.packed4Bit ? 0xAD : 0));
         b.Text(sample.name, 22);
     }
-    for (const auto& d : data) b.Append(d);
+    for (const auto& d : data) sampleData.insert(sampleData.end(), d.begin(), d.end());
 }
 
 } // namespace
@@ -203,9 +237,19 @@ std::vector<uint8_t> WriteXm(const Song& song) {
     b.U16(song.speed);
     b.U16(song.bpm);
     for (size_t i = 0; i < 256; ++i) b.U8(i < song.orders.size() ? song.orders[i] : 0);
-    // Patterns start at 60 + header size, whatever that says.
-    b.out.resize(60 + std::min<size_t>(headerSize, MAX_PADDING), 0);
+    // Patterns start at 60 + header size, whatever that says (or right after the order table,
+    // for a size beyond MAX_PADDING).
+    if (headerSize <= MAX_PADDING) b.out.resize(60 + headerSize, 0);
 
+    // The early layout stores every instrument's headers before the patterns and all sample
+    // data after them; 1.04 stores each instrument's data right after its headers.
+    const bool early = song.version == 0x0102 || song.version == 0x0103;
+    std::vector<uint8_t> sampleData;
+    if (early) {
+        for (const Instrument& instrument : song.instruments) {
+            WriteInstrument(b, instrument, sampleData);
+        }
+    }
     for (const Pattern& pattern : song.patterns) {
         const std::vector<uint8_t> packed =
             pattern.rawPackedData ? *pattern.rawPackedData : PackPattern(pattern);
@@ -217,13 +261,25 @@ std::vector<uint8_t> WriteXm(const Song& song) {
                 empty = false;
             }
         }
-        b.U32(pattern.rawHeaderLength.value_or(9));
+        const bool shortHeader = song.version == 0x0102;
+        b.U32(pattern.rawHeaderLength.value_or(shortHeader ? 8 : 9));
         b.U8(0);
-        b.U16(static_cast<uint32_t>(pattern.rows));
+        if (shortHeader) {
+            b.U8(static_cast<uint32_t>(pattern.rows - 1));
+        } else {
+            b.U16(static_cast<uint32_t>(pattern.rows));
+        }
         b.U16(pattern.rawPackedSize.value_or(empty ? 0 : static_cast<uint16_t>(packed.size())));
         if (!empty) b.Append(packed);
     }
-    for (const Instrument& instrument : song.instruments) WriteInstrument(b, instrument);
+    if (!early) {
+        for (const Instrument& instrument : song.instruments) {
+            WriteInstrument(b, instrument, sampleData);
+            b.Append(sampleData);
+            sampleData.clear();
+        }
+    }
+    b.Append(sampleData);
 
     if (song.truncateTo && *song.truncateTo < b.out.size()) b.out.resize(*song.truncateTo);
     return b.out;

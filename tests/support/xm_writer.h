@@ -31,7 +31,7 @@ struct Pattern {
     const PatternCell& At(int row, int channel) const;
 
     // Escape hatches for malformed files.
-    std::optional<uint32_t> rawHeaderLength;           // default 9
+    std::optional<uint32_t> rawHeaderLength;           // default 9 (8 in format 1.02)
     std::optional<uint16_t> rawPackedSize;             // default: the size of the packed cells
     std::optional<std::vector<uint8_t>> rawPackedData; // written in place of the packed cells
 };
@@ -51,6 +51,13 @@ struct Sample {
     int8_t finetune = 0;
     uint8_t panning = 128;
     int8_t relativeNote = 0;
+    // Stores an 8-bit sample with the 4-bit packing (reserved byte 0xAD): the table of deltas,
+    // then one nibble per frame, low nibble first. Each frame takes the table entry that brings
+    // the running value closest to the wanted one, so values whose steps are all in the table
+    // come back exactly.
+    bool packed4Bit = false;
+    std::array<int8_t, 16> deltaTable{0,    1,   2,   4,   8,  16, 32, 64,
+                                      -128, -64, -32, -16, -8, -4, -2, -1};
 
     // Escape hatches: raw header fields in bytes and raw data bytes (written in place of the
     // delta-coded values, whatever the header says).
@@ -58,6 +65,7 @@ struct Sample {
     std::optional<uint32_t> rawLoopStartBytes;
     std::optional<uint32_t> rawLoopLengthBytes;
     std::optional<uint8_t> rawType;
+    std::optional<uint8_t> rawReserved; // default 0 (0xAD when packed4Bit)
     std::optional<std::vector<uint8_t>> rawData;
 };
 
@@ -90,6 +98,9 @@ struct Instrument {
 struct Song {
     std::string name = "untitled";
     std::string trackerName = "xm_writer";
+    // 0x0102 and 0x0103 are written in the early layout (every instrument and sample header,
+    // then the patterns, then all sample data; 1.02 with 8-byte pattern headers holding rows - 1
+    // in one byte); any other version in the 1.04 layout.
     uint16_t version = 0x0104;
     uint16_t channels = 4;
     uint16_t restartPosition = 0;

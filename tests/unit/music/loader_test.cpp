@@ -188,16 +188,6 @@ TEST_F(LoaderTest, InstrumentWithoutSamplesConsumesExactlyItsHeaderSize) {
     for (int s = 1; s < 16; ++s) EXPECT_EQ(second.samples[s], &silentSample);
 }
 
-TEST_F(LoaderTest, SeventeenSamplesFailTheLoad) {
-    xmw::Song song = xmw::MinimalSong();
-    song.instruments[0].samples.assign(17, EightBit({1, 2, 3}));
-    EXPECT_FALSE(LoadSong(song));
-    song.instruments[0].samples.resize(16);
-    ModulePtr module = LoadSong(song);
-    ASSERT_TRUE(module);
-    EXPECT_EQ(module->instruments[0].sampleCount, 16);
-}
-
 TEST_F(LoaderTest, InstrumentFieldsEnvelopesAndFadeout) {
     xmw::Song song = xmw::MinimalSong();
     xmw::Instrument& in = song.instruments[0];
