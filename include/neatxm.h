@@ -94,8 +94,8 @@ typedef struct neatxm_song_info {
     int default_bpm;
     int version; /* format version, e.g. 0x0104 */
     /* Seconds until the song first comes back to a place it has played (its end going back to
-     * the restart position, or a jump back), at 44100 Hz; -1 when it does not within 20
-     * minutes. */
+     * the restart position, or a jump back), at 44100 Hz under the standard rules; -1 when it
+     * does not within 20 minutes. */
     double length_seconds;
 } neatxm_song_info;
 

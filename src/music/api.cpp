@@ -65,7 +65,9 @@ neatxm_song* Wrap(Module* module, const LoadError& loaded, neatxm_error* error) 
         Fail(error, NEATXM_ERROR_OUT_OF_MEMORY, "out of memory");
         return nullptr;
     }
-    const int64_t frames = FramesToFirstWrap(module, LENGTH_RATE, LENGTH_LIMIT_FRAMES);
+    // Under the library's default rules: the length a player made with them plays.
+    const int64_t frames =
+        FramesToFirstWrap(module, LENGTH_RATE, LENGTH_LIMIT_FRAMES, PlayerRules::Standard);
     song->lengthSeconds = frames >= 0 ? static_cast<double>(frames) / LENGTH_RATE : -1.0;
     Succeed(error);
     return song;

@@ -153,6 +153,7 @@ void ResetPlayback(Player* player) {
     player->tickFramesLeft = 0; // the first MixBlock starts with a tick
     player->tick = 0;
     player->patternDelayTicks = 0;
+    player->flow = StandardFlow{0, -1, false, false, 0, 0, 0, 0};
     player->elapsedMs = 0;
     player->framesMixed = 0;
     if (player->startHandler) player->startHandler(player);
@@ -219,8 +220,9 @@ namespace {
 // tick satisfies `done`; returns that tick's frame. -1 when the song wraps first (unless `done`
 // accepts the wrap's tick) or `maxFrames` pass.
 template <typename Done>
-int64_t RunSequencer(const Module* module, int32_t rate, int64_t maxFrames, Done done) {
-    Player* scratch = CreatePlayer(module, rate, PlayerRules::Demo, 1);
+int64_t RunSequencer(const Module* module, int32_t rate, PlayerRules rules, int64_t maxFrames,
+                     Done done) {
+    Player* scratch = CreatePlayer(module, rate, rules, 1);
     if (!scratch) return -1;
     int64_t found = -1;
     while (scratch->framesMixed <= maxFrames) {
@@ -239,22 +241,27 @@ int64_t RunSequencer(const Module* module, int32_t rate, int64_t maxFrames, Done
 
 } // namespace
 
-int64_t FramesToFirstWrap(const Module* module, int32_t rate, int64_t maxFrames) {
-    return RunSequencer(module, rate, maxFrames, [](const Player& p) { return p.watch.wraps > 0; });
+int64_t FramesToFirstWrap(const Module* module, int32_t rate, int64_t maxFrames,
+                          PlayerRules rules) {
+    return RunSequencer(module, rate, rules, maxFrames,
+                        [](const Player& p) { return p.watch.wraps > 0; });
 }
 
 bool SeekOrder(Player* player, int32_t order) {
     if (!player || order < 0 || order >= player->module->songLength) return false;
     // The time at which the song first starts the position when played from its start, so that
     // the clock a listener sees agrees with where the song is (20 minutes are searched at most).
-    const int64_t reached = RunSequencer(
-        player->module, player->mixer.mixRate, int64_t{20} * 60 * player->mixer.mixRate,
-        [order](const Player& p) { return p.position.tick == 0 && p.position.order == order; });
+    const int64_t reached =
+        RunSequencer(player->module, player->mixer.mixRate, player->rules,
+                     int64_t{20} * 60 * player->mixer.mixRate, [order](const Player& p) {
+                         return p.position.tick == 0 && p.position.order == order;
+                     });
     if (reached >= 0) player->framesPulled = reached;
     player->nextOrderPosition = order;
     player->nextRow = 0;
     player->tick = 0;
     player->patternDelayTicks = 0;
+    player->flow = StandardFlow{0, -1, false, false, 0, 0, 0, 0};
     player->tickFramesLeft = 0;
     ResetWatch(player->watch);
     // The rest of the block being handed out is dropped: the next frame starts the new position.

@@ -55,6 +55,20 @@ struct WrapWatch {
     uint8_t entered[256][256 / 8]; // order x row entry points seen since the last wrap
 };
 
+// Flow control as the original tracker keeps it (the standard rules only; the demo's rules move
+// the row directly). A row's B, D, E6x and EEx only leave marks here; the row's end acts on them.
+struct StandardFlow {
+    int32_t breakRow;       // row the next pattern starts at: D's row or a pattern loop's start,
+                            // which outlives the loop (cleared only when a new pattern starts)
+    int32_t jumpOrder;      // B's order position, -1 when none
+    bool loopJump;          // a pattern loop goes back to breakRow at the row's end
+    bool orderJump;         // B or D: the next order position starts at the row's end
+    int32_t delayRows;      // EEy on the row just read: y + 1 row periods in all
+    int32_t delayRowsLeft;  // row periods of a pattern delay still to come (no row is read)
+    int32_t fineDelayTicks; // X6x: ticks added to every row period of the row
+    int32_t periodTick;     // ticks into the current row period
+};
+
 struct Player {
     const Module* module;
     PlayerRules rules;
@@ -71,7 +85,8 @@ struct Player {
     int32_t patternDelayTicks;
     int32_t nextRow;
     int32_t nextOrderPosition;
-    int32_t playingRow;         // row read by the last row tick
+    int32_t playingRow; // row read by the last row tick
+    StandardFlow flow;
     PlayerHandler startHandler; // called by playback start; none by default
     PlayerHandler tickHandler;  // SequencerTick, or a wrapper of it
     // The cells the last row tick read (channelCount of them; an empty row when the row lay
@@ -135,7 +150,8 @@ bool PlayerEnded(const Player* player);
 // when it does not before wrapping). False for an order outside the song.
 bool SeekOrder(Player* player, int32_t order);
 
-// The frames from playback start to the row tick of the song's first wrap at `rate`, found by
-// running the sequencer without mixing; -1 when it does not wrap within `maxFrames`, or the song
-// cannot be played.
-int64_t FramesToFirstWrap(const Module* module, int32_t rate, int64_t maxFrames);
+// The frames from playback start to the row tick of the song's first wrap at `rate` under the
+// given rules, found by running the sequencer without mixing; -1 when it does not wrap within
+// `maxFrames`, or the song cannot be played.
+int64_t FramesToFirstWrap(const Module* module, int32_t rate, int64_t maxFrames,
+                          PlayerRules rules = PlayerRules::Demo);

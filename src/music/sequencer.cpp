@@ -68,7 +68,69 @@ Selection Select(const Module* module, const MusicChannel& channel) {
     return {instrument, sample ? sample : &silentSample};
 }
 
+// The standard rules' flow commands, as the original tracker runs them: B, D, a pattern loop's
+// jump and EEx only set marks that the row's end reads (StandardRowEnd), and B, D and the loop
+// share one break row.
+void StandardFlowControl(Player* player, MusicChannel* channel, const PatternCell& cell) {
+    StandardFlow& flow = player->flow;
+    const int32_t p = cell.effectParameter, x = p >> 4, y = p & 15;
+    switch (cell.effect) {
+    case 0x0B:
+        // B also clears the break row: a D on an earlier track loses its row, one on a later
+        // track keeps it.
+        flow.jumpOrder = p;
+        flow.breakRow = 0;
+        flow.orderJump = true;
+        break;
+    case 0x0D:
+        flow.breakRow = 10 * x + y > 63 ? 0 : 10 * x + y;
+        flow.orderJump = true;
+        break;
+    case 0x0E:
+        if (x == 6) {
+            if (y == 0) {
+                channel->loopRow = player->row;
+            } else {
+                channel->loopCount = channel->loopCount == 0 ? y : channel->loopCount - 1;
+                // The jump goes through the break row, so a loop's jump on a row with a D takes
+                // the song to the next order position at the loop's start row (when the loop
+                // comes on a later track than the D; a B earlier on the row keeps row 0), and
+                // the row stays the break row after the loop's last pass: a pattern that then
+                // runs to its end starts the next one at the loop's start row, not row 0.
+                if (channel->loopCount != 0) {
+                    if (flow.jumpOrder < 0) flow.breakRow = channel->loopRow;
+                    flow.loopJump = true;
+                }
+            }
+        } else if (x == 14) {
+            // The last EEy of the row counts: y + 1 row periods, the row read only in the first.
+            flow.delayRows = y + 1;
+        }
+        break;
+    case 0x0F:
+        // F00 leaves the speed as it is, as the original tracker plays it (the demo's rules
+        // take it as speed 0: one tick per row).
+        if (p == 0) break;
+        if (p <= 31)
+            player->speed = p;
+        else
+            SetBpm(player, p);
+        break;
+    case 0x21:
+        // X6x: y more ticks in each of the row's periods, summed over the tracks. An extension
+        // that the original tracker does not have (it ignores X6x); only files made by a tracker
+        // that has it hold it, and the mature players honour it there.
+        if (x == 6) flow.fineDelayTicks += y;
+        break;
+    default: break;
+    }
+}
+
 void FlowControl(Player* player, MusicChannel* channel, const PatternCell& cell, bool* jumpSeen) {
+    if (player->rules == PlayerRules::Standard) {
+        StandardFlowControl(player, channel, cell);
+        return;
+    }
     const Module* module = player->module;
     const int32_t p = cell.effectParameter, x = p >> 4, y = p & 15;
     switch (cell.effect) {
@@ -145,33 +207,113 @@ void ResetChannels(Player* player) {
     }
 }
 
-void SequencerTick(Player* player) {
+namespace {
+
+// The end of a row period under the standard rules, as the original tracker moves on. While a
+// pattern delay lasts the row is held (no row is read, the position shown stays the delayed
+// row). A loop's jump moves the row at once, even inside a delay: the delay's later periods pass
+// on the loop's start row without reading it, and the song goes on at the row after it. B and D
+// wait for the delay's end; then the next order position starts at the break row. True while the
+// delay holds the row.
+bool StandardRowEnd(Player* player) {
     const Module* module = player->module;
-    const int32_t tick = player->tick;
-    if (tick == 0) {
-        const bool entering = !player->watch.started || player->nextOrderPosition >= 0;
-        player->watch.started = true;
-        if (player->nextOrderPosition >= 0) player->orderPosition = player->nextOrderPosition;
-        if (player->nextRow >= 0) player->row = player->nextRow;
-        player->playingRow = player->row;
-        if (entering) WatchEntry(player);
+    StandardFlow& flow = player->flow;
+    int32_t row = player->row + 1;
+    int32_t order = player->orderPosition;
+    if (flow.delayRows > 0) {
+        flow.delayRowsLeft = flow.delayRows;
+        flow.delayRows = 0;
+    }
+    const bool held = flow.delayRowsLeft > 0 && --flow.delayRowsLeft > 0;
+    if (held) row -= 1;
+    if (flow.loopJump) {
+        flow.loopJump = false;
+        row = flow.breakRow;
+    }
+    if (held) {
+        player->row = row;
+        return true;
+    }
+    player->nextOrderPosition = -1;
+    if (row >= RowCount(module, order) || flow.orderJump) {
+        row = flow.breakRow;
+        flow.breakRow = 0;
+        order = flow.jumpOrder >= 0 ? flow.jumpOrder : order + 1;
+        if (order >= module->songLength) order = module->restartPosition;
+        // A break row the new pattern does not have (D's row, or a loop's start row from a
+        // longer pattern) starts it at row 0.
+        if (row >= RowCount(module, order)) row = 0;
+        flow.jumpOrder = -1;
+        flow.orderJump = false;
+        player->nextOrderPosition = order;
+    }
+    player->nextRow = row;
+    return false;
+}
+
+// Moves to the next row (or order position) at a row tick: the position the last row's end
+// chose, entered in the wrap watch when it is a new order position.
+void EnterNextRow(Player* player) {
+    const bool entering = !player->watch.started || player->nextOrderPosition >= 0;
+    player->watch.started = true;
+    if (player->nextOrderPosition >= 0) player->orderPosition = player->nextOrderPosition;
+    if (player->nextRow >= 0) player->row = player->nextRow;
+    player->playingRow = player->row;
+    if (entering) WatchEntry(player);
+}
+
+// The standard rules' tick: rows last speed + X6x ticks; a pattern delay's later periods read no
+// row (their ticks work on the delayed row's cells, as the demo's rules' delay does).
+void StandardTick(Player* player) {
+    StandardFlow& flow = player->flow;
+    if (player->tick == 0) {
+        EnterNextRow(player);
+        flow.fineDelayTicks = 0;
+        flow.periodTick = 0;
         ProcessRow(player);
-        if (player->nextRow == -1) {
-            player->nextRow = player->row + 1;
-            if (player->nextRow >= RowCount(module, player->orderPosition)) {
-                int32_t next = player->orderPosition + 1;
-                player->nextOrderPosition =
-                    next >= module->songLength ? module->restartPosition : next;
-                player->nextRow = 0;
-            }
-        }
+        player->nextRow = -1;
+        player->nextOrderPosition = -1;
     } else {
         ProcessTick(player);
     }
     player->tick += 1;
-    if (player->tick >= player->speed + player->patternDelayTicks) {
-        player->patternDelayTicks = 0;
-        player->tick = 0;
+    flow.periodTick += 1;
+    if (flow.periodTick >= player->speed + flow.fineDelayTicks) {
+        flow.periodTick = 0;
+        // Held by a pattern delay, the ticks go on counting (the row's effects see one long row,
+        // as under the demo's rules); otherwise the next tick reads a row.
+        if (!StandardRowEnd(player)) player->tick = 0;
+    }
+}
+
+} // namespace
+
+void SequencerTick(Player* player) {
+    const Module* module = player->module;
+    const int32_t tick = player->tick;
+    if (player->rules == PlayerRules::Standard) {
+        StandardTick(player);
+    } else {
+        if (tick == 0) {
+            EnterNextRow(player);
+            ProcessRow(player);
+            if (player->nextRow == -1) {
+                player->nextRow = player->row + 1;
+                if (player->nextRow >= RowCount(module, player->orderPosition)) {
+                    int32_t next = player->orderPosition + 1;
+                    player->nextOrderPosition =
+                        next >= module->songLength ? module->restartPosition : next;
+                    player->nextRow = 0;
+                }
+            }
+        } else {
+            ProcessTick(player);
+        }
+        player->tick += 1;
+        if (player->tick >= player->speed + player->patternDelayTicks) {
+            player->patternDelayTicks = 0;
+            player->tick = 0;
+        }
     }
     const int32_t order = player->orderPosition;
     player->position = PlayerPosition{order,

@@ -13,8 +13,8 @@
 namespace {
 
 const char USAGE[] =
-    "usage: xmrender [--seconds N] [--positions FILE.csv] SONG.xm OUT.wav\n"
-    "       xmrender --bench SONG.xm [SONG.xm...]\n"
+    "usage: xmrender [--seconds N] [--positions FILE.csv] [--rules demo|standard] SONG.xm OUT.wav\n"
+    "       xmrender --bench [--rules demo|standard] SONG.xm [SONG.xm...]\n"
     "\n"
     "Renders SONG.xm through the player's own playback path to OUT.wav (44100 Hz, 16-bit\n"
     "stereo PCM), from playback start, in whole 884-frame blocks.\n"
@@ -22,11 +22,16 @@ const char USAGE[] =
     "  --seconds N          render until at least N seconds (default: until the song first\n"
     "                       wraps back to a place it has played, at most 20 minutes)\n"
     "  --positions FILE     write block,order,row,ms for every block to FILE (CSV)\n"
+    "  --rules demo|standard\n"
+    "                       the player's rules (default: demo, the demo's soundtrack bit for\n"
+    "                       bit); standard plays as the original tracker does: the format's\n"
+    "                       stereo orientation and its flow control (pattern loops and delays,\n"
+    "                       breaks and jumps)\n"
     "  --bench              render each song until it wraps, WAV included (to a temporary\n"
     "                       file), and print the speed as a multiple of real time\n"
     "  --help               show this text\n";
 
-int Bench(const std::vector<const char*>& songs) {
+int Bench(const std::vector<const char*>& songs, PlayerRules rules) {
     char path[] = "/tmp/xmrender-bench-XXXXXX";
     const int fd = mkstemp(path);
     if (fd < 0) {
@@ -45,7 +50,7 @@ int Bench(const std::vector<const char*>& songs) {
         const auto start = std::chrono::steady_clock::now();
         const std::clock_t cpuStart = std::clock();
         const bool ok =
-            RenderFileToWav(song, path, nullptr, 0, &result, error, sizeof error, false);
+            RenderFileToWav(song, path, nullptr, 0, &result, error, sizeof error, false, rules);
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
@@ -69,6 +74,7 @@ int main(int argc, char** argv) {
     double seconds = 0;
     const char* positions = nullptr;
     bool bench = false;
+    PlayerRules rules = PlayerRules::Demo;
     std::vector<const char*> files;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -84,6 +90,16 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--positions" && i + 1 < argc) {
             positions = argv[++i];
+        } else if (arg == "--rules" && i + 1 < argc) {
+            const std::string name = argv[++i];
+            if (name == "demo") {
+                rules = PlayerRules::Demo;
+            } else if (name == "standard") {
+                rules = PlayerRules::Standard;
+            } else {
+                fprintf(stderr, "xmrender: --rules takes demo or standard\n");
+                return 2;
+            }
         } else if (arg == "--bench") {
             bench = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -98,7 +114,7 @@ int main(int argc, char** argv) {
             fprintf(stderr, "xmrender: --bench takes only song files\n\n%s", USAGE);
             return 2;
         }
-        return Bench(files);
+        return Bench(files, rules);
     }
     if (files.size() != 2) {
         fputs(USAGE, stderr);
@@ -108,7 +124,7 @@ int main(int argc, char** argv) {
     RenderFileResult result{};
     const bool progress = isatty(STDERR_FILENO) || isatty(STDOUT_FILENO);
     if (!RenderFileToWav(files[0], files[1], positions, seconds, &result, error, sizeof error,
-                         progress)) {
+                         progress, rules)) {
         fprintf(stderr, "xmrender: %s\n", error);
         return 1;
     }

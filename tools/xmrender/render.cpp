@@ -117,7 +117,7 @@ void SetError(char* error, size_t size, const char* format, const char* a, const
 
 bool RenderFileToWav(const char* songPath, const char* wavPath, const char* positionsPath,
                      double seconds, RenderFileResult* result, char* error, size_t errorSize,
-                     bool progress) {
+                     bool progress, PlayerRules rules) {
     if (result) *result = RenderFileResult{};
     FILE* probe = fopen(songPath, "rb");
     if (!probe) {
@@ -166,7 +166,7 @@ bool RenderFileToWav(const char* songPath, const char* wavPath, const char* posi
         if (limits.blocks < 1) limits.blocks = 1;
     }
     RenderSummary summary{};
-    if (ok && !RenderModule(module, PlayerRules::Demo, limits, WriteBlock, &out, &summary)) {
+    if (ok && !RenderModule(module, rules, limits, WriteBlock, &out, &summary)) {
         SetError(error, errorSize, "rendering %s failed (%s)", songPath,
                  out.frames == 0 ? "playback could not start" : "write error");
         ok = false;

@@ -49,11 +49,12 @@ void MakeWavHeader(uint8_t header[44], uint32_t frames, int32_t rate);
 // Renders the song file `songPath` into the WAV file `wavPath` (and, when `positionsPath` is
 // not null, one CSV line per block there). seconds > 0 renders whole blocks until at least that
 // long; otherwise until the first wrap (capped). `progress` prints a progress line on standard
-// error. On failure returns false with a message in `error` (at most errorSize bytes).
+// error. `rules` are the player's (the demo's by default, so that the bytes are the demo's). On
+// failure returns false with a message in `error` (at most errorSize bytes).
 struct RenderFileResult {
     int64_t frames;
     bool wrapped;
 };
 bool RenderFileToWav(const char* songPath, const char* wavPath, const char* positionsPath,
                      double seconds, RenderFileResult* result, char* error, size_t errorSize,
-                     bool progress);
+                     bool progress, PlayerRules rules = PlayerRules::Demo);
