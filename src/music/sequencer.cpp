@@ -68,6 +68,14 @@ Selection Select(const Module* module, const MusicChannel& channel) {
     return {instrument, sample ? sample : &silentSample};
 }
 
+// F: up to 31 sets the ticks per row, from 32 on the tempo.
+void SetSpeedOrTempo(Player* player, int32_t parameter) {
+    if (parameter <= 31)
+        player->speed = parameter;
+    else
+        SetBpm(player, parameter);
+}
+
 // The standard rules' flow commands, as the original tracker runs them: B, D, a pattern loop's
 // jump and EEx only set marks that the row's end reads (StandardRowEnd), and B, D and the loop
 // share one break row.
@@ -110,11 +118,7 @@ void StandardFlowControl(Player* player, MusicChannel* channel, const PatternCel
     case 0x0F:
         // F00 leaves the speed as it is, as the original tracker plays it (the demo's rules
         // take it as speed 0: one tick per row).
-        if (p == 0) break;
-        if (p <= 31)
-            player->speed = p;
-        else
-            SetBpm(player, p);
+        if (p != 0) SetSpeedOrTempo(player, p);
         break;
     case 0x21:
         // X6x: y more ticks in each of the row's periods, summed over the tracks. An extension
@@ -156,12 +160,7 @@ void FlowControl(Player* player, MusicChannel* channel, const PatternCell& cell,
             player->patternDelayTicks = y * player->speed;
         }
         break;
-    case 0x0F:
-        if (p <= 31)
-            player->speed = p;
-        else
-            SetBpm(player, p);
-        break;
+    case 0x0F: SetSpeedOrTempo(player, p); break;
     default: break;
     }
 }
