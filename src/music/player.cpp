@@ -153,7 +153,7 @@ void ResetPlayback(Player* player) {
     player->tickFramesLeft = 0; // the first MixBlock starts with a tick
     player->tick = 0;
     player->patternDelayTicks = 0;
-    player->flow = StandardFlow{0, -1, false, false, 0, 0, 0, 0};
+    player->flow = StandardFlow{};
     player->elapsedMs = 0;
     player->framesMixed = 0;
     if (player->startHandler) player->startHandler(player);
@@ -261,7 +261,7 @@ bool SeekOrder(Player* player, int32_t order) {
     player->nextRow = 0;
     player->tick = 0;
     player->patternDelayTicks = 0;
-    player->flow = StandardFlow{0, -1, false, false, 0, 0, 0, 0};
+    player->flow = StandardFlow{};
     player->tickFramesLeft = 0;
     ResetWatch(player->watch);
     // The rest of the block being handed out is dropped: the next frame starts the new position.
