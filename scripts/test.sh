@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # test.sh: the project's whole test run, as CI runs it.
 #   1. setup.sh (the Debian packages);
-#   2. preset release: configure, build, ctest; then the neatxm library as its users get it:
-#      installed into build/install, the examples built against it through CMake's find_package
-#      and through pkg-config, and run (scripts/check_package.sh);
+#   2. preset release: configure, build, and the web page (preset web, emscripten), then ctest
+#      (its browser test runs the page in headless Chromium); then the neatxm library as its
+#      users get it: installed into build/install, the examples built against it through
+#      CMake's find_package and through pkg-config, and run (scripts/check_package.sh);
 #   3. preset music: the player library and its tests alone, configured so that SDL and OpenGL
 #      cannot be found, run without a display;
 #      preset asan (address + undefined behaviour sanitizers): build, ctest;
@@ -100,6 +101,9 @@ run_ctest() { # preset [ctest args...]
 mkdir -p build
 cd "$root"
 if build_preset release; then
+    # The web page first, so that the release tests' browser test (label web) finds it; without
+    # emscripten that test says it is skipped.
+    if command -v emcc >/dev/null; then build_preset web; fi
     run_ctest release
     echo "==== installed package: scripts/check_package.sh build/release"
     if bash scripts/check_package.sh build/release; then

@@ -12,6 +12,9 @@
 #if defined(__linux__)
 #include <pthread.h>
 #endif
+#if defined(__EMSCRIPTEN__)
+#include "platform/web/web_platform.h"
+#endif
 
 namespace {
 
@@ -45,6 +48,13 @@ MusicOutput* StartMusic(const WaveDevice* device) {
         CloseWaveOutput(output);
         PrintLine("Error loading song");
     }
+#if defined(__EMSCRIPTEN__)
+    // No output thread in the browser: the device's callback runs the output's passes.
+    if (StartPlayback(output, output->song))
+        platform::web::SetAudioPass(
+            [](void* context) { ServiceOutput(static_cast<MusicOutput*>(context)); }, output);
+#else
     StartPlayback(output, output->song);
+#endif
     return output;
 }

@@ -112,6 +112,12 @@ int StartPlayback(MusicOutput* output, const Module* module) {
     output->ringPlaying = true;
 
     output->stopRequested.store(false);
+#if defined(__EMSCRIPTEN__)
+    // The browser build has no threads: the audio device's own callback runs ServiceOutput
+    // (output.cpp hands it the output), and threadRunning stays false, so there is nothing to
+    // join.
+    return 1;
+#endif
     output->threadFinished.store(false);
     try {
         output->thread = std::thread(OutputThreadEntry, output);
@@ -136,30 +142,34 @@ int StopPlayback(MusicOutput* output, const Module* module) {
     return 1;
 }
 
-int OutputThreadMain(MusicOutput* output) {
+void ServiceOutput(MusicOutput* output) {
     Player* player = output->player;
     MixerState& mixer = player->mixer;
     const int32_t blockFrames = mixer.blockFrames;
     const uint64_t ringFrames = uint64_t(mixer.ringFrames);
     const int32_t blocks = mixer.ringFrames / blockFrames;
-    while (!output->stopRequested.load()) {
-        // The device's 32-bit count wraps after 4 GiB; adding the differences in 32-bit
-        // arithmetic to a 64-bit total keeps the block mapping continuous across the wrap.
-        const uint32_t position = output->device.position();
-        output->playedBytes += uint32_t(position - output->lastDevicePosition);
-        output->lastDevicePosition = position;
-        const int32_t playingBlock = int32_t((output->playedBytes / 4u) % ringFrames) / blockFrames;
+    // The device's 32-bit count wraps after 4 GiB; adding the differences in 32-bit arithmetic
+    // to a 64-bit total keeps the block mapping continuous across the wrap.
+    const uint32_t position = output->device.position();
+    output->playedBytes += uint32_t(position - output->lastDevicePosition);
+    output->lastDevicePosition = position;
+    const int32_t playingBlock = int32_t((output->playedBytes / 4u) % ringFrames) / blockFrames;
 
-        // A thread held up for longer than the ring finds the device anywhere; it renders the
-        // blocks from fillBlock on in order, so the song continues without a gap.
-        while (mixer.fillBlock != playingBlock) {
-            output->blockInProgress.store(true);
-            MixBlock(player);
-            int32_t next = output->heardBlock.load(std::memory_order_relaxed) + 1;
-            if (next == blocks) next = 0;
-            PublishHeardBlock(output, next);
-            output->blockInProgress.store(false);
-        }
+    // A thread held up for longer than the ring finds the device anywhere; it renders the
+    // blocks from fillBlock on in order, so the song continues without a gap.
+    while (mixer.fillBlock != playingBlock) {
+        output->blockInProgress.store(true);
+        MixBlock(player);
+        int32_t next = output->heardBlock.load(std::memory_order_relaxed) + 1;
+        if (next == blocks) next = 0;
+        PublishHeardBlock(output, next);
+        output->blockInProgress.store(false);
+    }
+}
+
+int OutputThreadMain(MusicOutput* output) {
+    while (!output->stopRequested.load()) {
+        ServiceOutput(output);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     output->threadFinished.store(true);

@@ -83,9 +83,13 @@ int StartPlayback(MusicOutput* output, const Module* module);
 // module. Stopping twice is harmless.
 int StopPlayback(MusicOutput* output, const Module* module);
 
-// The output thread's body: every 5 ms, renders each block the device has finished, up to but
-// not including the block being played. Returns 0 when stopRequested is set.
+// The output thread's body: every 5 ms, one ServiceOutput pass. Returns 0 when stopRequested is
+// set.
 int OutputThreadMain(MusicOutput* output);
+// One pass: reads the device position and renders each block the device has finished, up to but
+// not including the block being played. Output thread; in the browser build, which has no
+// threads, the audio device's callback (main thread). Needs a playing output.
+void ServiceOutput(MusicOutput* output);
 
 // The order position, row and milliseconds reached when the block now being heard was rendered.
 // 0 for a null module or when nothing plays.
