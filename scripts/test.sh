@@ -8,9 +8,9 @@
 #   3. preset music: the player library and its tests alone, configured so that SDL and OpenGL
 #      cannot be found, run without a display;
 #      preset asan (address + undefined behaviour sanitizers): build, ctest;
-#   4. preset tsan: build, ctest -L threads;
+#   4. preset tsan: build the programs of the threads-labelled tests, ctest -L threads;
 #   5. preset fuzz, when fuzz targets exist: each fuzz_<name> binary runs FUZZ_SECONDS
-#      (default 60), seeded as fuzz/CMakeLists.txt describes.
+#      (default 45), seeded as fuzz/CMakeLists.txt describes.
 # The GL and end-to-end tests need X: when DISPLAY is unset an Xvfb is started here on a free
 # display and stopped at the end. Prints "N passed, N failed" over all runs; exits non-zero on
 # any failure. JOBS (default 2) sets the build and test parallelism. No test may run longer than
@@ -19,7 +19,7 @@ set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 jobs="${JOBS:-2}"
-fuzz_seconds="${FUZZ_SECONDS:-60}"
+fuzz_seconds="${FUZZ_SECONDS:-45}"
 passed=0
 failed=0
 skipped=0
@@ -57,16 +57,19 @@ export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
 export UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 
 # ---- ctest runs -----------------------------------------------------------------------------
-build_preset() { # name [targets...]
+build_preset() { # name [targets...]: all targets when none are named
     local preset="$1"
-    echo "==== build: $preset"
+    shift
+    local targets=()
+    [ $# -gt 0 ] && targets=(--target "$@")
+    echo "==== build: $preset $*"
     if ! cmake --preset "$preset" >"build/$preset-configure.log" 2>&1; then
         cat "build/$preset-configure.log"
         note_failure "configure $preset"
         return 1
     fi
     rm -f "build/$preset-configure.log"
-    if ! cmake --build --preset "$preset" -j"$jobs"; then
+    if ! cmake --build --preset "$preset" -j"$jobs" "${targets[@]}"; then
         note_failure "build $preset"
         return 1
     fi
@@ -115,7 +118,8 @@ fi
 # The player library alone: it must build and pass its tests without SDL, OpenGL or a display.
 if build_preset music; then DISPLAY= run_ctest music; fi
 if build_preset asan; then run_ctest asan; fi
-if build_preset tsan; then run_ctest tsan -L threads; fi
+# Only the programs whose tests carry the label threads are built for the thread sanitizer.
+if build_preset tsan output_tests video_tests unit_player; then run_ctest tsan -L threads; fi
 
 # ---- fuzzing --------------------------------------------------------------------------------
 if ls fuzz/*/CMakeLists.txt >/dev/null 2>&1; then
