@@ -68,6 +68,17 @@ Selection Select(const Module* module, const MusicChannel& channel) {
     return {instrument, sample ? sample : &silentSample};
 }
 
+// D's row: the parameter read as two decimal digits; beyond row 63 it is row 0.
+int32_t BreakRow(int32_t x, int32_t y) {
+    return 10 * x + y > 63 ? 0 : 10 * x + y;
+}
+
+// E6y (y > 0) on a track: counts the loop's passes; true while it still jumps back.
+bool CountLoopPass(MusicChannel* channel, int32_t y) {
+    channel->loopCount = channel->loopCount == 0 ? y : channel->loopCount - 1;
+    return channel->loopCount != 0;
+}
+
 // F: up to 31 sets the ticks per row, from 32 on the tempo.
 void SetSpeedOrTempo(Player* player, int32_t parameter) {
     if (parameter <= 31)
@@ -91,7 +102,7 @@ void StandardFlowControl(Player* player, MusicChannel* channel, const PatternCel
         flow.orderJump = true;
         break;
     case 0x0D:
-        flow.breakRow = 10 * x + y > 63 ? 0 : 10 * x + y;
+        flow.breakRow = BreakRow(x, y);
         flow.orderJump = true;
         break;
     case 0x0E:
@@ -99,13 +110,13 @@ void StandardFlowControl(Player* player, MusicChannel* channel, const PatternCel
             if (y == 0) {
                 channel->loopRow = player->row;
             } else {
-                channel->loopCount = channel->loopCount == 0 ? y : channel->loopCount - 1;
+                const bool jumps = CountLoopPass(channel, y);
                 // The jump goes through the break row, so a loop's jump on a row with a D takes
                 // the song to the next order position at the loop's start row (when the loop
                 // comes on a later track than the D; a B earlier on the row keeps row 0), and
                 // the row stays the break row after the loop's last pass: a pattern that then
                 // runs to its end starts the next one at the loop's start row, not row 0.
-                if (channel->loopCount != 0) {
+                if (jumps) {
                     if (flow.jumpOrder < 0) flow.breakRow = channel->loopRow;
                     flow.loopJump = true;
                 }
@@ -144,7 +155,7 @@ void FlowControl(Player* player, MusicChannel* channel, const PatternCell& cell,
         *jumpSeen = true;
         break;
     case 0x0D:
-        player->nextRow = 10 * x + y > 63 ? 0 : 10 * x + y;
+        player->nextRow = BreakRow(x, y);
         if (!*jumpSeen) player->nextOrderPosition = player->orderPosition + 1;
         if (player->nextOrderPosition >= module->songLength) player->nextOrderPosition = 0;
         break;
@@ -153,8 +164,7 @@ void FlowControl(Player* player, MusicChannel* channel, const PatternCell& cell,
             if (y == 0) {
                 channel->loopRow = player->row;
             } else {
-                channel->loopCount = channel->loopCount == 0 ? y : channel->loopCount - 1;
-                if (channel->loopCount != 0) player->row = channel->loopRow - 1;
+                if (CountLoopPass(channel, y)) player->row = channel->loopRow - 1;
             }
         } else if (x == 14) {
             player->patternDelayTicks = y * player->speed;

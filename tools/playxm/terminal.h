@@ -9,6 +9,27 @@ namespace term {
 
 enum class Key { None, Pause, Left, Right, Next, Previous, Louder, Softer, Loop, Quit };
 
+// The key a typed character stands for (space, n/p, +/-, l, q; either case); Key::None for the
+// rest. Both terminals read characters through this; arrows and Escape they decode themselves.
+inline Key KeyOfCharacter(unsigned int c) {
+    switch (c) {
+    case ' ': return Key::Pause;
+    case 'n':
+    case 'N': return Key::Next;
+    case 'p':
+    case 'P': return Key::Previous;
+    case '+':
+    case '=': return Key::Louder;
+    case '-':
+    case '_': return Key::Softer;
+    case 'l':
+    case 'L': return Key::Loop;
+    case 'q':
+    case 'Q': return Key::Quit;
+    default: return Key::None;
+    }
+}
+
 // Whether standard output / standard input are terminals.
 bool OutputIsTerminal();
 bool InputIsTerminal();

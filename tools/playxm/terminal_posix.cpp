@@ -138,21 +138,8 @@ int ReadKeys(Key* keys, int max, int waitMs) {
     const ssize_t size = read(STDIN_FILENO, bytes, sizeof bytes);
     int count = 0;
     for (ssize_t i = 0; i < size && count < max; ++i) {
-        Key key = Key::None;
+        Key key = KeyOfCharacter(bytes[i]);
         switch (bytes[i]) {
-        case ' ': key = Key::Pause; break;
-        case 'n':
-        case 'N': key = Key::Next; break;
-        case 'p':
-        case 'P': key = Key::Previous; break;
-        case '+':
-        case '=': key = Key::Louder; break;
-        case '-':
-        case '_': key = Key::Softer; break;
-        case 'l':
-        case 'L': key = Key::Loop; break;
-        case 'q':
-        case 'Q': key = Key::Quit; break;
         case 0x1b:
             // An arrow arrives as one read: ESC [ C, or ESC O C in application mode. An escape
             // with nothing behind it is the Escape key itself.

@@ -109,22 +109,7 @@ int ReadKeys(Key* keys, int max, int waitMs) {
         case VK_RIGHT: key = Key::Right; break;
         case VK_ESCAPE: key = Key::Quit; break;
         case VK_SPACE: key = Key::Pause; break;
-        default:
-            switch (event.uChar.UnicodeChar) {
-            case 'n':
-            case 'N': key = Key::Next; break;
-            case 'p':
-            case 'P': key = Key::Previous; break;
-            case '+':
-            case '=': key = Key::Louder; break;
-            case '-':
-            case '_': key = Key::Softer; break;
-            case 'l':
-            case 'L': key = Key::Loop; break;
-            case 'q':
-            case 'Q': key = Key::Quit; break;
-            default: break;
-            }
+        default: key = KeyOfCharacter(event.uChar.UnicodeChar); break;
         }
         if (key != Key::None) keys[found++] = key;
     }
