@@ -13,8 +13,6 @@
 
 const Instrument emptyInstrument{};
 
-namespace {
-
 // Read in place of a row that lies outside its pattern.
 const PatternCell emptyRow[MAX_CHANNELS] = {};
 
@@ -22,6 +20,8 @@ const PatternCell emptyRow[MAX_CHANNELS] = {};
 int32_t TrackCount(const Module* module) {
     return std::clamp<int32_t>(module->channelCount, 0, MAX_CHANNELS);
 }
+
+namespace {
 
 const Pattern* PatternAt(const Module* module, int32_t orderPosition) {
     if (orderPosition < 0 || orderPosition >= 256 || module->patterns == nullptr) return nullptr;
@@ -34,6 +34,8 @@ int32_t RowCount(const Module* module, int32_t orderPosition) {
     const Pattern* pattern = PatternAt(module, orderPosition);
     return pattern ? pattern->rowCount : 0;
 }
+
+} // namespace
 
 // A row at or beyond the end of its pattern (a break naming a row the next pattern lacks, a loop
 // row remembered from a longer pattern, a pattern of no rows) is played as an empty row; the
@@ -54,11 +56,6 @@ bool IsNote(uint8_t note) {
     return note >= 1 && note <= 96;
 }
 
-struct Selection {
-    const Instrument* instrument;
-    const Sample* sample;
-};
-
 Selection Select(const Module* module, const MusicChannel& channel) {
     if (channel.instrumentIndex >= module->instrumentCount || module->instruments == nullptr)
         return {&emptyInstrument, &silentSample};
@@ -67,6 +64,8 @@ Selection Select(const Module* module, const MusicChannel& channel) {
     const Sample* sample = slot < MAX_INSTRUMENT_SAMPLES ? instrument->samples[slot] : nullptr;
     return {instrument, sample ? sample : &silentSample};
 }
+
+namespace {
 
 // D's row: the parameter read as two decimal digits; beyond row 63 it is row 0.
 int32_t BreakRow(int32_t x, int32_t y) {
@@ -141,6 +140,8 @@ void StandardFlowControl(Player* player, MusicChannel* channel, const PatternCel
     }
 }
 
+} // namespace
+
 void FlowControl(Player* player, MusicChannel* channel, const PatternCell& cell, bool* jumpSeen) {
     if (player->rules == PlayerRules::Standard) {
         StandardFlowControl(player, channel, cell);
@@ -174,6 +175,8 @@ void FlowControl(Player* player, MusicChannel* channel, const PatternCell& cell,
     default: break;
     }
 }
+
+namespace {
 
 // Called on every row tick that enters an order position (the first row tick, and every row
 // tick after an order change, a jump or a break), at the position entered.
@@ -279,11 +282,11 @@ void StandardTick(Player* player) {
         EnterNextRow(player);
         flow.fineDelayTicks = 0;
         flow.periodTick = 0;
-        ProcessRow(player);
+        StandardProcessRow(player);
         player->nextRow = -1;
         player->nextOrderPosition = -1;
     } else {
-        ProcessTick(player);
+        StandardProcessTick(player);
     }
     player->tick += 1;
     flow.periodTick += 1;

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+#include "music/standard_effects.h"
+#include "music/standard_notes.h"
+
 struct Player;
 struct Sample;
 struct Voice;
@@ -73,6 +76,9 @@ struct MusicChannel {
     uint8_t fineVolumeSlideMemory;
     uint8_t finePortaUpMemory;
     uint8_t finePortaDownMemory;
+    // What only the standard rules keep.
+    StandardNoteState standardNote;
+    StandardEffectState standardEffects;
 };
 
 constexpr int MAX_CHANNELS = 32;

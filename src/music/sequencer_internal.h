@@ -11,6 +11,7 @@ struct EnvelopePoint;
 struct Instrument;
 struct Module;
 struct PatternCell;
+struct Sample;
 
 // The all-zero instrument selected when a cell names one the song does not have.
 extern const Instrument emptyInstrument;
@@ -18,6 +19,27 @@ extern const Instrument emptyInstrument;
 // Row tick and later tick for every track.
 void ProcessRow(Player* player);
 void ProcessTick(Player* player);
+// The standard rules' row tick and later tick for every track (standard_notes.cpp).
+void StandardProcessRow(Player* player);
+void StandardProcessTick(Player* player);
+
+// Tracks the sequencer drives (the file's channel count, at most MAX_CHANNELS).
+int32_t TrackCount(const Module* module);
+// An empty row, read in place of a row that lies outside its pattern.
+extern const PatternCell emptyRow[MAX_CHANNELS];
+// The cells of the row the player stands at (emptyRow outside the pattern).
+const PatternCell* RowCells(const Player* player);
+// True for notes 1-96 (not key-off, not the values valid files do not write).
+bool IsNote(uint8_t note);
+// The instrument a track has selected and the sample its note maps to (the empty instrument and
+// the silent sample where the song has none).
+struct Selection {
+    const Instrument* instrument;
+    const Sample* sample;
+};
+Selection Select(const Module* module, const MusicChannel& channel);
+// A row's flow-control commands (B, D, E6x, EEx, F); jumpSeen carries B across the row's tracks.
+void FlowControl(Player* player, MusicChannel* channel, const PatternCell& cell, bool* jumpSeen);
 // Pushes what changed on this tick into the track's voice, triggering onto the partner voice.
 void UpdateVoice(Player* player, MusicChannel* channel, const Sample* sample);
 // The finetune a sample plays with in this player: its own, until an E5 command changed it.
@@ -79,5 +101,10 @@ void EffectRow(Player* player, MusicChannel* channel, const PatternCell& cell,
                const Instrument* instrument, const Sample* sample, const RowLevels& before);
 void EffectTick(Player* player, MusicChannel* channel, const PatternCell& cell,
                 const Instrument* instrument, const Sample* sample);
+// The standard rules' effect column, row-tick and later-tick halves (standard_effects.cpp).
+void StandardEffectRow(Player* player, MusicChannel* channel, const PatternCell& cell,
+                       const Instrument* instrument, const Sample* sample, const RowLevels& before);
+void StandardEffectTick(Player* player, MusicChannel* channel, const PatternCell& cell,
+                        const Instrument* instrument, const Sample* sample);
 // True when the cell makes a tone-portamento row (its note is a target, not a new note).
 bool IsTonePortamentoRow(const PatternCell& cell);
