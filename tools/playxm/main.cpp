@@ -157,6 +157,7 @@ struct Session {
     bool looping;
     int volume = 100;
     std::vector<std::string> problems;
+    ScreenPainter painter; // what the terminal shows, so that a frame writes only its changes
 };
 
 struct Loaded {
@@ -278,7 +279,8 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
                 screen.message = session.problems.empty() ? "" : session.problems.back();
                 int columns = 80, rows = 24;
                 term::Size(&columns, &rows);
-                term::Write(DrawScreen(screen, columns, rows));
+                term::Write(
+                    session.painter.Paint(DrawScreen(screen, columns, rows), columns, rows));
             }
         }
         session.output->Stop();
@@ -309,8 +311,8 @@ int main(int argc, char** argv) {
                 options.choice.rate, NO_DEVICE_HINT);
         return 1;
     }
-    Session session{&options,     &output, term::OutputIsTerminal() && term::Enter(),
-                    options.loop, 100,     {}};
+    Session session{&options, &output, term::OutputIsTerminal() && term::Enter(), options.loop, 100,
+                    {},       {}};
 
     const int count = static_cast<int>(options.songs.size());
     int index = 0;

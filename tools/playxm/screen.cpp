@@ -1,11 +1,12 @@
-// screen.cpp: the player's screen as one string per frame. Every line ends by clearing the rest
-// of its row and the frame ends by clearing below it, so a frame overwrites the last one without
-// the whole screen ever going blank (no flicker). Main thread.
+// screen.cpp: the player's screen as lines per frame, and the painter that writes a frame over
+// the last one by rewriting only the lines that changed, each cleared to its end, so that the
+// screen never goes blank (no flicker). Main thread.
 #include "screen.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -24,23 +25,21 @@ std::string Bar(double fraction, int width) {
            std::string(static_cast<size_t>(width - filled), '.');
 }
 
+// The lines of one frame, each cut to the width, no more than the screen's rows.
 class Frame {
   public:
-    explicit Frame(int columns, int rows) : columns_(columns), rows_(rows) { text_ = "\x1b[H"; }
+    Frame(int columns, int rows) : columns_(columns), rows_(rows) {}
     void Line(std::string line) {
-        if (lines_ >= rows_) return;
+        if (static_cast<int>(lines_.size()) >= rows_) return;
         if (static_cast<int>(line.size()) > columns_) line.resize(static_cast<size_t>(columns_));
-        // The last row gets no line feed: it would scroll the screen.
-        text_ += line + "\x1b[K" + (lines_ + 1 < rows_ ? "\r\n" : "");
-        ++lines_;
+        lines_.push_back(std::move(line));
     }
-    int Left() const { return rows_ - lines_; }
-    std::string Finish() { return text_ + "\x1b[J"; }
+    int Left() const { return rows_ - static_cast<int>(lines_.size()); }
+    std::vector<std::string> Finish() { return std::move(lines_); }
 
   private:
     int columns_, rows_;
-    int lines_ = 0;
-    std::string text_;
+    std::vector<std::string> lines_;
 };
 
 } // namespace
@@ -56,7 +55,7 @@ std::string FormatTime(double seconds) {
     return text;
 }
 
-std::string DrawScreen(const ScreenState& s, int columns, int rows) {
+std::vector<std::string> DrawScreen(const ScreenState& s, int columns, int rows) {
     columns = std::max(columns, 20);
     rows = std::max(rows, 4);
     Frame frame(columns, rows);
@@ -112,4 +111,24 @@ std::string DrawScreen(const ScreenState& s, int columns, int rows) {
     frame.Line("space pause  left/right order  n/p song  +/- volume  l loop  q quit");
     if (!s.message.empty()) frame.Line(Printable(s.message));
     return frame.Finish();
+}
+
+std::string ScreenPainter::Paint(const std::vector<std::string>& lines, int columns, int rows) {
+    std::string out;
+    if (columns != columns_ || rows != rows_) {
+        // A new size: the terminal may have rewrapped or scrolled what was there.
+        out = "\x1b[H\x1b[J";
+        shown_.clear();
+        columns_ = columns;
+        rows_ = rows;
+    }
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i < shown_.size() && shown_[i] == lines[i]) continue;
+        out += "\x1b[" + std::to_string(i + 1) + ";1H" + lines[i] + "\x1b[K";
+    }
+    // Lines the last frame had and this one has not.
+    if (lines.size() < shown_.size())
+        out += "\x1b[" + std::to_string(lines.size() + 1) + ";1H\x1b[J";
+    shown_ = lines;
+    return out;
 }

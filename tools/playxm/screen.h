@@ -1,8 +1,9 @@
 // screen.h: the player's screen as text: song facts, progress, position, tempo and one level
-// meter per channel, drawn as whole frames that overwrite the last one in place. Main thread.
+// meter per channel, drawn as frames that overwrite the last one in place. Main thread.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "ring_output.h"
 
@@ -23,9 +24,22 @@ struct ScreenState {
     std::string message; // the last problem, or empty
 };
 
-// One frame for a terminal of `columns` x `rows`: cursor home, every line cleared to its end,
-// the rest of the screen cleared below. Lines are cut to the width.
-std::string DrawScreen(const ScreenState& state, int columns, int rows);
+// The lines of one frame for a terminal of `columns` x `rows`, each cut to the width.
+std::vector<std::string> DrawScreen(const ScreenState& state, int columns, int rows);
+
+// Turns frames into what the terminal needs to show them: only the lines that changed since the
+// last frame are written (each placed by cursor address and cleared to its end), so a frame at 20
+// a second costs a few dozen bytes and the screen never goes blank. A change of the terminal's
+// size, or Reset, draws the next frame whole.
+class ScreenPainter {
+  public:
+    std::string Paint(const std::vector<std::string>& lines, int columns, int rows);
+    void Reset() { shown_.clear(), columns_ = rows_ = 0; }
+
+  private:
+    std::vector<std::string> shown_;
+    int columns_ = 0, rows_ = 0;
+};
 
 // "m:ss" (or "h:mm:ss"); "--:--" for a negative time.
 std::string FormatTime(double seconds);
