@@ -83,11 +83,11 @@ void RestartInstrument(MusicChannel* channel) {
     const Instrument* instrument = PlayingInstrument(*channel);
     // An envelope that is off keeps its place: only the enabled ones start again.
     if (instrument->volumeEnvelopeFlags & ENVELOPE_ON) {
-        channel->volumeEnvelope.tick = -1;
+        channel->volumeEnvelope.tick = 0;
         channel->volumeEnvelope.point = 0;
     }
     if (instrument->panningEnvelopeFlags & ENVELOPE_ON) {
-        channel->panningEnvelope.tick = -1;
+        channel->panningEnvelope.tick = 0;
         channel->panningEnvelope.point = 0;
     }
     note.fadeoutSpeed = instrument->fadeout;
@@ -180,6 +180,13 @@ void ReadNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
             StartNote(player, channel, note, Trigger{cell.effect == 0x9, cell.effectParameter});
     }
     if (instrument != 0) {
+        if (channel->sample == nullptr) {
+            // On a track that has played no note yet the defaults are those of the sample the
+            // instrument maps the middle of the keyboard to.
+            const Sample* sample = NoteSample(NumberedInstrument(player->module, instrument), 49);
+            state.defaultVolume = sample->volume;
+            state.defaultPanning = sample->panning;
+        }
         ResetVolumes(channel);
         RestartInstrument(channel);
     }
@@ -248,7 +255,8 @@ void NoteDelay(Player* player, MusicChannel* channel, const PatternCell& cell) {
     if (v >= 0xC0 && v <= 0xCF) channel->panning = (v & 15) * 16;
 }
 
-// One tick of an envelope. `tick` counts from -1 at the restart; reaching a point's tick sets
+// One tick of an envelope. `tick` is the tick about to be played, 0 at the restart (the
+// effect that sets the envelope position leaves it at its parameter); reaching a point's tick sets
 // the point's value and heads for the next point, or holds at the sustain point while the key
 // is down (the tick runs on, so the point is not met again until key-off moves it back), or
 // jumps from the loop's end to its start.
@@ -257,7 +265,6 @@ void EnvelopeTick(EnvelopeState* state, const EnvelopeShape& shape, bool keyOff)
     if (n == 0) return;
     const EnvelopePoint* points = shape.points;
     int32_t point = std::clamp(state->point, 0, n - 1);
-    state->tick += 1;
     if (state->tick != points[point].x) {
         state->fixed += state->slope;
     } else {
@@ -286,6 +293,7 @@ void EnvelopeTick(EnvelopeState* state, const EnvelopeShape& shape, bool keyOff)
             state->slope = dx > 0 ? dy * 65536 / dx : 0;
         }
     }
+    state->tick += 1;
     state->fixed = std::clamp(state->fixed, 0, 64 * 65536);
     state->value = state->fixed >> 16;
 }
@@ -382,7 +390,7 @@ void StandardKeyOff(MusicChannel* channel) {
         const int32_t n = std::min<int32_t>(instrument->volumePointCount, MAX_ENVELOPE_POINTS);
         if (n > 0) {
             const int32_t x = instrument->volumeEnvelope[std::clamp(envelope.point, 0, n - 1)].x;
-            if (envelope.tick >= x) envelope.tick = x - 1;
+            if (envelope.tick > x) envelope.tick = x;
         }
     } else {
         // Without a volume envelope key-off sets the volume to 0: a later volume command makes
