@@ -90,7 +90,6 @@ void RestartInstrument(MusicChannel* channel) {
         channel->panningEnvelope.tick = 0;
         channel->panningEnvelope.point = 0;
     }
-    note.fadeoutSpeed = instrument->fadeout;
     channel->fadeoutVolume = FULL_FADE;
     if (instrument->vibratoDepth > 0) {
         note.autoVibratoPosition = 0;
@@ -337,14 +336,11 @@ void FinishTick(Player* player, MusicChannel* channel) {
     StandardNoteState& state = channel->standardNote;
     const Instrument* instrument = PlayingInstrument(*channel);
     // The fade-out runs from the key-off's own tick, with or without a volume envelope (a
-    // volume set after a key-off without envelope fades too).
-    if (channel->keyOff && state.fadeoutSpeed > 0) {
-        channel->fadeoutVolume -= state.fadeoutSpeed;
-        if (channel->fadeoutVolume <= 0) {
-            channel->fadeoutVolume = 0;
-            state.fadeoutSpeed = 0;
-        }
-    }
+    // volume set after a key-off without envelope fades too), at the speed of the instrument
+    // playing now: a note without instrument number that changes the instrument changes the
+    // speed of a fade already running.
+    if (channel->keyOff)
+        channel->fadeoutVolume = std::max(channel->fadeoutVolume - instrument->fadeout, 0);
     const bool keyOff = channel->keyOff != 0;
     if (instrument->volumeEnvelopeFlags & ENVELOPE_ON) {
         EnvelopeTick(&channel->volumeEnvelope, VolumeShape(instrument), keyOff);

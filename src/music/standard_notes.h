@@ -21,7 +21,6 @@ struct StandardNoteState {
     uint8_t offsetMemory;   // 9xx's parameter memory
     int32_t defaultVolume;  // volume and panning of the sample the last note chose, which an
     int32_t defaultPanning; // instrument number puts back
-    int32_t fadeoutSpeed;   // taken from the instrument when its envelopes restart
     int32_t envelopeVolume; // what the envelopes give this tick, 16.16 (64 and 32 without one)
     int32_t envelopePanning;
     int32_t autoVibratoAmplitude; // 8.8
