@@ -246,12 +246,17 @@ void NoteDelay(Player* player, MusicChannel* channel, const PatternCell& cell) {
         channel->instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
     }
     const uint8_t note = IsNote(cell.note) || cell.note == KEY_OFF ? cell.note : 0;
+    // A delayed key-off puts back the sample's default volume (not its panning) first: with a
+    // volume envelope the note so sounds again (restarted below), without one key-off silences
+    // it.
+    if (note == KEY_OFF) channel->volume = state.defaultVolume;
     StartNote(player, channel, note, Trigger{false, 0});
     if (cell.instrument != 0) ResetVolumes(channel);
     RestartInstrument(channel);
     const uint8_t v = cell.volumeColumn;
     if (v >= 0x10 && v <= 0x50) channel->volume = v - 0x10;
-    if (v >= 0xC0 && v <= 0xCF) channel->panning = (v & 15) * 16;
+    // Beside a delayed key-off a set panning is lost (a set volume is not).
+    if (v >= 0xC0 && v <= 0xCF && note != KEY_OFF) channel->panning = (v & 15) * 16;
 }
 
 // One tick of an envelope. `tick` is the tick about to be played, 0 at the restart (the
