@@ -264,6 +264,11 @@ void NoteDelay(Player* player, MusicChannel* channel, const PatternCell& cell) {
 // the point's value and heads for the next point, or holds at the sustain point while the key
 // is down (the tick runs on, so the point is not met again until key-off moves it back), or
 // jumps from the loop's end to its start.
+// A point's value, held within 0-64 (a file may store any 16-bit value).
+int32_t PointValue(const EnvelopePoint& point) {
+    return std::min<int32_t>(point.y, 64);
+}
+
 void EnvelopeTick(EnvelopeState* state, const EnvelopeShape& shape, bool keyOff) {
     const int32_t n = std::min<int32_t>(shape.pointCount, MAX_ENVELOPE_POINTS);
     if (n == 0) return;
@@ -272,7 +277,7 @@ void EnvelopeTick(EnvelopeState* state, const EnvelopeShape& shape, bool keyOff)
     if (state->tick != points[point].x) {
         state->fixed += state->slope;
     } else {
-        state->fixed = points[point].y * 65536;
+        state->fixed = PointValue(points[point]) * 65536;
         point += 1;
         if (shape.flags & ENVELOPE_LOOP) {
             // At the loop's end the envelope goes back to the loop's start, unless the end is
@@ -281,7 +286,7 @@ void EnvelopeTick(EnvelopeState* state, const EnvelopeShape& shape, bool keyOff)
                 (!(shape.flags & ENVELOPE_SUSTAIN) || point - 1 != shape.sustain || !keyOff)) {
                 point = shape.loopStart;
                 state->tick = points[point].x;
-                state->fixed = points[point].y * 65536;
+                state->fixed = PointValue(points[point]) * 65536;
                 point += 1;
             }
         }
@@ -293,7 +298,7 @@ void EnvelopeTick(EnvelopeState* state, const EnvelopeShape& shape, bool keyOff)
         } else {
             state->point = point;
             const int32_t dx = points[point].x - points[point - 1].x;
-            const int32_t dy = points[point].y - points[point - 1].y;
+            const int32_t dy = PointValue(points[point]) - PointValue(points[point - 1]);
             state->slope = dx > 0 ? dy * 65536 / dx : 0;
         }
     }
