@@ -126,6 +126,15 @@ const VolumeCase volumeCases[] = {
          song.patterns[0].At(3, 0) = Cell(nullptr, 0, 0, 0x0E, 0xD1); // the last note again
      },
      {128, 96, 64, 32, 0, 0, 0, 0, 0, 32, 64, 96, 128, 128, 96, 64, 32, 0, 0}},
+    {"EnvelopePointsAboveFullCountAsFull",
+     4,
+     [](xmw::Song& song) {
+         xmw::Envelope& envelope = song.instruments[0].volumeEnvelope;
+         envelope.points = {{0, 32}, {2, 1000}};
+         envelope.flags = ENVELOPE_ON;
+         song.patterns[0].At(0, 0) = Cell("C-4", 1);
+     },
+     {64, 96, 128, 128}},
     {"VolumeColumnSlidesOnLaterTicksFineSlidesOnTheRowTick",
      3,
      [](xmw::Song& song) {
