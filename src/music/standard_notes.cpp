@@ -65,6 +65,11 @@ bool OwnEffect(const PatternCell& cell) {
     return cell.effect == 0x9 || cell.effect == 0x14 || IsNoteDelay(cell);
 }
 
+// A point's value, held within 0-64 (a file may store any 16-bit value).
+int32_t PointValue(const EnvelopePoint& point) {
+    return std::min<int32_t>(point.y, 64);
+}
+
 // An instrument number puts back the default volume and panning of the sample the last note
 // chose.
 void ResetVolumes(MusicChannel* channel) {
@@ -89,6 +94,8 @@ void RestartInstrument(MusicChannel* channel) {
     if (instrument->panningEnvelopeFlags & ENVELOPE_ON) {
         channel->panningEnvelope.tick = 0;
         channel->panningEnvelope.point = 0;
+        if (instrument->panningPointCount > 0)
+            channel->panningEnvelope.fixed = PointValue(instrument->panningEnvelope[0]) * 65536;
     }
     channel->fadeoutVolume = FULL_FADE;
     if (instrument->vibratoDepth > 0) {
@@ -264,11 +271,6 @@ void NoteDelay(Player* player, MusicChannel* channel, const PatternCell& cell) {
 // the point's value and heads for the next point, or holds at the sustain point while the key
 // is down (the tick runs on, so the point is not met again until key-off moves it back), or
 // jumps from the loop's end to its start.
-// A point's value, held within 0-64 (a file may store any 16-bit value).
-int32_t PointValue(const EnvelopePoint& point) {
-    return std::min<int32_t>(point.y, 64);
-}
-
 void EnvelopeTick(EnvelopeState* state, const EnvelopeShape& shape, bool keyOff) {
     const int32_t n = std::min<int32_t>(shape.pointCount, MAX_ENVELOPE_POINTS);
     if (n == 0) return;
@@ -359,8 +361,10 @@ void FinishTick(Player* player, MusicChannel* channel) {
         state.envelopeVolume = 64 * 65536;
     }
     if (instrument->panningEnvelopeFlags & ENVELOPE_ON) {
-        EnvelopeTick(&channel->panningEnvelope, PanningShape(instrument), keyOff);
+        // The panning envelope reaches the voice a tick later than the volume envelope: each
+        // tick pans by the value the envelope had before its step.
         state.envelopePanning = channel->panningEnvelope.fixed;
+        EnvelopeTick(&channel->panningEnvelope, PanningShape(instrument), keyOff);
     } else {
         state.envelopePanning = 32 * 65536;
     }

@@ -230,6 +230,22 @@ TEST(StandardNotes, NoteDelayPlaysInEveryRepetitionOfAPatternDelay) {
     EXPECT_NE(states[4].voiceNumber, states[3].voiceNumber);
 }
 
+TEST(StandardNotes, ThePanningEnvelopeActsATickLateAndHoldsItsSustainAfterKeyOff) {
+    xmw::Song song = OneTrack(4);
+    xmw::Envelope& envelope = song.instruments[0].panningEnvelope;
+    envelope.points = {{0, 0}, {2, 64}, {4, 32}};
+    envelope.sustain = 1;
+    envelope.flags = ENVELOPE_ON | ENVELOPE_SUSTAIN;
+    song.patterns[0].At(0, 0) = Cell("C-4", 1);
+    song.patterns[0].At(1, 0) = Cell("off");
+    Harness harness(song, PlayerRules::Standard);
+    ASSERT_TRUE(harness.loaded());
+    // Centred sample: envelope 0 is hard left, 32 centre, 64 hard right (255).
+    std::vector<int> panning;
+    for (const seqtest::VoiceState& state : harness.Ticks(8)) panning.push_back(state.panning);
+    EXPECT_EQ(panning, (std::vector<int>{0, 0, 128, 255, 255, 255, 255, 255}));
+}
+
 TEST(StandardNotes, PanningFollowsTheSquareRootLaw) {
     struct Side {
         uint8_t panning;
