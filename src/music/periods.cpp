@@ -29,6 +29,15 @@ int32_t TruncateToInt32(double value) {
 // channel the volume times panning / 255, so that panning 255 sounds wholly there; the format
 // puts 0 at the left (first) and 255 at the right.
 void SideVolumes(const Player* player, Voice* voice) {
+    if (player->rules == PlayerRules::Standard) {
+        // The original tracker's panning law: each side gets the volume times the square root
+        // of its share, so that a centred voice is as loud as one panned hard to a side.
+        const double right = std::sqrt(voice->mixPanning / 256.0);
+        const double left = std::sqrt((256 - voice->mixPanning) / 256.0);
+        voice->volumeLeft = static_cast<int32_t>(std::lround(voice->mixVolume * left));
+        voice->volumeRight = static_cast<int32_t>(std::lround(voice->mixVolume * right));
+        return;
+    }
     const int32_t toFirst = voice->mixVolume * voice->mixPanning / 255;
     const int32_t toSecond = voice->mixVolume * (255 - voice->mixPanning) / 255;
     if (player->rules == PlayerRules::Demo) {
@@ -65,6 +74,21 @@ int32_t PeriodFrequency(const Module* module, int32_t period, int32_t periodDelt
 }
 
 void VolumeStep(const Player* player, MusicChannel* channel) {
+    if (player->rules == PlayerRules::Standard) {
+        // The volume (0-64), the envelope's value with its fraction (0-64), the fade-out and the
+        // global volume (0-64), at the same scale as the demo's rules (255 at twice full).
+        const StandardNoteState& note = channel->standardNote;
+        const double volume = std::clamp(channel->volume + channel->volumeDelta, 0, 64) / 64.0;
+        const double envelope = std::clamp(note.envelopeVolume, 0, 64 * 65536) / (64.0 * 65536);
+        const double fade = std::clamp(channel->fadeoutVolume, 0, 65536) / 65536.0;
+        const double global = std::clamp(player->globalVolume, 0, 64) / 64.0;
+        Voice* voice = channel->voice;
+        if (voice == nullptr) return;
+        voice->mixVolume =
+            static_cast<int32_t>(std::lround(volume * envelope * fade * global * 127.5));
+        SideVolumes(player, voice);
+        return;
+    }
     const double product = static_cast<double>(channel->volumeEnvelope.value) *
                            (channel->volume + channel->volumeDelta) * channel->fadeoutVolume *
                            player->globalVolume * static_cast<double>(7.4214767664670944e-9f);
@@ -78,6 +102,18 @@ void VolumeStep(const Player* player, MusicChannel* channel) {
 }
 
 void PanningStep(const Player* player, MusicChannel* channel) {
+    if (player->rules == PlayerRules::Standard) {
+        // The envelope (32 centred) moves the panning at most as far as the nearer side.
+        const int64_t p = std::clamp(channel->panning, 0, 255);
+        const int64_t e = std::clamp(channel->standardNote.envelopePanning, 0, 64 * 65536);
+        const int64_t final = std::clamp<int64_t>(
+            p + (e - 32 * 65536) * (128 - std::llabs(p - 128)) / (32 * 65536), 0, 255);
+        Voice* voice = channel->voice;
+        if (voice == nullptr) return;
+        voice->mixPanning = static_cast<int32_t>(final);
+        SideVolumes(player, voice);
+        return;
+    }
     const int64_t p = channel->panning;
     const int64_t e = channel->panningEnvelope.value;
     const int64_t final =
