@@ -11,6 +11,7 @@
 #include "music/sequencer_internal.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -34,7 +35,7 @@ void Remember(uint8_t* memory, uint8_t parameter) {
     if (parameter != 0) *memory = parameter;
 }
 
-// Sets the track's volume; whatever tremolo or tremor held the sound at ends with it.
+// Sets the track's volume; whatever tremolo held the sound at ends with it.
 void SetVolume(MusicChannel* channel, int32_t volume) {
     channel->volume = std::clamp(volume, 0, 64);
     channel->standardEffects.outVolumeHeld = 0;
@@ -56,7 +57,8 @@ void VolumeSlide(MusicChannel* channel) {
         SetVolume(channel, channel->volume - (m & 15));
 }
 
-// The waveform's magnitude (0-255) at a phase of -32..31: 0 sine, 1 ramp, 2 and 3 square.
+// The waveform's magnitude (0-255) at a phase of -32..31: 0 sine, 1 ramp, 2 square (vibrato
+// takes 3 as square too).
 // `rampSign` is the phase whose sign turns the ramp down.
 int32_t WaveMagnitude(int32_t waveform, int32_t phase, int32_t rampSign) {
     switch (waveform & 3) {
@@ -81,19 +83,34 @@ void ApplyVibrato(const Player* player, MusicChannel* channel) {
     OffsetPeriod(player, channel, phase < 0 ? -amount : amount);
 }
 
+// A pseudo-random step from -255 to 255 for the tremolo's fourth waveform.
+int32_t RandomStep(StandardEffectState* s) {
+    s->randomState = s->randomState * 1103515245u + 12345u;
+    return static_cast<int32_t>((s->randomState >> 16) % 511) - 255;
+}
+
 void TremoloTick(MusicChannel* channel) {
     const int32_t phase = channel->tremoloPosition;
-    // The ramp-down waveform turns on the vibrato's phase, not the tremolo's: the tracker reads
-    // the wrong position there, so the ramp follows whatever the vibrato last did.
-    const int32_t m =
-        WaveMagnitude((channel->waveControl >> 4) & 3, phase, channel->vibratoPosition);
-    const int32_t amount = (m * channel->tremoloDepth) >> 6;
-    HoldOutVolume(channel, phase < 0 ? channel->volume - amount : channel->volume + amount);
+    const int32_t waveform = (channel->waveControl >> 4) & 3;
+    int32_t step = 0;
+    if (waveform == 3) {
+        // The fourth waveform is random: a new level on every tick.
+        step = RandomStep(&channel->standardEffects);
+    } else {
+        // The ramp-down waveform turns on the vibrato's phase, not the tremolo's: the tracker
+        // reads the wrong position there, so the ramp follows whatever the vibrato last did.
+        const int32_t m = WaveMagnitude(waveform, phase, channel->vibratoPosition);
+        step = phase < 0 ? -m : m;
+    }
+    const int32_t amount = (std::abs(step) * channel->tremoloDepth) >> 6;
+    HoldOutVolume(channel, step < 0 ? channel->volume - amount : channel->volume + amount);
     channel->tremoloPosition = AdvancePhase(channel->tremoloPosition, channel->tremoloSpeed);
 }
 
 // Txy: x + 1 ticks on, y + 1 ticks off, counted on the later ticks only; the count goes on
-// across rows and starts over only when the note restarts.
+// across rows and starts over only when the note restarts. An off phase silences the track until
+// tremor turns it on again or the note restarts: a volume set meanwhile (C, the volume column)
+// changes the volume the track comes back at, not the silence.
 void TremorTick(MusicChannel* channel, uint8_t parameter) {
     StandardEffectState& s = channel->standardEffects;
     Remember(&s.tremorMemory, parameter);
@@ -104,7 +121,8 @@ void TremorTick(MusicChannel* channel, uint8_t parameter) {
         left = on ? s.tremorMemory >> 4 : s.tremorMemory & 15;
     }
     s.tremorPosition = static_cast<uint8_t>((on ? 0x80 : 0) | left);
-    HoldOutVolume(channel, on ? channel->volume : 0);
+    s.tremorMuted = on ? 0 : 1;
+    channel->updateFlags |= UPDATE_VOLUME;
 }
 
 // The note at or below the period for glissando: the period of the semitone the slide is in.
@@ -293,7 +311,7 @@ void AimPortamento(MusicChannel* channel) {
 
 // Before the effect column runs on a tick: a restart of the note's envelopes (the note side
 // cleared the tremor counter it shares) starts the counters over, and a volume that the note
-// side set ends what tremolo or tremor held.
+// side set ends what tremolo held.
 void Arrive(MusicChannel* channel) {
     StandardEffectState& s = channel->standardEffects;
     if (s.restartSeen && channel->tremorCounter == 0) StandardRestartEffects(channel);
@@ -305,7 +323,10 @@ void Leave(MusicChannel* channel) {
     channel->tremorCounter = 1;
     s.restartSeen = 1;
     s.lastVolume = channel->volume;
-    if (s.outVolumeHeld) {
+    if (s.tremorMuted) {
+        channel->volumeDelta = -channel->volume;
+        channel->updateFlags |= UPDATE_VOLUME;
+    } else if (s.outVolumeHeld) {
         channel->volumeDelta = s.outVolume - channel->volume;
         channel->updateFlags |= UPDATE_VOLUME;
     }
@@ -315,6 +336,7 @@ void Leave(MusicChannel* channel) {
 
 void StandardRestartEffects(MusicChannel* channel) {
     channel->standardEffects.tremorPosition = 0;
+    channel->standardEffects.tremorMuted = 0;
     channel->standardEffects.retrigCounter = 0;
 }
 

@@ -8,7 +8,7 @@ struct MusicChannel;
 struct Player;
 
 struct StandardEffectState {
-    // The volume the track sounds at, when tremolo or tremor set it apart from the track's volume
+    // The volume the track sounds at, when tremolo set it apart from the track's volume
     // (`outVolumeHeld`): it stays until something sets the volume, on the row tick too.
     int32_t outVolume;
     int32_t lastVolume; // the track's volume when the effect column last ran
@@ -20,8 +20,10 @@ struct StandardEffectState {
     uint8_t fineVolumeDownMemory; // EBx
     uint8_t tremorMemory;         // Txy
     uint8_t tremorPosition;       // bit 7: on; bits 0-6: ticks left in the phase
+    uint8_t tremorMuted;          // an off phase holds the track silent
     uint8_t retrigCounter;        // Rxy
     uint8_t restartSeen;          // see StandardRestartEffects
+    uint32_t randomState;         // the tremolo's random waveform
 };
 
 // What a restarted note (its envelopes reset: a note with an instrument, a delayed note) does to
