@@ -312,9 +312,10 @@ void AimPortamento(MusicChannel* channel) {
 // Before the effect column runs on a tick: a restart of the note's envelopes (the note side
 // cleared the tremor counter it shares) starts the counters over, and a volume that the note
 // side set ends what tremolo held.
-void Arrive(MusicChannel* channel) {
+void Arrive(MusicChannel* channel, bool keyOffRow) {
     StandardEffectState& s = channel->standardEffects;
-    if (s.restartSeen && channel->tremorCounter == 0) StandardRestartEffects(channel);
+    // A key-off with an instrument resets the volume but restarts no envelope: the counters go on.
+    if (s.restartSeen && channel->tremorCounter == 0 && !keyOffRow) StandardRestartEffects(channel);
     if (channel->volume != s.lastVolume) s.outVolumeHeld = 0;
 }
 
@@ -371,7 +372,7 @@ void StandardEffectRow(Player* player, MusicChannel* channel, const PatternCell&
                        const Instrument* instrument, const Sample* sample,
                        const RowLevels& before) {
     StandardEffectState& s = channel->standardEffects;
-    Arrive(channel);
+    Arrive(channel, cell.note == 255);
     const uint8_t v = cell.volumeColumn;
     if (cell.instrument != 0 || (v >= 0x10 && v <= 0x50)) s.outVolumeHeld = 0;
     if (IsTonePortamentoRow(cell) && IsNote(cell.note)) AimPortamento(channel);
@@ -416,6 +417,9 @@ void StandardEffectRow(Player* player, MusicChannel* channel, const PatternCell&
         // Each nibble keeps its own memory.
         if (x != 0) channel->retrigVolumeMemory = x;
         if (y != 0) channel->retrigIntervalMemory = y;
+        // The row tick counts towards the interval too (a note there leaves the count as it
+        // is), except on a row whose volume column sets a volume above 0.
+        if (v < 0x11 || v > 0x50) MultiRetrigger(channel, cell);
         break;
     case 0x1D: Remember(&s.tremorMemory, p); break;
     case 0x21:
@@ -434,7 +438,7 @@ void StandardEffectRow(Player* player, MusicChannel* channel, const PatternCell&
 
 void StandardEffectTick(Player* player, MusicChannel* channel, const PatternCell& cell,
                         const Instrument* instrument, const Sample* sample) {
-    Arrive(channel);
+    Arrive(channel, false);
     const uint8_t p = cell.effectParameter;
     switch (cell.effect) {
     case 0x0:

@@ -175,30 +175,39 @@ TEST(StandardEffects, RetriggersStartTheSampleOnTheirTicks) {
     EXPECT_EQ(Starts(e90, 12, Demo), (std::vector<int>{0}));
 }
 
-TEST(StandardEffects, MultiRetriggerChangesTheVolumeAtEachStart) {
+TEST(StandardEffects, MultiRetriggerCountsTheRowTickAndChangesTheVolumeAtEachStart) {
     struct Case {
         uint8_t volumeColumn;
         uint8_t parameter;
-        std::vector<int> volumes; // after ticks 1-3 of the row, from the sample's 48
+        std::vector<int> volumes; // after ticks 0-3 of the row, from the sample's 48
     };
     const Case cases[] = {
-        {0, 0x11, {47, 46, 45}},
-        {0, 0x61, {33, 22, 14}},
-        {0, 0x71, {24, 12, 6}},
-        {0, 0xE1, {64, 64, 64}},
-        {0, 0xA2, {48, 50, 50}},
-        {0, 0x81, {48, 48, 48}},
-        // The volume column's volume is taken again at every start.
-        {0x30, 0x11, {32, 32, 32}},
+        {0, 0x11, {47, 46, 45, 44}},
+        {0, 0x61, {33, 22, 14, 8}},
+        {0, 0x71, {24, 12, 6, 3}},
+        {0, 0xE1, {64, 64, 64, 64}},
+        {0, 0xA2, {48, 50, 50, 52}},
+        {0, 0x81, {48, 48, 48, 48}},
+        // A volume in the volume column keeps the row tick out of the count, and is taken again
+        // at every start.
+        {0x30, 0x11, {32, 32, 32, 32}},
     };
     for (const Case& c : cases) {
         xmw::Song song = EffectSong(4, {{0, Cell("C-4", 1, c.volumeColumn, 0x1B, c.parameter)}});
         song.instruments[0].samples[0].volume = 48;
-        const std::vector<int> v = Volumes(song, 4, Standard);
-        ASSERT_EQ(v.size(), 4u);
-        EXPECT_EQ(std::vector<int>(v.begin() + 1, v.end()), c.volumes)
+        EXPECT_EQ(Volumes(song, 4, Standard), c.volumes)
             << "R" << std::hex << int(c.parameter) << " volume column " << int(c.volumeColumn);
     }
+    // The count goes on across rows and notes: R03 on a note row after R03 starts the sample on
+    // the row's tick 1 (ticks 0 and 1 of the first row counted, 2 started, 3 and 4 counted).
+    const xmw::Song song =
+        EffectSong(3, {{0, Cell("C-4", 1, 0, 0x1B, 0x03)}, {1, Cell("C-4", 0, 0, 0x1B, 0x03)}});
+    EXPECT_EQ(Starts(song, 6, Standard), (std::vector<int>{0, 2, 3, 5}));
+    // R02 starts again on tick 1 when the row tick counts, on tick 2 when a volume keeps it out.
+    const xmw::Song counted = EffectSong(4, {{0, Cell("C-4", 1, 0, 0x1B, 0x02)}});
+    const xmw::Song skipped = EffectSong(4, {{0, Cell("C-4", 1, 0x30, 0x1B, 0x02)}});
+    EXPECT_EQ(Starts(counted, 4, Standard), (std::vector<int>{0, 1, 3}));
+    EXPECT_EQ(Starts(skipped, 4, Standard), (std::vector<int>{0, 2}));
 }
 
 TEST(StandardEffects, GlobalVolumeReachesEveryTrackOnTheSameTick) {
