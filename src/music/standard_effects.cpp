@@ -19,6 +19,8 @@ namespace {
 // both frequency tables.
 constexpr int32_t LOWEST_PERIOD = 1;
 constexpr int32_t HIGHEST_PERIOD = 31999;
+constexpr int32_t HIGHEST_NOTE = 119;            // B-9, as a 0-based note
+constexpr int32_t ARPEGGIO_LIMIT = 95 * 16 + 15; // in 1/16 semitones
 
 bool LinearTable(const Player* player) {
     return (player->module->flags & MODULE_LINEAR_FREQUENCIES) != 0;
@@ -134,6 +136,39 @@ int32_t SemitonePeriod(const Player* player, const MusicChannel* channel, int32_
         if (p <= period) return p;
     }
     return period;
+}
+
+// 0xy on the later ticks: the note, the note + x or the note + y, by the ticks left in the row
+// period (the tracker counts them down): 1 left plays x, 2 y, 3 the note, and so on. Its table
+// has 16 entries: 16 ticks left play the note and more than 16 play y. The note is the one the
+// period stands at (after a slide too), in 1/16 semitones, and the tracker's lookup stops at
+// 15/16 above note 95 (B-7): higher arpeggio notes all play that.
+void Arpeggio(const Player* player, MusicChannel* channel, uint8_t parameter) {
+    const int32_t left = player->speed - player->flow.periodTick;
+    const int32_t step = left == 16 ? 0 : left > 16 ? 2 : ((left % 3) + 3) % 3;
+    if (step == 0) {
+        OffsetPeriod(player, channel, 0);
+        return;
+    }
+    const int32_t semitones = step == 1 ? parameter >> 4 : parameter & 15;
+    const Module* module = player->module;
+    const int32_t finetune = channel->sample ? SampleFinetune(player, channel->sample) : 0;
+    // The note the period is nearest to.
+    int32_t note = 0;
+    int32_t nearest = INT32_MAX;
+    for (int32_t n = 0; n <= HIGHEST_NOTE; ++n) {
+        const int32_t distance = std::abs(NotePeriod(module, n, finetune) - channel->period);
+        if (distance < nearest) {
+            nearest = distance;
+            note = n;
+        }
+    }
+    int32_t target = 0;
+    if ((note + semitones) * 16 + (finetune >> 3) > ARPEGGIO_LIMIT)
+        target = NotePeriod(module, ARPEGGIO_LIMIT / 16, (ARPEGGIO_LIMIT % 16) * 8);
+    else
+        target = NotePeriod(module, note + semitones, (finetune >> 3) * 8);
+    OffsetPeriod(player, channel, target - channel->period);
 }
 
 // Rxy's volume change: x picks it.
@@ -442,7 +477,7 @@ void StandardEffectTick(Player* player, MusicChannel* channel, const PatternCell
     const uint8_t p = cell.effectParameter;
     switch (cell.effect) {
     case 0x0:
-        if (p != 0) EffectTick(player, channel, cell, instrument, sample);
+        if (p != 0) Arpeggio(player, channel, p);
         break;
     case 0x1: SlidePeriod(channel, -4 * channel->portaUpMemory); break;
     case 0x2: SlidePeriod(channel, 4 * channel->portaDownMemory); break;

@@ -237,3 +237,52 @@ TEST(StandardEffects, VolumeCommandStopsAt64AndE5xTunesOnlyTheRowsNote) {
     EXPECT_EQ(p[2], c4 - 56); // finetune 7 x 16 = 112: half of it off the period
     EXPECT_EQ(p[4], c4);      // the next note has the sample's finetune again
 }
+
+TEST(StandardEffects, ArpeggioFollowsTheTicksLeftInTheRow) {
+    // 037 on C-4: which of note (0), +3 (x) and +7 (y) each later tick plays, by speed. The
+    // order runs from the row's end; beyond 16 ticks left the tracker's table gives y, at 16 the
+    // note.
+    struct Case {
+        int speed;
+        std::string steps; // ticks 1 .. speed - 1
+    };
+    const Case cases[] = {
+        {6, "yx0yx"},
+        {5, "x0yx"},
+        {4, "0yx"},
+        {19, "yy00yx0yx0yx0yx0yx"},
+    };
+    const int c4 = 7680 - 64 * 48;
+    for (const Case& c : cases) {
+        Harness h(EffectSong(c.speed, {{0, Cell("C-4", 1, 0, 0x0, 0x37)}}), Standard);
+        ASSERT_TRUE(h.loaded());
+        h.Tick(1);
+        std::string steps;
+        for (int t = 1; t < c.speed; ++t) {
+            h.Tick(1);
+            const int period = h.channel(0).period - h.channel(0).periodDelta; // linear: delta up
+            steps += period == c4            ? '0'
+                     : period == c4 - 3 * 64 ? 'x'
+                     : period == c4 - 7 * 64 ? 'y'
+                                             : '?';
+        }
+        EXPECT_EQ(steps, c.steps) << "speed " << c.speed;
+    }
+    // Under the demo's rules the order is the same at every speed.
+    Harness demo(EffectSong(5, {{0, Cell("C-4", 1, 0, 0x0, 0x37)}}), Demo);
+    ASSERT_TRUE(demo.loaded());
+    demo.Tick(1);
+    demo.Tick(1);
+    EXPECT_EQ(demo.channel(0).periodDelta, 3 * 64);
+}
+
+TEST(StandardEffects, ArpeggioStopsAtTheTrackersLastNote) {
+    // B-7 + 3 and B-7 + 15 play the same period: 15/16 of a semitone above B-7.
+    for (uint8_t parameter : {0x30, 0xF0}) {
+        Harness h(EffectSong(3, {{0, Cell("B-7", 1, 0, 0x0, parameter)}}), Standard);
+        ASSERT_TRUE(h.loaded());
+        for (int t = 0; t < 3; ++t) h.Tick(1); // tick 2 of 3 plays x
+        EXPECT_EQ(h.channel(0).period - h.channel(0).periodDelta, 7680 - 64 * 95 - 60)
+            << std::hex << int(parameter);
+    }
+}
