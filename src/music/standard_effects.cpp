@@ -82,7 +82,15 @@ void ApplyVibrato(const Player* player, MusicChannel* channel) {
     const int32_t phase = channel->vibratoPosition;
     const int32_t m = WaveMagnitude(channel->waveControl & 3, phase, phase);
     const int32_t amount = (m * channel->vibratoDepth) >> 5;
-    OffsetPeriod(player, channel, phase < 0 ? -amount : amount);
+    channel->standardEffects.vibratoOffset = phase < 0 ? -amount : amount;
+    OffsetPeriod(player, channel, channel->standardEffects.vibratoOffset);
+}
+
+// The row tick of a vibrato row: the pitch the last tick left stays (the position moved on
+// since, but nothing is worked out on the row tick); a new note starts from its own pitch.
+void HoldVibrato(const Player* player, MusicChannel* channel, const PatternCell& cell) {
+    if (IsNote(cell.note) && !IsTonePortamentoRow(cell)) channel->standardEffects.vibratoOffset = 0;
+    OffsetPeriod(player, channel, channel->standardEffects.vibratoOffset);
 }
 
 // A pseudo-random step from -255 to 255 for the tremolo's fourth waveform.
@@ -411,6 +419,7 @@ void StandardEffectRow(Player* player, MusicChannel* channel, const PatternCell&
     const uint8_t v = cell.volumeColumn;
     if (cell.instrument != 0 || (v >= 0x10 && v <= 0x50)) s.outVolumeHeld = 0;
     if (IsTonePortamentoRow(cell) && IsNote(cell.note)) AimPortamento(channel);
+    if (cell.effect != 0x4 && cell.effect != 0x6) s.vibratoOffset = 0;
 
     const uint8_t p = cell.effectParameter, x = p >> 4, y = p & 15;
     switch (cell.effect) {
@@ -426,11 +435,11 @@ void StandardEffectRow(Player* player, MusicChannel* channel, const PatternCell&
     case 0x4:
         if (x != 0) channel->vibratoSpeed = x;
         if (y != 0) channel->vibratoDepth = y;
-        ApplyVibrato(player, channel);
+        HoldVibrato(player, channel, cell);
         break;
     case 0x6:
         Remember(&channel->volumeSlideMemory, p);
-        ApplyVibrato(player, channel);
+        HoldVibrato(player, channel, cell);
         break;
     case 0x7:
         if (x != 0) channel->tremoloSpeed = x;
@@ -483,6 +492,9 @@ void StandardEffectTick(Player* player, MusicChannel* channel, const PatternCell
     case 0x2: SlidePeriod(channel, 4 * channel->portaDownMemory); break;
     case 0x3: StandardTonePortamento(player, channel); break;
     case 0x4:
+        // The parameters are taken on every tick: they win over a volume-column vibrato's.
+        if (p >> 4) channel->vibratoSpeed = p >> 4;
+        if (p & 15) channel->vibratoDepth = p & 15;
         ApplyVibrato(player, channel);
         channel->vibratoPosition = AdvancePhase(channel->vibratoPosition, channel->vibratoSpeed);
         break;

@@ -24,6 +24,7 @@ struct StandardEffectState {
     uint8_t retrigCounter;        // Rxy
     uint8_t restartSeen;          // see StandardRestartEffects
     uint32_t randomState;         // the tremolo's random waveform
+    int32_t vibratoOffset;        // the period offset of the vibrato's last tick
 };
 
 // What a restarted note (its envelopes reset: a note with an instrument, a delayed note) does to

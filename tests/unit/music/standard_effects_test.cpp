@@ -286,3 +286,23 @@ TEST(StandardEffects, ArpeggioStopsAtTheTrackersLastNote) {
             << std::hex << int(parameter);
     }
 }
+
+TEST(StandardEffects, VibratoRowTickKeepsTheLastTicksPitch) {
+    // 448 from phase 0 at speed 4, 400 on the next row, nothing on the third: the row tick of
+    // the second row keeps the pitch of the first row's last tick; the third drops the vibrato.
+    const xmw::Song song = EffectSong(4, {{0, Cell("C-4", 1, 0, 0x4, 0x48)},
+                                          {1, Cell(nullptr, 0, 0, 0x4, 0x00)},
+                                          {2, Cell(nullptr, 0, 0, 0x0, 0x00)}});
+    const auto deltas = [&](PlayerRules rules) {
+        Harness h(song, rules);
+        std::vector<int> out;
+        for (int t = 0; t < 9 && h.loaded(); ++t) {
+            h.Tick(1);
+            out.push_back(h.channel(0).periodDelta);
+        }
+        return out;
+    };
+    EXPECT_EQ(deltas(Standard), (std::vector<int>{0, 0, -24, -45, -45, -59, -63, -59, 0}));
+    // The demo's rules work the row tick out at the moved-on position, in coarser steps.
+    EXPECT_EQ(deltas(Demo), (std::vector<int>{0, 0, -24, -44, -56, -56, -60, -56, 0}));
+}
