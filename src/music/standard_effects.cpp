@@ -135,15 +135,20 @@ void TremorTick(MusicChannel* channel, uint8_t parameter) {
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
-// The note at or below the period for glissando: the period of the semitone the slide is in.
-int32_t SemitonePeriod(const Player* player, const MusicChannel* channel, int32_t period) {
-    const Module* module = player->module;
+// The note (0-based, at the track's finetune) whose period is nearest to `period`: glissando
+// rounds the slide to it and arpeggio counts from it.
+int32_t NearestNote(const Player* player, const MusicChannel* channel, int32_t period) {
     const int32_t finetune = channel->sample ? SampleFinetune(player, channel->sample) : 0;
-    for (int32_t note = 0; note < 120; ++note) {
-        const int32_t p = NotePeriod(module, note, finetune);
-        if (p <= period) return p;
+    int32_t note = 0;
+    int32_t nearest = INT32_MAX;
+    for (int32_t n = 0; n <= HIGHEST_NOTE; ++n) {
+        const int32_t distance = std::abs(NotePeriod(player->module, n, finetune) - period);
+        if (distance < nearest) {
+            nearest = distance;
+            note = n;
+        }
     }
-    return period;
+    return note;
 }
 
 // 0xy on the later ticks: the note, the note + x or the note + y, by the ticks left in the row
@@ -161,16 +166,7 @@ void Arpeggio(const Player* player, MusicChannel* channel, uint8_t parameter) {
     const int32_t semitones = step == 1 ? parameter >> 4 : parameter & 15;
     const Module* module = player->module;
     const int32_t finetune = channel->sample ? SampleFinetune(player, channel->sample) : 0;
-    // The note the period is nearest to.
-    int32_t note = 0;
-    int32_t nearest = INT32_MAX;
-    for (int32_t n = 0; n <= HIGHEST_NOTE; ++n) {
-        const int32_t distance = std::abs(NotePeriod(module, n, finetune) - channel->period);
-        if (distance < nearest) {
-            nearest = distance;
-            note = n;
-        }
-    }
+    const int32_t note = NearestNote(player, channel, channel->period);
     int32_t target = 0;
     if ((note + semitones) * 16 + (finetune >> 3) > ARPEGGIO_LIMIT)
         target = NotePeriod(module, ARPEGGIO_LIMIT / 16, (ARPEGGIO_LIMIT % 16) * 8);
@@ -326,15 +322,18 @@ void ExtendedRow(Player* player, MusicChannel* channel, const PatternCell& cell,
 void ExtendedTick(Player* player, MusicChannel* channel, const PatternCell& cell,
                   const Instrument* instrument, const Sample* sample) {
     const int32_t y = cell.effectParameter & 15;
+    // Counted within the row period: a pattern delay's later periods retrigger and cut again,
+    // the retrigger on their first tick too.
+    const int32_t tick = player->flow.periodTick;
     switch (cell.effectParameter >> 4) {
     case 0x9:
-        if (y != 0 && player->tick % y == 0) {
+        if (y != 0 && tick % y == 0) {
             RestartEnvelopes(channel);
             Retrigger(channel);
         }
         break;
     case 0xC:
-        if (player->tick == y) SetVolume(channel, 0);
+        if (tick == y) SetVolume(channel, 0);
         break;
     case 0xD: EffectTick(player, channel, cell, instrument, sample); break;
     default: break;
@@ -406,8 +405,10 @@ void StandardTonePortamento(const Player* player, MusicChannel* channel) {
     }
     channel->updateFlags |= UPDATE_FREQUENCY;
     if (s.glissando) {
-        const int32_t rounded = SemitonePeriod(player, channel, channel->period);
-        OffsetPeriod(player, channel, rounded - channel->period);
+        // Glissando: the slide goes on underneath, the pitch moves in semitones.
+        const int32_t finetune = channel->sample ? SampleFinetune(player, channel->sample) : 0;
+        const int32_t note = NearestNote(player, channel, channel->period);
+        OffsetPeriod(player, channel, NotePeriod(player->module, note, finetune) - channel->period);
     }
 }
 
