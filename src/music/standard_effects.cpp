@@ -356,8 +356,12 @@ void AimPortamento(MusicChannel* channel) {
 // side set ends what tremolo held.
 void Arrive(MusicChannel* channel, bool keyOffRow) {
     StandardEffectState& s = channel->standardEffects;
-    // A key-off with an instrument resets the volume but restarts no envelope: the counters go on.
-    if (s.restartSeen && channel->tremorCounter == 0 && !keyOffRow) StandardRestartEffects(channel);
+    // A key-off with an instrument starts tremor's count over, but multi-retrigger's goes on.
+    if (s.restartSeen && channel->tremorCounter == 0) {
+        const uint8_t retrigCounter = s.retrigCounter;
+        StandardRestartEffects(channel);
+        if (keyOffRow) s.retrigCounter = retrigCounter;
+    }
     if (channel->volume != s.lastVolume) s.outVolumeHeld = 0;
 }
 
