@@ -306,3 +306,27 @@ TEST(StandardEffects, VibratoRowTickKeepsTheLastTicksPitch) {
     // The demo's rules work the row tick out at the moved-on position, in coarser steps.
     EXPECT_EQ(deltas(Demo), (std::vector<int>{0, 0, -24, -44, -56, -56, -60, -56, 0}));
 }
+
+TEST(StandardEffects, EnvelopePositionMovesThePanningEnvelopeOnlyWithVolumeSustain) {
+    // L50 on the second row (tick 3): the volume envelope moves to tick 80; the panning envelope
+    // follows only when the volume envelope has its sustain on.
+    for (bool sustain : {false, true}) {
+        xmw::Song song = EffectSong(3, {{0, Cell("C-4", 1)}, {1, Cell(nullptr, 0, 0, 0x15, 0x50)}});
+        xmw::Instrument& instrument = song.instruments[0];
+        instrument.volumeEnvelope.points = {{0, 64}, {200, 0}};
+        instrument.volumeEnvelope.sustain = 1;
+        instrument.volumeEnvelope.flags = ENVELOPE_ON | (sustain ? ENVELOPE_SUSTAIN : 0);
+        instrument.panningEnvelope.points = {{0, 0}, {200, 64}};
+        instrument.panningEnvelope.flags = ENVELOPE_ON;
+        for (PlayerRules rules : {Standard, Demo}) {
+            Harness h(song, rules);
+            ASSERT_TRUE(h.loaded());
+            for (int t = 0; t < 4; ++t) h.Tick(1);
+            EXPECT_EQ(h.channel(0).volumeEnvelope.tick, 80);
+            const bool moved = sustain && rules == Standard;
+            EXPECT_EQ(h.channel(0).panningEnvelope.tick, moved ? 80 : 4)
+                << (sustain ? "sustain " : "no sustain ")
+                << (rules == Standard ? "standard" : "demo");
+        }
+    }
+}
