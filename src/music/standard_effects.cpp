@@ -59,9 +59,8 @@ void VolumeSlide(MusicChannel* channel) {
         SetVolume(channel, channel->volume - (m & 15));
 }
 
-// The waveform's magnitude (0-255) at a phase of -32..31: 0 sine, 1 ramp, 2 square (vibrato
-// takes 3 as square too).
-// `rampSign` is the phase whose sign turns the ramp down.
+// The waveform's magnitude (0-255) at a phase of -32..31: 0 sine, 1 ramp, 2 and 3 square (the
+// tremolo takes 3 as random, apart). `rampSign` is the phase whose sign turns the ramp down.
 int32_t WaveMagnitude(int32_t waveform, int32_t phase, int32_t rampSign) {
     switch (waveform & 3) {
     case 0: return vibratoSineTable[phase & 31];
