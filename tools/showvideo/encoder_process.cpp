@@ -67,28 +67,80 @@ std::string FindProgram(const std::string& program) {
     return "";
 }
 
+const char* VideoFormatName(VideoFormat format) {
+    switch (format) {
+    case VideoFormat::Doubled420: return "doubled";
+    case VideoFormat::Full444: return "444";
+    case VideoFormat::Plain420: return "420";
+    }
+    return "?";
+}
+
+bool ParseVideoFormat(const std::string& name, VideoFormat* format) {
+    for (VideoFormat f : {VideoFormat::Doubled420, VideoFormat::Full444, VideoFormat::Plain420}) {
+        if (name == VideoFormatName(f)) {
+            *format = f;
+            return true;
+        }
+    }
+    return false;
+}
+
+int DefaultCrf(VideoFormat format) {
+    return format == VideoFormat::Doubled420 ? 22 : 16;
+}
+
+int EncodedWidth(VideoFormat format, int width) {
+    return format == VideoFormat::Doubled420 ? 2 * width : width;
+}
+
+int EncodedHeight(VideoFormat format, int height) {
+    return format == VideoFormat::Doubled420 ? 2 * height : height;
+}
+
 std::vector<std::string> EncoderArguments(const EncoderSettings& s) {
     const std::string size = std::to_string(s.width) + "x" + std::to_string(s.height);
-    return {s.ffmpeg, "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
-            // Both inputs are fully described here, so nothing needs probing: ffmpeg opens them one
-            // after the other, and a probe that waits for seconds of one stream while the writer is
-            // blocked on the other would never finish.
-            // pictures: top-down RGB rows on standard input
-            "-probesize", "32", "-analyzeduration", "0", "-f", "rawvideo", "-pix_fmt", "rgb24",
-            "-video_size", size, "-framerate", std::to_string(s.fps), "-thread_queue_size", "64",
-            "-i", "pipe:0",
-            // sound: interleaved 16-bit little-endian stereo on fd 3
-            "-probesize", "32", "-analyzeduration", "0", "-f", "s16le", "-ar",
-            std::to_string(s.sampleRate), "-ac", "2", "-thread_queue_size", "512", "-i",
-            "pipe:" + std::to_string(kChildAudioFd), "-map", "0:v:0", "-map", "1:a:0",
-            // A fixed thread count and bit-exact flags make the same input give the same file.
-            "-c:v", "libx264", "-preset", s.preset, "-crf", std::to_string(s.crf), "-pix_fmt",
-            s.fullChroma ? "yuv444p" : "yuv420p",
-            // Finer chroma quantisation: blue, nearly all chroma, carries much of the picture.
-            "-x264-params", "chroma-qp-offset=-6", "-threads", std::to_string(s.threads),
-            "-colorspace", "smpte170m", "-color_primaries", "smpte170m", "-color_trc", "smpte170m",
-            "-color_range", "tv", "-c:a", "aac", "-b:a", "192k", "-fflags", "+bitexact", "-flags:v",
-            "+bitexact", "-flags:a", "+bitexact", "-map_metadata", "-1", "-f", "mp4", s.outPath};
+    // The picture as it reaches x264. Doubling: ffmpeg's nearest-neighbour scaler converts to
+    // YUV on the way, taking each block's chroma from its one source pixel (doubling here
+    // before the pipe would send four times the bytes and need the same care in the conversion).
+    std::vector<std::string> picture;
+    if (s.format == VideoFormat::Doubled420)
+        picture = {"-vf", "scale=" + std::to_string(EncodedWidth(s.format, s.width)) + ":" +
+                              std::to_string(EncodedHeight(s.format, s.height)) +
+                              ":flags=neighbor"};
+    const bool full = s.format == VideoFormat::Full444;
+    picture.insert(picture.end(), {"-pix_fmt", full ? "yuv444p" : "yuv420p"});
+    // 4:2:0 in the High profile: what phones, browsers and hardware decoders take. 4:4:4 and
+    // lossless coding (crf 0) need High 4:4:4 Predictive, which x264 then picks by itself.
+    if (!full && s.crf > 0) picture.insert(picture.end(), {"-profile:v", "high"});
+
+    std::vector<std::string> args = {
+        s.ffmpeg, "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
+        // Both inputs are fully described here, so nothing needs probing: ffmpeg opens them one
+        // after the other, and a probe that waits for seconds of one stream while the writer is
+        // blocked on the other would never finish.
+        // pictures: top-down RGB rows on standard input
+        "-probesize", "32", "-analyzeduration", "0", "-f", "rawvideo", "-pix_fmt", "rgb24",
+        "-video_size", size, "-framerate", std::to_string(s.fps), "-thread_queue_size", "64", "-i",
+        "pipe:0",
+        // sound: interleaved 16-bit little-endian stereo on fd 3
+        "-probesize", "32", "-analyzeduration", "0", "-f", "s16le", "-ar",
+        std::to_string(s.sampleRate), "-ac", "2", "-thread_queue_size", "512", "-i",
+        "pipe:" + std::to_string(kChildAudioFd), "-map", "0:v:0", "-map", "1:a:0",
+        // A fixed thread count and bit-exact flags make the same input give the same file.
+        "-c:v", "libx264", "-preset", s.preset, "-crf", std::to_string(s.crf)};
+    args.insert(args.end(), picture.begin(), picture.end());
+    args.insert(args.end(),
+                {// Finer chroma quantisation: blue, nearly all chroma, carries much of the picture.
+                 "-x264-params", "chroma-qp-offset=-6", "-threads", std::to_string(s.threads),
+                 "-colorspace", "smpte170m", "-color_primaries", "smpte170m", "-color_trc",
+                 "smpte170m", "-color_range", "tv", "-c:a", "aac", "-b:a", "192k", "-fflags",
+                 "+bitexact", "-flags:v", "+bitexact", "-flags:a", "+bitexact", "-map_metadata",
+                 "-1",
+                 // The index at the front of the file, so a browser can start playing while the
+                 // rest is still loading.
+                 "-movflags", "+faststart", "-f", "mp4", s.outPath});
+    return args;
 }
 
 bool StartEncoder(const EncoderSettings& settings, EncoderProcess* process, std::string* error) {

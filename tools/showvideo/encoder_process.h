@@ -7,17 +7,40 @@
 #include <string>
 #include <vector>
 
+// How the show's 640x480 frames are laid out in the video stream.
+enum class VideoFormat {
+    // Each show pixel doubled to a 2x2 block (1280x960), 4:2:0, High profile. The one chroma
+    // sample of each block belongs to one show pixel, so the thin saturated lines keep their
+    // colour, in the format that phones, browsers and hardware decoders play. The default.
+    Doubled420,
+    // 640x480 4:4:4, High 4:4:4 Predictive profile: the same colour detail in a smaller file,
+    // but mostly desktop software decodes it.
+    Full444,
+    // 640x480 4:2:0, High profile: plays everywhere and is the smallest, but one chroma sample
+    // covers four show pixels and smears the thin coloured lines.
+    Plain420,
+};
+
+// The option value that names a format ("doubled", "444", "420"), and back. Parse: false for
+// an unknown name.
+const char* VideoFormatName(VideoFormat format);
+bool ParseVideoFormat(const std::string& name, VideoFormat* format);
+// x264's quality for a format when none is asked for: about one picture quality for all (the
+// doubled stream at crf 16 would spend far more bits than 4:4:4 does for the same detail).
+int DefaultCrf(VideoFormat format);
+// Size of the encoded pictures for show frames of width x height.
+int EncodedWidth(VideoFormat format, int width);
+int EncodedHeight(VideoFormat format, int height);
+
 struct EncoderSettings {
     std::string ffmpeg;  // program name or path; a bare name is looked up in PATH
     std::string outPath; // the MP4 file
-    int width = 640;
+    int width = 640;     // of the frames written to the pipe
     int height = 480;
     int fps = 60;
     int sampleRate = 44100;
     int crf = 16;
-    // 4:4:4 keeps the show's thin saturated lines (the blue water mesh, the small cubes) that
-    // 4:2:0 smears; 4:2:0 is the choice for players that know nothing else.
-    bool fullChroma = true;
+    VideoFormat format = VideoFormat::Doubled420;
     std::string preset = "veryfast";
     int threads = 2; // fixed, so the bit stream does not depend on the machine's core count
 };

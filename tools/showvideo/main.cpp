@@ -30,11 +30,11 @@ namespace {
 
 const char kUsage[] =
     "usage: showvideo [--out FILE.mp4] [--from S] [--to S] [--fps N] [--data DIR]\n"
-    "                 [--crf N] [--preset NAME] [--compatible] [--ffmpeg PROGRAM] [--bench]\n"
+    "                 [--format NAME] [--crf N] [--preset NAME] [--ffmpeg PROGRAM] [--bench]\n"
     "\n"
     "Renders the demo (intro and show, until the show ends) with its music into one MP4 file\n"
-    "(H.264 video at 640x480, AAC stereo sound at 44100 Hz), on a virtual clock: the same\n"
-    "command gives the same video. Needs ffmpeg; without an X display it starts its own Xvfb.\n"
+    "(H.264 video, AAC stereo sound at 44100 Hz), on a virtual clock: the same command gives\n"
+    "the same video. Needs ffmpeg; without an X display it starts its own Xvfb.\n"
     "\n"
     "  --out FILE     output file (default demo.mp4)\n"
     "  --from S       start at S seconds of program time (default 0; the intro takes the first\n"
@@ -45,10 +45,19 @@ const char kUsage[] =
     "                 60; the speed of per-frame animations follows it, as in the live program)\n"
     "  --data DIR     folder holding Zarq-Neat.xm and Data/Particle.bmp (default: the\n"
     "                 repository's data folder)\n"
-    "  --crf N        x264 quality, 0-51, lower is better (default 16)\n"
+    "  --format NAME  how the 640x480 show is stored (default doubled):\n"
+    "                   doubled  every pixel as a 2x2 block, 1280x960, 4:2:0 colour, H.264\n"
+    "                            High profile: plays in browsers, phones and hardware\n"
+    "                            decoders, and keeps each pixel's colour sharp\n"
+    "                   444      640x480, 4:4:4 colour (High 4:4:4 Predictive): as sharp, a\n"
+    "                            smaller file, but mostly desktop players only\n"
+    "                   420      640x480, 4:2:0 colour (High): plays everywhere, smallest,\n"
+    "                            but smears the thin coloured lines of the scenes\n"
+    "  --compatible   the same as --format 420 (kept for earlier scripts)\n"
+    "  --crf N        x264 quality, 0-51, lower is better (default 22 for doubled, 16 for\n"
+    "                 444 and 420: about the same picture quality; 0 is lossless, which\n"
+    "                 only the High 4:4:4 Predictive profile holds, so few players take it)\n"
     "  --preset NAME  x264 speed preset (default veryfast)\n"
-    "  --compatible   4:2:0 colour (plays in browsers and phones) instead of the default\n"
-    "                 4:4:4, which keeps the thin coloured lines of the scenes sharp\n"
     "  --ffmpeg PROG  the ffmpeg program to run (default ffmpeg, from PATH)\n"
     "  --bench        print where the time went (drawing, read-back, encoding) and the speed\n"
     "                 as a multiple of real time; without --out the video goes to a temporary\n"
@@ -69,11 +78,11 @@ struct Options {
     double to = -1; // none
     int fps = 60;
     std::string dataDir = DEMO_DATA_DIR;
-    int crf = 16;
+    VideoFormat format = VideoFormat::Doubled420;
+    int crf = -1; // the format's default
     std::string preset = "veryfast";
     std::string ffmpeg = "ffmpeg";
     bool bench = false;
-    bool compatible = false;
 };
 
 bool ParseNumber(const char* text, double low, double high, double* out) {
@@ -89,8 +98,14 @@ bool ParseOptions(int argc, char** argv, Options* o) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         double v = 0;
-        if (arg == "--bench" || arg == "--compatible") {
-            (arg == "--bench" ? o->bench : o->compatible) = true;
+        if (arg == "--bench") {
+            o->bench = true;
+            continue;
+        }
+        // The option of earlier versions, kept for the scripts that use it: what it gave then,
+        // 640x480 with 4:2:0 colour.
+        if (arg == "--compatible") {
+            o->format = VideoFormat::Plain420;
             continue;
         }
         if (!value) return false;
@@ -107,6 +122,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
         } else if (arg == "--crf") {
             if (!ParseNumber(value, 0, 51, &v) || v != std::floor(v)) return false;
             o->crf = int(v);
+        } else if (arg == "--format") {
+            if (!ParseVideoFormat(value, &o->format)) return false;
         } else if (arg == "--preset") {
             o->preset = value;
         } else if (arg == "--data") {
@@ -118,6 +135,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
         }
     }
     if (o->to >= 0 && o->to <= o->from) return false;
+    if (o->crf < 0) o->crf = DefaultCrf(o->format);
     return true;
 }
 
@@ -261,7 +279,7 @@ EncoderSettings SettingsFor(const Options& o, const std::string& outPath) {
     settings.fps = o.fps;
     settings.crf = o.crf;
     settings.preset = o.preset;
-    settings.fullChroma = !o.compatible;
+    settings.format = o.format;
     return settings;
 }
 
@@ -421,9 +439,11 @@ LoopResult RenderLoop(Render* r, Progress* progress) {
 void PrintBench(const Options& o, const Timings& timings, double videoSeconds, double fileMb) {
     double load[3] = {0, 0, 0};
     getloadavg(load, 3);
-    std::printf("video                %8.1f s  (%lld frames at %d fps, crf %d, %s, %s)\n",
-                videoSeconds, (long long)timings.frames, o.fps, o.crf, o.preset.c_str(),
-                o.compatible ? "4:2:0" : "4:4:4");
+    std::printf("video                %8.1f s  (%lld frames at %d fps, %dx%d, format %s, crf %d, "
+                "%s)\n",
+                videoSeconds, (long long)timings.frames, o.fps, EncodedWidth(o.format, kShowWidth),
+                EncodedHeight(o.format, kShowHeight), VideoFormatName(o.format), o.crf,
+                o.preset.c_str());
     std::printf("render, wall clock   %8.1f s  = %.2f x real time\n", timings.total,
                 videoSeconds / timings.total);
     std::printf("  drawing            %8.1f s  (+ %.1f s for frames before --from)\n", timings.draw,
