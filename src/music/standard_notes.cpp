@@ -117,7 +117,7 @@ struct Trigger {
 
 // Starts a note (0: the last one again; key-off releases instead). The note takes the selected
 // instrument and its sample. A note that the sample's relative note moves beyond the table
-// changes the instrument and sample but starts nothing and keeps the volume defaults.
+// changes the sample but starts nothing and keeps the instrument and the volume defaults.
 void StartNote(Player* player, MusicChannel* channel, uint8_t note, Trigger trigger) {
     StandardNoteState& state = channel->standardNote;
     if (note == KEY_OFF) {
@@ -128,11 +128,12 @@ void StartNote(Player* player, MusicChannel* channel, uint8_t note, Trigger trig
     if (note == 0) return;
     state.lastNote = note;
     const Instrument* instrument = NumberedInstrument(player->module, state.instrumentNumber);
-    state.instrument = instrument;
     const Sample* sample = NoteSample(instrument, note);
     channel->sample = sample;
     const int32_t realNote = note - 1 + sample->relativeNote;
+    // Such a note leaves the playing instrument (its envelopes and fade-out speed) as it was.
     if (realNote < -1 || realNote >= 119) return;
+    state.instrument = instrument;
     state.defaultVolume = sample->volume;
     state.defaultPanning = sample->panning;
     if (realNote >= 0) {

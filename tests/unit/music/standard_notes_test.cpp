@@ -135,6 +135,19 @@ const VolumeCase volumeCases[] = {
          song.patterns[0].At(0, 0) = Cell("C-4", 1);
      },
      {64, 96, 128, 128}},
+    {"ANoteBeyondTheRangeKeepsThePlayingInstrumentsFadeOut",
+     2,
+     [](xmw::Song& song) {
+         Fading(song); // instrument 1: 1/16 a tick
+         xmw::Instrument second = song.instruments[0];
+         second.fadeout = 8192;               // 1/4 a tick, were it to play
+         second.samples[0].relativeNote = 48; // B-7 lands beyond the table
+         song.instruments.push_back(second);
+         song.patterns[0].At(0, 0) = Cell("C-4", 1);
+         song.patterns[0].At(1, 0) = Cell("B-7", 2);
+         song.patterns[0].At(2, 0) = Cell("off", 0, 0x50); // 64 again, fading from this tick
+     },
+     {128, 128, 128, 128, 120, 112, 104}},
     {"VolumeColumnSlidesOnLaterTicksFineSlidesOnTheRowTick",
      3,
      [](xmw::Song& song) {
