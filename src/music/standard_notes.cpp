@@ -54,7 +54,9 @@ const Instrument* NumberedInstrument(const Module* module, uint8_t number) {
 const Sample* NoteSample(const Instrument* instrument, uint8_t note) {
     const uint8_t slot = instrument->sampleMap[std::clamp<int>(note - 1, 0, 95)];
     const Sample* sample = slot < MAX_INSTRUMENT_SAMPLES ? instrument->samples[slot] : nullptr;
-    return sample && sample != &silentSample ? sample : &emptySample;
+    if (!sample || sample == &silentSample) return &emptySample;
+    // A stereo sample plays its two channels side by side.
+    return sample->stereo ? sample->stereo : sample;
 }
 
 // A cell whose effect column this file plays: sample offset, key-off and note delay.
