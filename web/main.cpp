@@ -5,8 +5,9 @@
 // hands the program its data files before it starts, and tells it when the show should run on a
 // frame clock (test runs: ?fps=N). After RunDemo the music stops and the page says why.
 //
-// Also the hook a test calls: the first seconds of the music through the demo's own output, so
-// that a test can compare the wasm player's frames with the desktop's.
+// Also the hooks a test calls: the first seconds of the music through the demo's own output, so
+// that a test can compare the wasm player's frames with the desktop's; and the show's segment of
+// the frame just drawn, for the page's frame rate per segment.
 #include "music/file_access.h"
 #include "music/module.h"
 #include "music/output.h"
@@ -14,6 +15,7 @@
 #include "platform/web/web_platform.h"
 #include "shell/data_folder.h"
 #include "shell/main_loop.h"
+#include "show/show_timeline.h"
 
 #include <emscripten.h>
 
@@ -86,6 +88,17 @@ extern "C" EMSCRIPTEN_KEEPALIVE const int16_t* web_render_music(int frames) {
     }
     DestroyMusicOutput(output);
     return renderedMusic.data();
+}
+
+// The part of the show the frame just drawn belongs to: 0 the intro, 1 + ShowSegment after it.
+extern "C" EMSCRIPTEN_KEEPALIVE int web_show_segment() {
+    return show.introRunning ? 0 : 1 + int(SegmentAt(show.showTime));
+}
+
+// The name of web_show_segment's part, as the desktop's frame-rate table names it.
+extern "C" EMSCRIPTEN_KEEPALIVE const char* web_show_segment_name(int part) {
+    if (part <= 0 || part > kShowSegmentCount) return "intro";
+    return SegmentName(ShowSegment(part - 1));
 }
 
 int main() {

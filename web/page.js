@@ -5,7 +5,11 @@
 // Test runs (URL parameters): fps=N runs the show on a frame clock of N frames a second from
 // the start, without waiting for a gesture; at=T1,T2,... (program-clock seconds) reads those
 // frames back; music=S renders the first S seconds of the music through the program's output;
-// report=1 posts all of it, and the page's state, to /report/... on the server of the page.
+// report=1 posts all of it, and the page's state, to /report/... on the server of the page;
+// rate=N makes the audio context at N Hz, as a browser that will not play at 44100 Hz does;
+// audio=script plays through the script processor, as where the worklet cannot load;
+// bench=1 (with fps=N) times every frame, waiting for each as the desktop's bench does, and
+// posts the frame rate per part of the show when the show ends.
 'use strict';
 
 (function () {
@@ -19,6 +23,11 @@
         .sort((a, b) => a - b);
     const musicSeconds = Math.max(0, parseFloat(params.get('music') || '0') || 0);
     const report = params.get('report') === '1';
+    const forcedRate = Math.max(0, parseInt(params.get('rate') || '0', 10) || 0);
+    const worklet = params.get('audio') !== 'script';
+    const bench = fps > 0 && params.get('bench') === '1';
+    // When the page's steps happened (ms after navigation), for the load-time figures.
+    const timing = {pageScript: performance.now()};
 
     const canvas = document.getElementById('canvas');
     const overlay = document.getElementById('overlay');
@@ -51,19 +60,57 @@
         started = true;
         window.removeEventListener('keydown', start, true);
         overlay.removeEventListener('click', start);
-        // Made inside the gesture so that the browser lets it play; the program's audio device
-        // takes it when the music starts.
-        if (fps === 0 && !Module.audioContext) {
-            try {
-                Module.audioContext = new AudioContext({sampleRate: 44100});
-                Module.audioContext.resume();
-            } catch (e) {
-                note('No sound: this browser refused an audio context at 44100 Hz.');
-            }
-        }
+        // Resumed inside the gesture so that the browser lets it play; the program's audio
+        // device takes it when the music starts. The program starts once the worklet's
+        // processor has loaded or failed to (the device then falls back to a script processor).
+        const loaded = prepareAudio();
+        if (Module.audioContext) Module.audioContext.resume();
         overlay.classList.add('hidden');
         canvas.focus();
-        startResolve(fps);
+        timing.gesture = performance.now();
+        loaded.then(() => {
+            timing.programStart = performance.now();
+            startResolve(fps);
+        });
+    }
+
+    // The audio context and its worklet's processor, made while the page waits for the gesture
+    // (a context made before it stays suspended until the gesture resumes it), so that the
+    // loading does not delay the start. Resolves when the processor has loaded or failed to.
+    let audioPrepared = null;
+    function prepareAudio() {
+        if (audioPrepared) return audioPrepared;
+        if (!Module.audioContext) Module.audioContext = makeAudioContext(44100);
+        const context = Module.audioContext;
+        audioPrepared = Promise.resolve();
+        if (context && worklet && window.isSecureContext && context.audioWorklet) {
+            audioPrepared = context.audioWorklet
+                .addModule('audio_worklet.js')
+                .then(() => (Module.audioWorkletLoaded = true))
+                .catch(() => {});
+        }
+        return audioPrepared;
+    }
+
+    // The audio context at the rate the music is made at, where the browser allows one (current
+    // browsers take the rate as an option); else at the browser's own rate, which the music
+    // then follows.
+    function makeAudioContext(rate) {
+        const Context = window.AudioContext || window.webkitAudioContext;
+        if (!Context) {
+            note('No sound: this browser has no Web Audio.');
+            return null;
+        }
+        try {
+            return new Context({sampleRate: forcedRate || rate});
+        } catch (e) {
+            try {
+                return new Context();
+            } catch (e2) {
+                note('No sound: this browser refused an audio context.');
+                return null;
+            }
+        }
     }
 
     function fetchData() {
@@ -83,6 +130,7 @@
             )
         ).then(() => {
             if (missing.length) note('Not found beside the page: ' + missing.join(', '));
+            timing.dataInFileSystem = performance.now();
             Module.removeRunDependency('data');
         });
     }
@@ -109,15 +157,70 @@
         return {rgb: rgb, width: w, height: h};
     }
 
+    // Each file's fetch, from the browser's own records: [start, end] in ms after navigation.
+    function fetchTimes() {
+        const times = {};
+        for (const entry of performance.getEntriesByType('navigation'))
+            times['index.html'] = [entry.startTime, entry.responseEnd];
+        for (const entry of performance.getEntriesByType('resource'))
+            times[entry.name.replace(/\?.*$/, '').replace(/^.*\//, '')] = [
+                entry.startTime,
+                entry.responseEnd,
+            ];
+        return times;
+    }
+
+    // ---- Frame rate per part of the show (bench=1) ---------------------------------------------
+
+    const parts = [];
+    let benchLast = 0;
+    let benchPart = -1;
+
+    function benchFrame(index) {
+        // As the desktop's bench does: the frame counts once it is drawn.
+        Module.gl11.gl.finish();
+        const now = performance.now();
+        const part = Module._web_show_segment();
+        if (part !== benchPart) {
+            // The server notes the browser's processor time at each change of part.
+            benchPart = part;
+            post('part?n=' + part, '', 'text/plain');
+        }
+        if (index > 0) {
+            // The interval since the previous frame: its hand-over, then this frame's drawing.
+            if (!parts[part])
+                parts[part] = {
+                    part: part,
+                    name: Module.UTF8ToString(Module._web_show_segment_name(part)),
+                    frames: 0,
+                    ms: 0,
+                    slowestMs: 0,
+                };
+            const t = parts[part], dt = now - benchLast;
+            t.frames += 1;
+            t.ms += dt;
+            t.slowestMs = Math.max(t.slowestMs, dt);
+        }
+        benchLast = now;
+    }
+
     function finishTestRun() {
         const summary = {
             webgl: Module.gl11 ? Module.gl11.version : 0,
             firstFrameMs: Module.firstFrameMs,
+            timing: timing,
+            fetches: fetchTimes(),
+            parts: bench ? parts.filter((p) => p) : [],
             captures: captures,
             musicFrames: 0,
             elapsedMs: Math.round(performance.now()),
             audio: Module.audioStats
                 ? {
+                      rate: Module.audioStats.rate,
+                      device: Module.audioStats.device,
+                      missed: Module.audioStats.missed,
+                      queue: Module.audioStats.queue || 0,
+                      contextRate: Module.audioContext ? Module.audioContext.sampleRate : 0,
                       frames: Module.audioStats.frames,
                       callbackMs: Math.round(Module.audioStats.ms),
                       overMs: Math.round(performance.now() - Module.audioStats.since),
@@ -141,8 +244,10 @@
     function onFramePresented(index, programMs) {
         if (index === 0) {
             Module.firstFrameMs = Math.round(performance.now());
+            timing.firstFrame = performance.now();
             post('state', 'running', 'text/plain');
         }
+        if (bench) benchFrame(index);
         if (fps === 0 || nextCapture >= captureMs.length) return;
         let frame = null;
         while (nextCapture < captureMs.length && programMs >= captureMs[nextCapture]) {
@@ -162,11 +267,16 @@
             stage.requestFullscreen().catch(() => note('The browser refused full screen.'));
         }
     }
+    // What the page observes of F1 (the browser's own full screen), for a test run.
+    document.addEventListener('fullscreenchange', () =>
+        post('state', document.fullscreenElement ? 'fullscreen' : 'windowed', 'text/plain')
+    );
 
     function onShowEnded(exitCode) {
         overlay.classList.add('hidden');
         note(exitCode === 0 ? 'The show has ended.' : 'The show could not start.');
         post('state', 'ended', 'text/plain');
+        if (bench) finishTestRun();
     }
 
     if (typeof WebAssembly !== 'object') {
@@ -183,13 +293,17 @@
         printErr: (line) => console.warn(line),
         preRun: [fetchData],
         onRuntimeInitialized: () => {
+            timing.runtimeReady = performance.now();
             if (fps > 0) {
                 start();
             } else {
+                prepareAudio();
                 prompt.textContent = 'click or press a key to start';
+                post('state', 'ready', 'text/plain');
             }
         },
         demoStart: demoStart,
+        makeAudioContext: makeAudioContext,
         toggleFullScreen: toggleFullScreen,
         showMessage: note,
         pageStatus: note,

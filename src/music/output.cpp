@@ -41,7 +41,14 @@ const WaveDevice platformWaveDevice = {
 
 MusicOutput* StartMusic(const WaveDevice* device) {
     MusicOutput* output = CreateMusicOutput(device, PlayerRules::Demo);
-    if (!output || !OpenWaveOutput(output, 44100)) PrintLine("Error upon initialization.");
+#if defined(__EMSCRIPTEN__)
+    // The browser's audio context may run at another rate than 44100 Hz: the player then runs
+    // at the context's rate.
+    const int32_t rate = platform::web::AudioRate(44100);
+#else
+    const int32_t rate = 44100;
+#endif
+    if (!output || !OpenWaveOutput(output, rate)) PrintLine("Error upon initialization.");
     if (!output) return nullptr;
     output->song = LoadModule(&standardFileCallbacks, "Zarq-Neat.xm", nullptr);
     if (!output->song) {

@@ -1,16 +1,537 @@
 // standard_effects.cpp: the effect column under the standard rules, as the original tracker plays
-// it. Runs inside MixBlock on the thread that renders the player.
+// it: every effect's row-tick and later-tick halves with the tracker's own parameter memories,
+// limits and counters. Sample offset (9xx) and note delay (EDx) belong to the note side and are
+// left to the shared code; flow control (B, D, E6x, EEx, F) to the row driver. Runs inside
+// MixBlock on the thread that renders the player.
+#include "music/standard_effects.h"
+
+#include "music/mixer.h"
 #include "music/module.h"
 #include "music/player.h"
 #include "music/sequencer_internal.h"
 
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+// The tracker's period limits for the slides: a slide up stops at 1, a slide down at 31999, in
+// both frequency tables.
+constexpr int32_t LOWEST_PERIOD = 1;
+constexpr int32_t HIGHEST_PERIOD = 31999;
+constexpr int32_t HIGHEST_NOTE = 119;            // B-9, as a 0-based note
+constexpr int32_t ARPEGGIO_LIMIT = 95 * 16 + 15; // in 1/16 semitones
+
+bool LinearTable(const Player* player) {
+    return (player->module->flags & MODULE_LINEAR_FREQUENCIES) != 0;
+}
+
+// The tracker adds vibrato and arpeggio to the period; periodDelta counts towards a higher pitch
+// for the linear table and towards a higher period for the Amiga one.
+void OffsetPeriod(const Player* player, MusicChannel* channel, int32_t periodOffset) {
+    channel->periodDelta = LinearTable(player) ? -periodOffset : periodOffset;
+    channel->updateFlags |= UPDATE_FREQUENCY;
+}
+
+void Remember(uint8_t* memory, uint8_t parameter) {
+    if (parameter != 0) *memory = parameter;
+}
+
+// Sets the track's volume; whatever tremolo held the sound at ends with it.
+void SetVolume(MusicChannel* channel, int32_t volume) {
+    channel->volume = std::clamp(volume, 0, 64);
+    channel->standardEffects.outVolumeHeld = 0;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void HoldOutVolume(MusicChannel* channel, int32_t volume) {
+    channel->standardEffects.outVolume = std::clamp(volume, 0, 64);
+    channel->standardEffects.outVolumeHeld = 1;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+// Axy (and 5xy, 6xy): up by x when x is set, else down by y.
+void VolumeSlide(MusicChannel* channel) {
+    const uint8_t m = channel->volumeSlideMemory;
+    if (m >> 4)
+        SetVolume(channel, channel->volume + (m >> 4));
+    else
+        SetVolume(channel, channel->volume - (m & 15));
+}
+
+// The waveform's magnitude (0-255) at a phase of -32..31: 0 sine, 1 ramp, 2 and 3 square (the
+// tremolo takes 3 as random, apart). `rampSign` is the phase whose sign turns the ramp down.
+int32_t WaveMagnitude(int32_t waveform, int32_t phase, int32_t rampSign) {
+    switch (waveform & 3) {
+    case 0: return vibratoSineTable[phase & 31];
+    case 1: {
+        const int32_t ramp = (phase & 31) * 8;
+        return rampSign < 0 ? 255 - ramp : ramp;
+    }
+    default: return 255;
+    }
+}
+
+int8_t AdvancePhase(int8_t phase, int32_t speed) {
+    // The tracker's position is a byte of four steps per table entry: it wraps at 256.
+    return static_cast<int8_t>(static_cast<int8_t>(static_cast<uint8_t>((phase + speed) * 4)) >> 2);
+}
+
+void ApplyVibrato(const Player* player, MusicChannel* channel) {
+    const int32_t phase = channel->vibratoPosition;
+    const int32_t m = WaveMagnitude(channel->waveControl & 3, phase, phase);
+    const int32_t amount = (m * channel->vibratoDepth) >> 5;
+    channel->standardEffects.vibratoOffset = phase < 0 ? -amount : amount;
+    OffsetPeriod(player, channel, channel->standardEffects.vibratoOffset);
+}
+
+// The row tick of a vibrato row: the pitch the last tick left stays (the position moved on
+// since, but nothing is worked out on the row tick); a new note starts from its own pitch.
+void HoldVibrato(const Player* player, MusicChannel* channel, const PatternCell& cell) {
+    if (IsNote(cell.note) && !IsTonePortamentoRow(cell)) channel->standardEffects.vibratoOffset = 0;
+    OffsetPeriod(player, channel, channel->standardEffects.vibratoOffset);
+}
+
+// A pseudo-random step from -255 to 255 for the tremolo's fourth waveform.
+int32_t RandomStep(StandardEffectState* s) {
+    s->randomState = s->randomState * 1103515245u + 12345u;
+    return static_cast<int32_t>((s->randomState >> 16) % 511) - 255;
+}
+
+void TremoloTick(MusicChannel* channel) {
+    const int32_t phase = channel->tremoloPosition;
+    const int32_t waveform = (channel->waveControl >> 4) & 3;
+    int32_t step = 0;
+    if (waveform == 3) {
+        // The fourth waveform is random: a new level on every tick.
+        step = RandomStep(&channel->standardEffects);
+    } else {
+        // The ramp-down waveform turns on the vibrato's phase, not the tremolo's: the tracker
+        // reads the wrong position there, so the ramp follows whatever the vibrato last did.
+        const int32_t m = WaveMagnitude(waveform, phase, channel->vibratoPosition);
+        step = phase < 0 ? -m : m;
+    }
+    const int32_t amount = (std::abs(step) * channel->tremoloDepth) >> 6;
+    HoldOutVolume(channel, step < 0 ? channel->volume - amount : channel->volume + amount);
+    channel->tremoloPosition = AdvancePhase(channel->tremoloPosition, channel->tremoloSpeed);
+}
+
+// Txy: x + 1 ticks on, y + 1 ticks off, counted on the later ticks only; the count goes on
+// across rows and starts over only when the note restarts. An off phase silences the track until
+// tremor turns it on again or the note restarts: a volume set meanwhile (C, the volume column)
+// changes the volume the track comes back at, not the silence.
+void TremorTick(MusicChannel* channel, uint8_t parameter) {
+    StandardEffectState& s = channel->standardEffects;
+    Remember(&s.tremorMemory, parameter);
+    bool on = (s.tremorPosition & 0x80) != 0;
+    int32_t left = (s.tremorPosition & 0x7F) - 1;
+    if (left < 0) {
+        on = !on;
+        left = on ? s.tremorMemory >> 4 : s.tremorMemory & 15;
+    }
+    s.tremorPosition = static_cast<uint8_t>((on ? 0x80 : 0) | left);
+    s.tremorMuted = on ? 0 : 1;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+// The note (0-based, at the track's finetune) whose period is nearest to `period`: glissando
+// rounds the slide to it and arpeggio counts from it.
+int32_t NearestNote(const Player* player, const MusicChannel* channel, int32_t period) {
+    const int32_t finetune = channel->sample ? SampleFinetune(player, channel->sample) : 0;
+    int32_t note = 0;
+    int32_t nearest = INT32_MAX;
+    for (int32_t n = 0; n <= HIGHEST_NOTE; ++n) {
+        const int32_t distance = std::abs(NotePeriod(player->module, n, finetune) - period);
+        if (distance < nearest) {
+            nearest = distance;
+            note = n;
+        }
+    }
+    return note;
+}
+
+// 0xy on the later ticks: the note, the note + x or the note + y, by the ticks left in the row
+// period (the tracker counts them down): 1 left plays x, 2 y, 3 the note, and so on. Its table
+// has 16 entries: 16 ticks left play the note and more than 16 play y. The note is the one the
+// period stands at (after a slide too), in 1/16 semitones, and the tracker's lookup stops at
+// 15/16 above note 95 (B-7): higher arpeggio notes all play that.
+void Arpeggio(const Player* player, MusicChannel* channel, uint8_t parameter) {
+    const int32_t left = player->speed - player->flow.periodTick;
+    const int32_t step = left == 16 ? 0 : left > 16 ? 2 : ((left % 3) + 3) % 3;
+    if (step == 0) {
+        OffsetPeriod(player, channel, 0);
+        return;
+    }
+    const int32_t semitones = step == 1 ? parameter >> 4 : parameter & 15;
+    const Module* module = player->module;
+    const int32_t finetune = channel->sample ? SampleFinetune(player, channel->sample) : 0;
+    const int32_t note = NearestNote(player, channel, channel->period);
+    int32_t target = 0;
+    if ((note + semitones) * 16 + (finetune >> 3) > ARPEGGIO_LIMIT)
+        target = NotePeriod(module, ARPEGGIO_LIMIT / 16, (ARPEGGIO_LIMIT % 16) * 8);
+    else
+        target = NotePeriod(module, note + semitones, (finetune >> 3) * 8);
+    OffsetPeriod(player, channel, target - channel->period);
+}
+
+// Rxy's volume change: x picks it.
+int32_t RetrigVolume(int32_t v, int32_t x) {
+    switch (x) {
+    case 0x1: return v - 1;
+    case 0x2: return v - 2;
+    case 0x3: return v - 4;
+    case 0x4: return v - 8;
+    case 0x5: return v - 16;
+    case 0x6: return (v >> 1) + (v >> 3) + (v >> 4); // about two thirds, as the tracker has it
+    case 0x7: return v >> 1;
+    case 0x9: return v + 1;
+    case 0xA: return v + 2;
+    case 0xB: return v + 4;
+    case 0xC: return v + 8;
+    case 0xD: return v + 16;
+    case 0xE: return v + (v >> 1);
+    case 0xF: return v + v;
+    default: return v;
+    }
+}
+
+// The envelopes' restart that a retriggered note gets (E9x): both envelopes from their start,
+// the key pressed again, the fade-out and auto-vibrato reset; volume and panning stay.
+void RestartEnvelopes(MusicChannel* channel) {
+    for (EnvelopeState* state : {&channel->volumeEnvelope, &channel->panningEnvelope}) {
+        state->point = 0;
+        state->tick = 0;
+        state->slope = 0;
+        state->done = 0;
+    }
+    channel->volumeEnvelope.value = 64;
+    channel->panningEnvelope.value = 32;
+    channel->keyOff = 0;
+    channel->fadeoutVolume = 65536;
+    channel->autoVibratoSweep = 0;
+    channel->autoVibratoPosition = 0;
+    if ((channel->waveControl & 0x04) == 0) channel->vibratoPosition = 0;
+    if ((channel->waveControl & 0x40) == 0) channel->tremoloPosition = 0;
+    StandardRestartEffects(channel);
+    channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
+}
+
+void Retrigger(MusicChannel* channel) {
+    channel->updateFlags |= UPDATE_TRIGGER | UPDATE_FREQUENCY | UPDATE_VOLUME;
+}
+
+void MultiRetrigger(MusicChannel* channel, const PatternCell& cell) {
+    StandardEffectState& s = channel->standardEffects;
+    s.retrigCounter += 1;
+    if (s.retrigCounter < channel->retrigIntervalMemory) return;
+    s.retrigCounter = 0;
+    SetVolume(channel, RetrigVolume(channel->volume, channel->retrigVolumeMemory));
+    // The volume column's volume and panning are taken again at every retrigger.
+    const uint8_t v = cell.volumeColumn;
+    if (v >= 0x10 && v <= 0x50) SetVolume(channel, v - 0x10);
+    if (v >= 0xC0 && v <= 0xCF) {
+        channel->panning = (v & 15) * 16;
+        channel->updateFlags |= UPDATE_PANNING;
+    }
+    Retrigger(channel);
+}
+
+// G and H reach every track at once: all the voices' volumes follow on this tick, those of the
+// tracks already processed included.
+void RefreshVolumes(Player* player) {
+    const int32_t tracks = TrackCount(player->module);
+    for (int32_t c = 0; c < tracks; ++c) VolumeStep(player, &player->channels[c]);
+}
+
+void SetGlobalVolume(Player* player, int32_t volume) {
+    player->globalVolume = std::clamp(volume, 0, 64);
+    RefreshVolumes(player);
+}
+
+void SlidePeriod(MusicChannel* channel, int32_t amount) {
+    channel->period = std::clamp(channel->period + amount, LOWEST_PERIOD, HIGHEST_PERIOD);
+    channel->updateFlags |= UPDATE_FREQUENCY;
+}
+
+// Lxx: the volume envelope's position. The panning envelope keeps its own: moving it too (when
+// the volume envelope has its sustain on) made the envelope-position test song pan where the
+// reference playback does not, once the panning envelope reaches the voice a tick late.
+void SetEnvelopePositions(MusicChannel* channel, const Instrument* instrument, int32_t p) {
+    if (instrument->volumeEnvelopeFlags & ENVELOPE_ON)
+        PlaceEnvelope(&channel->volumeEnvelope, VolumeShape(instrument), p);
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void ExtendedRow(Player* player, MusicChannel* channel, const PatternCell& cell,
+                 const Instrument* instrument, const Sample* sample, const RowLevels& before) {
+    StandardEffectState& s = channel->standardEffects;
+    const uint8_t y = cell.effectParameter & 15;
+    switch (cell.effectParameter >> 4) {
+    case 0x1:
+        Remember(&channel->finePortaUpMemory, y);
+        SlidePeriod(channel, -4 * channel->finePortaUpMemory);
+        break;
+    case 0x2:
+        Remember(&channel->finePortaDownMemory, y);
+        SlidePeriod(channel, 4 * channel->finePortaDownMemory);
+        break;
+    case 0x3: s.glissando = y; break;
+    case 0x4: channel->waveControl = (channel->waveControl & 0xF0) | y; break;
+    case 0x5:
+        // The finetune holds for the note on this row only (the next note takes its sample's
+        // again): y = 8 is none, every step 1/8 of a semitone.
+        if (IsNote(cell.note)) {
+            channel->notePeriod = NotePeriod(player->module, channel->realNote, y * 16 - 128);
+            if (!IsTonePortamentoRow(cell)) channel->period = channel->notePeriod;
+        }
+        break;
+    case 0x7:
+        channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0x0F) | (y << 4));
+        break;
+    case 0x8:
+        channel->panning = y * 16;
+        channel->updateFlags |= UPDATE_PANNING;
+        break;
+    case 0x9:
+        // E90 retriggers on the row tick (a row without a note too); E9x on every x-th later tick.
+        if (y == 0) {
+            RestartEnvelopes(channel);
+            Retrigger(channel);
+        }
+        break;
+    // The fine volume slides keep a memory each, apart from each other and from Axy.
+    case 0xA:
+        Remember(&s.fineVolumeUpMemory, y);
+        SetVolume(channel, channel->volume + s.fineVolumeUpMemory);
+        break;
+    case 0xB:
+        Remember(&s.fineVolumeDownMemory, y);
+        SetVolume(channel, channel->volume - s.fineVolumeDownMemory);
+        break;
+    case 0xC:
+        if (y == 0) SetVolume(channel, 0);
+        break;
+    case 0xD: EffectRow(player, channel, cell, instrument, sample, before); break;
+    default: break; // E0, E6, EE, EF: nothing here
+    }
+}
+
+void ExtendedTick(Player* player, MusicChannel* channel, const PatternCell& cell,
+                  const Instrument* instrument, const Sample* sample) {
+    const int32_t y = cell.effectParameter & 15;
+    // Counted within the row period: a pattern delay's later periods retrigger and cut again,
+    // the retrigger on their first tick too.
+    const int32_t tick = player->flow.periodTick;
+    switch (cell.effectParameter >> 4) {
+    case 0x9:
+        if (y != 0 && tick % y == 0) {
+            RestartEnvelopes(channel);
+            Retrigger(channel);
+        }
+        break;
+    case 0xC:
+        if (tick == y) SetVolume(channel, 0);
+        break;
+    case 0xD: EffectTick(player, channel, cell, instrument, sample); break;
+    default: break;
+    }
+}
+
+// Tone portamento's target and direction, set by a note on a tone-portamento row (3xx, 5xy or
+// the volume column's Mx).
+void AimPortamento(MusicChannel* channel) {
+    StandardEffectState& s = channel->standardEffects;
+    channel->portaTarget = channel->notePeriod;
+    if (channel->portaTarget == channel->period)
+        s.portaDirection = 0;
+    else
+        s.portaDirection = channel->portaTarget > channel->period ? 1 : 2;
+}
+
+// Before the effect column runs on a tick: a restart of the note's envelopes (the note side
+// cleared the tremor counter it shares) starts the counters over, and a volume that the note
+// side set ends what tremolo held.
+void Arrive(MusicChannel* channel, bool keyOffRow) {
+    StandardEffectState& s = channel->standardEffects;
+    // A key-off with an instrument starts tremor's count over, but multi-retrigger's goes on.
+    if (s.restartSeen && channel->tremorCounter == 0) {
+        const uint8_t retrigCounter = s.retrigCounter;
+        StandardRestartEffects(channel);
+        if (keyOffRow) s.retrigCounter = retrigCounter;
+    }
+    if (channel->volume != s.lastVolume) s.outVolumeHeld = 0;
+}
+
+void Leave(MusicChannel* channel) {
+    StandardEffectState& s = channel->standardEffects;
+    channel->tremorCounter = 1;
+    s.restartSeen = 1;
+    s.lastVolume = channel->volume;
+    if (s.tremorMuted) {
+        channel->volumeDelta = -channel->volume;
+        channel->updateFlags |= UPDATE_VOLUME;
+    } else if (s.outVolumeHeld) {
+        channel->volumeDelta = s.outVolume - channel->volume;
+        channel->updateFlags |= UPDATE_VOLUME;
+    }
+}
+
+} // namespace
+
+void StandardRestartEffects(MusicChannel* channel) {
+    channel->standardEffects.tremorPosition = 0;
+    channel->standardEffects.tremorMuted = 0;
+    channel->standardEffects.retrigCounter = 0;
+}
+
+void StandardTonePortamento(const Player* player, MusicChannel* channel) {
+    StandardEffectState& s = channel->standardEffects;
+    const int32_t step = 4 * channel->portaSpeed;
+    // Once there the direction becomes "up", not "none": a later 3xx with no note, after the
+    // period moved past the target, jumps straight back to it instead of sliding.
+    if (s.portaDirection == 1) {
+        channel->period += step;
+        if (channel->period >= channel->portaTarget) {
+            channel->period = channel->portaTarget;
+            s.portaDirection = 1;
+        }
+    } else if (s.portaDirection == 2) {
+        channel->period -= step;
+        if (channel->period <= channel->portaTarget) {
+            channel->period = channel->portaTarget;
+            s.portaDirection = 1;
+        }
+    } else {
+        return;
+    }
+    channel->updateFlags |= UPDATE_FREQUENCY;
+    if (s.glissando) {
+        // Glissando: the slide goes on underneath, the pitch moves in semitones.
+        const int32_t finetune = channel->sample ? SampleFinetune(player, channel->sample) : 0;
+        const int32_t note = NearestNote(player, channel, channel->period);
+        OffsetPeriod(player, channel, NotePeriod(player->module, note, finetune) - channel->period);
+    }
+}
+
 void StandardEffectRow(Player* player, MusicChannel* channel, const PatternCell& cell,
                        const Instrument* instrument, const Sample* sample,
                        const RowLevels& before) {
-    EffectRow(player, channel, cell, instrument, sample, before);
+    StandardEffectState& s = channel->standardEffects;
+    Arrive(channel, cell.note == 255);
+    const uint8_t v = cell.volumeColumn;
+    if (cell.instrument != 0 || (v >= 0x10 && v <= 0x50)) s.outVolumeHeld = 0;
+    if (IsTonePortamentoRow(cell) && IsNote(cell.note)) AimPortamento(channel);
+    if (cell.effect != 0x4 && cell.effect != 0x6) s.vibratoOffset = 0;
+
+    const uint8_t p = cell.effectParameter, x = p >> 4, y = p & 15;
+    switch (cell.effect) {
+    case 0x1: Remember(&channel->portaUpMemory, p); break;
+    case 0x2: Remember(&channel->portaDownMemory, p); break;
+    case 0x3:
+    case 0x5:
+        if (cell.effect == 0x3 && p != 0) channel->portaSpeed = p;
+        if (cell.effect == 0x5) Remember(&channel->volumeSlideMemory, p);
+        // The note is the slide's target: nothing starts and the period stays.
+        channel->updateFlags &= ~(UPDATE_TRIGGER | UPDATE_FREQUENCY);
+        break;
+    case 0x4:
+        if (x != 0) channel->vibratoSpeed = x;
+        if (y != 0) channel->vibratoDepth = y;
+        HoldVibrato(player, channel, cell);
+        break;
+    case 0x6:
+        Remember(&channel->volumeSlideMemory, p);
+        HoldVibrato(player, channel, cell);
+        break;
+    case 0x7:
+        if (x != 0) channel->tremoloSpeed = x;
+        if (y != 0) channel->tremoloDepth = y;
+        break;
+    case 0x8:
+        channel->panning = p;
+        channel->updateFlags |= UPDATE_PANNING;
+        break;
+    case 0x9: EffectRow(player, channel, cell, instrument, sample, before); break;
+    case 0xA: Remember(&channel->volumeSlideMemory, p); break;
+    case 0xC: SetVolume(channel, p); break;
+    case 0xE: ExtendedRow(player, channel, cell, instrument, sample, before); break;
+    case 0x10: SetGlobalVolume(player, p); break;
+    case 0x11: Remember(&player->globalVolumeSlideMemory, p); break;
+    case 0x15: SetEnvelopePositions(channel, instrument, p); break;
+    case 0x19: Remember(&channel->panningSlideMemory, p); break;
+    case 0x1B:
+        // Each nibble keeps its own memory.
+        if (x != 0) channel->retrigVolumeMemory = x;
+        if (y != 0) channel->retrigIntervalMemory = y;
+        // The row tick counts towards the interval too (a note there leaves the count as it
+        // is), except on a row whose volume column sets a volume above 0.
+        if (v < 0x11 || v > 0x50) MultiRetrigger(channel, cell);
+        break;
+    case 0x1D: Remember(&s.tremorMemory, p); break;
+    case 0x21:
+        if (x == 1) {
+            Remember(&channel->extraFinePortaUpMemory, y);
+            SlidePeriod(channel, -channel->extraFinePortaUpMemory);
+        } else if (x == 2) {
+            Remember(&channel->extraFinePortaDownMemory, y);
+            SlidePeriod(channel, channel->extraFinePortaDownMemory);
+        }
+        break;
+    default: break; // 0, B, D, F, K and the unused numbers: nothing on the row tick
+    }
+    Leave(channel);
 }
 
 void StandardEffectTick(Player* player, MusicChannel* channel, const PatternCell& cell,
                         const Instrument* instrument, const Sample* sample) {
-    EffectTick(player, channel, cell, instrument, sample);
+    Arrive(channel, false);
+    const uint8_t p = cell.effectParameter;
+    switch (cell.effect) {
+    case 0x0:
+        if (p != 0) Arpeggio(player, channel, p);
+        break;
+    case 0x1: SlidePeriod(channel, -4 * channel->portaUpMemory); break;
+    case 0x2: SlidePeriod(channel, 4 * channel->portaDownMemory); break;
+    case 0x3: StandardTonePortamento(player, channel); break;
+    case 0x4:
+        // The parameters are taken on every tick: they win over a volume-column vibrato's.
+        if (p >> 4) channel->vibratoSpeed = p >> 4;
+        if (p & 15) channel->vibratoDepth = p & 15;
+        ApplyVibrato(player, channel);
+        channel->vibratoPosition = AdvancePhase(channel->vibratoPosition, channel->vibratoSpeed);
+        break;
+    case 0x5:
+        StandardTonePortamento(player, channel);
+        VolumeSlide(channel);
+        break;
+    case 0x6:
+        ApplyVibrato(player, channel);
+        channel->vibratoPosition = AdvancePhase(channel->vibratoPosition, channel->vibratoSpeed);
+        VolumeSlide(channel);
+        break;
+    case 0x7: TremoloTick(channel); break;
+    case 0xA: VolumeSlide(channel); break;
+    case 0xE: ExtendedTick(player, channel, cell, instrument, sample); break;
+    case 0x11: {
+        const uint8_t m = player->globalVolumeSlideMemory;
+        if (m >> 4)
+            SetGlobalVolume(player, player->globalVolume + (m >> 4));
+        else if (m & 15)
+            SetGlobalVolume(player, player->globalVolume - (m & 15));
+        break;
+    }
+    case 0x19: {
+        const uint8_t m = channel->panningSlideMemory;
+        if (m >> 4)
+            channel->panning = std::min(channel->panning + (m >> 4), 255);
+        else
+            channel->panning = std::max(channel->panning - (m & 15), 0);
+        channel->updateFlags |= UPDATE_PANNING;
+        break;
+    }
+    case 0x1B: MultiRetrigger(channel, cell); break;
+    case 0x1D: TremorTick(channel, p); break;
+    default: break;
+    }
+    Leave(channel);
 }

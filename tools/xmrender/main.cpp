@@ -25,8 +25,8 @@ const char USAGE[] =
     "  --rules demo|standard\n"
     "                       the player's rules (default: demo, the demo's soundtrack bit for\n"
     "                       bit); standard plays as the original tracker does: the format's\n"
-    "                       stereo orientation and its flow control (pattern loops and delays,\n"
-    "                       breaks and jumps)\n"
+    "                       stereo orientation and panning law, its flow control, and its\n"
+    "                       handling of notes, instruments, key-off, envelopes and effects\n"
     "  --bench              render each song until it wraps, WAV included (to a temporary\n"
     "                       file), and print the speed as a multiple of real time\n"
     "  --help               show this text\n";

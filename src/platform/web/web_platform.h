@@ -7,6 +7,12 @@
 
 namespace platform::web {
 
+// The rate of the page's audio context, made at `wanted` Hz where the browser allows it (it
+// may refuse, or run at its device's rate); `wanted` when there is no context to be had. The
+// music opens the device at this rate, so that its frames are played at the rate they were
+// made for.
+int AudioRate(int wanted);
+
 // The audio device calls `pass(context)` after each callback has taken its frames from the ring,
 // so that the output re-renders the blocks just played (what the output thread does elsewhere).
 // AudioReset and AudioClose forget it; null forgets it too.

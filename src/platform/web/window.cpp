@@ -39,7 +39,10 @@ EM_JS(void, web_message, (const char* text, const char* caption), {
     var t = UTF8ToString(caption) + ': ' + UTF8ToString(text);
     if (Module.showMessage) Module.showMessage(t); else err(t);
 });
+// Each frame also tops up the audio worklet's queue: the main thread's turns between frames
+// may not include one for the worklet's messages.
 EM_JS(void, web_frame_presented, (int index, int programMs), {
+    if (Module.audioTopUp) Module.audioTopUp();
     if (Module.onFramePresented) Module.onFramePresented(index, programMs);
 });
 // The browser's turn: the display's next frame, or on a frame clock just the event queue (a
