@@ -136,8 +136,12 @@ void StartNote(Player* player, MusicChannel* channel, uint8_t note, Trigger trig
     // Such a note leaves the playing instrument (its envelopes and fade-out speed) as it was.
     if (realNote < -1 || realNote >= 119) return;
     state.instrument = instrument;
-    state.defaultVolume = sample->volume;
-    state.defaultPanning = sample->panning;
+    // A note of an instrument the song lacks (or one without samples) leaves the defaults an
+    // instrument number puts back as the last real sample set them.
+    if (instrument != &emptyInstrument) {
+        state.defaultVolume = sample->volume;
+        state.defaultPanning = sample->panning;
+    }
     if (realNote >= 0) {
         channel->realNote = static_cast<uint8_t>(realNote);
         channel->notePeriod = NotePeriod(player->module, realNote, SampleFinetune(player, sample));

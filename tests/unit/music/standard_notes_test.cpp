@@ -193,6 +193,21 @@ TEST(StandardNotes, AnInstrumentNumberAloneSelectsTheNextNotesInstrument) {
     EXPECT_NE(states[4].voiceNumber, states[3].voiceNumber);
 }
 
+TEST(StandardNotes, ANoteOfAMissingInstrumentKeepsTheDefaultsAnInstrumentNumberPutsBack) {
+    xmw::Song song = OneTrack(2);
+    song.patterns[0].At(0, 0) = Cell("C-4", 1, 0x20); // volume 16
+    song.patterns[0].At(1, 0) = Cell("C-4", 9);       // the song has no instrument 9: silent
+    song.patterns[0].At(2, 0) = Cell(nullptr, 1);     // 64, instrument 1's sample's default
+    song.patterns[0].At(3, 0) = Cell("C-4");          // plays at it
+    Harness harness(song, PlayerRules::Standard);
+    ASSERT_TRUE(harness.loaded());
+    const std::vector<seqtest::VoiceState> states = harness.Ticks(8);
+    EXPECT_EQ(states[0].volume, 32);
+    EXPECT_EQ(states[4].volume, 128);
+    EXPECT_EQ(states[6].volume, 128);
+    EXPECT_TRUE(states[6].playing);
+}
+
 TEST(StandardNotes, TonePortamentoKeepsThePlayingSample) {
     xmw::Song song = TwoInstruments();
     song.patterns[0].At(0, 0) = Cell("C-4", 1);
