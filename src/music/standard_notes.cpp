@@ -112,6 +112,8 @@ void RestartInstrument(MusicChannel* channel) {
     }
 }
 
+void MoveEnvelope(EnvelopeState* state, const EnvelopeShape& shape);
+
 struct Trigger {
     bool offset;       // the cell's effect is 9xx
     uint8_t parameter; // its parameter
@@ -135,6 +137,13 @@ void StartNote(Player* player, MusicChannel* channel, uint8_t note, Trigger trig
     const int32_t realNote = note - 1 + sample->relativeNote;
     // Such a note leaves the playing instrument (its envelopes and fade-out speed) as it was.
     if (realNote < -1 || realNote >= 119) return;
+    // A note without instrument number that changes the instrument starts its fade-out afresh
+    // (a key-off stays in force) and moves the envelope onto the new instrument's.
+    if (state.instrument && state.instrument != instrument) {
+        channel->fadeoutVolume = FULL_FADE;
+        if (instrument->volumeEnvelopeFlags & ENVELOPE_ON)
+            MoveEnvelope(&channel->volumeEnvelope, VolumeShape(instrument));
+    }
     state.instrument = instrument;
     // A note of an instrument the song lacks (or one without samples) leaves the defaults an
     // instrument number puts back as the last real sample set them.
@@ -311,9 +320,36 @@ void EnvelopeTick(EnvelopeState* state, const EnvelopeShape& shape, bool keyOff)
             state->slope = dx > 0 ? dy * 65536 / dx : 0;
         }
     }
-    state->tick += 1;
+    // Past its last point an envelope stays there: its position does not run on.
+    if (state->slope != 0 || state->point != n - 1 || state->tick <= points[n - 1].x)
+        state->tick += 1;
     state->fixed = std::clamp(state->fixed, 0, 64 * 65536);
     state->value = state->fixed >> 16;
+}
+
+// Moves an envelope onto another shape, keeping its position: a note without instrument number
+// that changes the playing instrument goes on with the new instrument's envelope from where the
+// old one stood (the position it played last, played again), at the new envelope's value there.
+void MoveEnvelope(EnvelopeState* state, const EnvelopeShape& shape) {
+    const int32_t n = std::min<int32_t>(shape.pointCount, MAX_ENVELOPE_POINTS);
+    if (n == 0) return;
+    const EnvelopePoint* points = shape.points;
+    state->tick = std::max(state->tick - 1, 0);
+    int32_t point = 0;
+    while (point < n - 1 && points[point].x < state->tick) ++point;
+    state->point = point;
+    if (point == 0 || points[point].x < state->tick) {
+        // Before the first point, or past the last: the point's value, held.
+        state->fixed = PointValue(points[point]) * 65536;
+        state->slope = 0;
+        if (points[point].x < state->tick) state->tick = points[point].x + 1;
+        return;
+    }
+    const int32_t dx = points[point].x - points[point - 1].x;
+    const int32_t dy = PointValue(points[point]) - PointValue(points[point - 1]);
+    state->slope = dx > 0 ? dy * 65536 / dx : 0;
+    state->fixed = PointValue(points[point - 1]) * 65536 +
+                   state->slope * (state->tick - 1 - points[point - 1].x);
 }
 
 // The instrument's auto-vibrato: its depth grows over `sweep` ticks while the key is down.

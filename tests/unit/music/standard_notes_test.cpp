@@ -148,6 +148,20 @@ const VolumeCase volumeCases[] = {
          song.patterns[0].At(2, 0) = Cell("off", 0, 0x50); // 64 again, fading from this tick
      },
      {128, 128, 128, 128, 120, 112, 104}},
+    {"ANoteChangingTheInstrumentMovesTheEnvelopeOntoItsEnvelope",
+     4,
+     [](xmw::Song& song) {
+         song.instruments[0].volumeEnvelope.points = {{0, 64}, {2, 64}}; // ends at tick 2
+         song.instruments[0].volumeEnvelope.flags = ENVELOPE_ON;
+         xmw::Instrument second = song.instruments[0];
+         second.volumeEnvelope.points = {{0, 64}, {8, 0}}; // -8 a tick
+         song.instruments.push_back(second);
+         song.patterns[0].At(0, 0) = Cell("C-4", 1);
+         song.patterns[0].At(1, 0) = Cell(nullptr, 2); // restarts instrument 1's envelope
+         // Instrument 2 from where instrument 1's envelope stopped (its last point, tick 2).
+         song.patterns[0].At(2, 0) = Cell("C-4");
+     },
+     {128, 128, 128, 128, 128, 128, 128, 128, 96, 80, 64, 48}},
     {"VolumeColumnSlidesOnLaterTicksFineSlidesOnTheRowTick",
      3,
      [](xmw::Song& song) {
