@@ -31,42 +31,49 @@ inline float Interpolate(const int16_t* data, uint64_t position) {
     return a + (static_cast<float>(data[i + 1]) - a) * w;
 }
 
-// Constant gains, two frames per pass.
-uint64_t MixConstant(const int16_t* data, uint64_t position, uint64_t step, bool backwards,
-                     float gainLeft, float gainRight, float* out, int32_t n) {
+// Constant gains, two frames per pass. A stereo sample's left frames (`data`) go to the first
+// channel and its right frames (`right`) to the second; a mono sample's to both.
+template <bool Stereo>
+uint64_t MixConstant(const int16_t* data, const int16_t* right, uint64_t position, uint64_t step,
+                     bool backwards, float gainLeft, float gainRight, float* out, int32_t n) {
     const uint64_t delta = backwards ? uint64_t{0} - step : step;
     int32_t k = 0;
     for (; k + 1 < n; k += 2) {
         const float v0 = Interpolate(data, position);
+        const float r0 = Stereo ? Interpolate(right, position) : v0;
         position += delta;
         const float v1 = Interpolate(data, position);
+        const float r1 = Stereo ? Interpolate(right, position) : v1;
         position += delta;
         out[0] += v0 * gainLeft;
-        out[1] += v0 * gainRight;
+        out[1] += r0 * gainRight;
         out[2] += v1 * gainLeft;
-        out[3] += v1 * gainRight;
+        out[3] += r1 * gainRight;
         out += 4;
     }
     if (k < n) {
         const float v = Interpolate(data, position);
+        const float r = Stereo ? Interpolate(right, position) : v;
         position += delta;
         out[0] += v * gainLeft;
-        out[1] += v * gainRight;
+        out[1] += r * gainRight;
     }
     return position;
 }
 
 // Ramping gains: each frame uses the gains before its own increment.
-uint64_t MixRamp(const int16_t* data, uint64_t position, uint64_t step, bool backwards,
-                 float& gainLeft, float& gainRight, float stepLeft, float stepRight, float* out,
-                 int32_t n) {
+template <bool Stereo>
+uint64_t MixRamp(const int16_t* data, const int16_t* right, uint64_t position, uint64_t step,
+                 bool backwards, float& gainLeft, float& gainRight, float stepLeft, float stepRight,
+                 float* out, int32_t n) {
     const uint64_t delta = backwards ? uint64_t{0} - step : step;
     float gl = gainLeft, gr = gainRight;
     for (int32_t k = 0; k < n; ++k) {
         const float v = Interpolate(data, position);
+        const float r = Stereo ? Interpolate(right, position) : v;
         position += delta;
         out[0] += v * gl;
-        out[1] += v * gr;
+        out[1] += r * gr;
         gl += stepLeft;
         gr += stepRight;
         out += 2;
@@ -125,6 +132,7 @@ void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t
     if (!sample || frames <= 0) return;
 
     const int16_t* data = sample->data;
+    const int16_t* right = sample->right; // only in the standard rules' stereo records
     const uint64_t loopStart = uint64_t{sample->loopStart} << 32;
     const uint64_t loopEnd = (uint64_t{sample->loopStart} + sample->loopLength) << 32;
     uint64_t step =
@@ -206,8 +214,11 @@ void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t
             if (ramping) {
                 float gl = static_cast<float>(voice->currentLeft) * VOLUME_SCALE * GAIN_SCALE;
                 float gr = static_cast<float>(voice->currentRight) * VOLUME_SCALE * GAIN_SCALE;
-                position = MixRamp(data, position, step, backwards, gl, gr, voice->rampStepLeft,
-                                   voice->rampStepRight, out, n);
+                position = right
+                               ? MixRamp<true>(data, right, position, step, backwards, gl, gr,
+                                               voice->rampStepLeft, voice->rampStepRight, out, n)
+                               : MixRamp<false>(data, right, position, step, backwards, gl, gr,
+                                                voice->rampStepLeft, voice->rampStepRight, out, n);
                 voice->currentLeft = static_cast<int32_t>(std::lrint(gl * 255.0f * 256.0f));
                 voice->currentRight = static_cast<int32_t>(std::lrint(gr * 255.0f * 256.0f));
                 voice->rampFrames -= n;
@@ -222,9 +233,12 @@ void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t
                 // as n single steps would.
                 position += (backwards ? uint64_t{0} - step : step) * static_cast<uint64_t>(n);
             } else {
-                position = MixConstant(data, position, step, backwards,
-                                       static_cast<float>(voice->volumeLeft) * GAIN_SCALE,
-                                       static_cast<float>(voice->volumeRight) * GAIN_SCALE, out, n);
+                const float gl = static_cast<float>(voice->volumeLeft) * GAIN_SCALE;
+                const float gr = static_cast<float>(voice->volumeRight) * GAIN_SCALE;
+                position = right ? MixConstant<true>(data, right, position, step, backwards, gl, gr,
+                                                     out, n)
+                                 : MixConstant<false>(data, right, position, step, backwards, gl,
+                                                      gr, out, n);
             }
             out += 2 * n;
             frames -= n;

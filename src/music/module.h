@@ -40,6 +40,13 @@ struct Sample {
     int8_t relativeNote;
     int32_t id;    // 1-based number among the song's loaded samples; 0 for the shared silent one
     char name[23]; // as stored, blanks and all, always terminated
+    // A stereo sample (type bit 0x20) stores its left channel's frames, then its right's; the
+    // fields above keep them as one run. `stereo` is the same sample as the standard rules play
+    // it: each channel with `length` frames of its own (its `data` the left's, `right` the
+    // right's), the loop halved too. Null for mono samples and inside the stereo record.
+    const Sample* stereo;
+    const int16_t* right; // the right channel's frames (length + 8), null but in a stereo record
+    uint8_t channels;     // 2 for a stereo sample, 1 otherwise
 };
 
 enum LoopKind : uint8_t { LOOP_NONE = 1, LOOP_FORWARD = 2, LOOP_PINGPONG = 4 };

@@ -54,7 +54,9 @@ const Instrument* NumberedInstrument(const Module* module, uint8_t number) {
 const Sample* NoteSample(const Instrument* instrument, uint8_t note) {
     const uint8_t slot = instrument->sampleMap[std::clamp<int>(note - 1, 0, 95)];
     const Sample* sample = slot < MAX_INSTRUMENT_SAMPLES ? instrument->samples[slot] : nullptr;
-    return sample && sample != &silentSample ? sample : &emptySample;
+    if (!sample || sample == &silentSample) return &emptySample;
+    // A stereo sample plays its two channels side by side.
+    return sample->stereo ? sample->stereo : sample;
 }
 
 // A cell whose effect column this file plays: sample offset, key-off and note delay.
@@ -110,6 +112,8 @@ void RestartInstrument(MusicChannel* channel) {
     }
 }
 
+void MoveEnvelope(EnvelopeState* state, const EnvelopeShape& shape);
+
 struct Trigger {
     bool offset;       // the cell's effect is 9xx
     uint8_t parameter; // its parameter
@@ -117,7 +121,7 @@ struct Trigger {
 
 // Starts a note (0: the last one again; key-off releases instead). The note takes the selected
 // instrument and its sample. A note that the sample's relative note moves beyond the table
-// changes the instrument and sample but starts nothing and keeps the volume defaults.
+// changes the sample but starts nothing and keeps the instrument and the volume defaults.
 void StartNote(Player* player, MusicChannel* channel, uint8_t note, Trigger trigger) {
     StandardNoteState& state = channel->standardNote;
     if (note == KEY_OFF) {
@@ -128,13 +132,25 @@ void StartNote(Player* player, MusicChannel* channel, uint8_t note, Trigger trig
     if (note == 0) return;
     state.lastNote = note;
     const Instrument* instrument = NumberedInstrument(player->module, state.instrumentNumber);
-    state.instrument = instrument;
     const Sample* sample = NoteSample(instrument, note);
     channel->sample = sample;
     const int32_t realNote = note - 1 + sample->relativeNote;
+    // Such a note leaves the playing instrument (its envelopes and fade-out speed) as it was.
     if (realNote < -1 || realNote >= 119) return;
-    state.defaultVolume = sample->volume;
-    state.defaultPanning = sample->panning;
+    // A note without instrument number that changes the instrument starts its fade-out afresh
+    // (a key-off stays in force) and moves the envelope onto the new instrument's.
+    if (state.instrument && state.instrument != instrument) {
+        channel->fadeoutVolume = FULL_FADE;
+        if (instrument->volumeEnvelopeFlags & ENVELOPE_ON)
+            MoveEnvelope(&channel->volumeEnvelope, VolumeShape(instrument));
+    }
+    state.instrument = instrument;
+    // A note of an instrument the song lacks (or one without samples) leaves the defaults an
+    // instrument number puts back as the last real sample set them.
+    if (instrument != &emptyInstrument) {
+        state.defaultVolume = sample->volume;
+        state.defaultPanning = sample->panning;
+    }
     if (realNote >= 0) {
         channel->realNote = static_cast<uint8_t>(realNote);
         channel->notePeriod = NotePeriod(player->module, realNote, SampleFinetune(player, sample));
@@ -304,9 +320,36 @@ void EnvelopeTick(EnvelopeState* state, const EnvelopeShape& shape, bool keyOff)
             state->slope = dx > 0 ? dy * 65536 / dx : 0;
         }
     }
-    state->tick += 1;
+    // Past its last point an envelope stays there: its position does not run on.
+    if (state->slope != 0 || state->point != n - 1 || state->tick <= points[n - 1].x)
+        state->tick += 1;
     state->fixed = std::clamp(state->fixed, 0, 64 * 65536);
     state->value = state->fixed >> 16;
+}
+
+// Moves an envelope onto another shape, keeping its position: a note without instrument number
+// that changes the playing instrument goes on with the new instrument's envelope from where the
+// old one stood (the position it played last, played again), at the new envelope's value there.
+void MoveEnvelope(EnvelopeState* state, const EnvelopeShape& shape) {
+    const int32_t n = std::min<int32_t>(shape.pointCount, MAX_ENVELOPE_POINTS);
+    if (n == 0) return;
+    const EnvelopePoint* points = shape.points;
+    state->tick = std::max(state->tick - 1, 0);
+    int32_t point = 0;
+    while (point < n - 1 && points[point].x < state->tick) ++point;
+    state->point = point;
+    if (point == 0 || points[point].x < state->tick) {
+        // Before the first point, or past the last: the point's value, held.
+        state->fixed = PointValue(points[point]) * 65536;
+        state->slope = 0;
+        if (points[point].x < state->tick) state->tick = points[point].x + 1;
+        return;
+    }
+    const int32_t dx = points[point].x - points[point - 1].x;
+    const int32_t dy = PointValue(points[point]) - PointValue(points[point - 1]);
+    state->slope = dx > 0 ? dy * 65536 / dx : 0;
+    state->fixed = PointValue(points[point - 1]) * 65536 +
+                   state->slope * (state->tick - 1 - points[point - 1].x);
 }
 
 // The instrument's auto-vibrato: its depth grows over `sweep` ticks while the key is down.

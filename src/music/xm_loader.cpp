@@ -418,6 +418,7 @@ bool ReadSampleHeader(Reader& r, Sample& sample) {
     if (type & 1) sample.loopKind = LOOP_FORWARD;
     if (type & 2) sample.loopKind = LOOP_PINGPONG;
     if (type & 0x10) sample.bits = 16;
+    sample.channels = (type & 0x20) ? 2 : 1;
     // Some trackers store 8-bit samples packed to 4 bits a frame and mark them with 0xAD in the
     // otherwise reserved byte (see ReadSampleData). Until the data is read, `bits` says 4 for
     // them; the length and loop stay in frames, as for 8-bit samples.
@@ -454,6 +455,49 @@ bool ReadSampleHeader(Reader& r, Sample& sample) {
     sample.panning = panning;
     sample.relativeNote = relativeNote;
     return true;
+}
+
+// The stereo record of a stereo sample whose frames (`data`, `sample.length` of them, decoded
+// as one run) hold the left channel's half, then the right's: each half with its own copy of
+// the frames, the loop halved. Each channel is delta-coded on its own in the file, from 0, so a
+// right frame decoded as part of the one run carries the left's last value, taken off here
+// (modulo 2^16, as the running sum wraps). Null when out of memory.
+Sample* SplitStereo(const Sample& sample, const int16_t* data, bool deltaCoded) {
+    auto* stereo = static_cast<Sample*>(Zeroed(sizeof(Sample)));
+    if (!stereo) return nullptr;
+    *stereo = sample;
+    const uint32_t half = sample.length / 2;
+    stereo->length = half;
+    stereo->loopStart = sample.loopStart / 2;
+    stereo->loopLength = sample.loopLength / 2;
+    if (stereo->loopLength == 0 || stereo->loopStart + stereo->loopLength > half) {
+        stereo->loopStart = 0;
+        stereo->loopLength = half;
+        stereo->loopKind = LOOP_NONE;
+    }
+    stereo->stereo = nullptr;
+    // Both channels in one allocation, each followed by the 8 frames the mixer may read beyond.
+    auto* frames = static_cast<int16_t*>(Zeroed(int64_t{4} * (half + 8)));
+    if (!frames) {
+        std::free(stereo);
+        return nullptr;
+    }
+    int16_t* left = frames;
+    int16_t* right = frames + half + 8;
+    const uint16_t carry = deltaCoded ? static_cast<uint16_t>(data[half - 1]) : 0;
+    for (uint32_t k = 0; k < half; ++k) {
+        left[k] = data[k];
+        right[k] = static_cast<int16_t>(static_cast<uint16_t>(data[half + k]) - carry);
+    }
+    const uint32_t loopEnd = stereo->loopStart + stereo->loopLength;
+    for (int16_t* channel : {left, right}) {
+        if (stereo->loopKind == LOOP_PINGPONG) channel[loopEnd] = channel[loopEnd - 1];
+        if (stereo->loopKind == LOOP_FORWARD) channel[loopEnd] = channel[stereo->loopStart];
+    }
+    stereo->data = left;
+    stereo->right = right;
+    stereo->channels = 2;
+    return stereo;
 }
 
 // Reads (or asks the sample loader for) one sample's data and leaves `length` + 8 frames of
@@ -534,11 +578,31 @@ bool ReadSampleData(Reader& r, Module* module, Sample& sample, int instrumentInd
             data[k] = static_cast<int16_t>(sum);
         }
     }
+    // The stereo record is made from the frames before the loop's copy below changes one.
+    Sample* stereo = nullptr;
+    if (sample.channels == 2 && sample.length >= 2) {
+        stereo = SplitStereo(sample, data, !module->sampleLoader && !packed);
+        if (!stereo) {
+            std::free(data);
+            return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading instrument %d, sample %d",
+                        instrumentIndex + 1, sampleIndex + 1);
+        }
+    }
     const uint32_t loopEnd = sample.loopStart + sample.loopLength;
     if (sample.loopKind == LOOP_PINGPONG) data[loopEnd] = data[loopEnd - 1];
     if (sample.loopKind == LOOP_FORWARD) data[loopEnd] = data[sample.loopStart];
     sample.data = data;
+    sample.stereo = stereo;
     return true;
+}
+
+// Frees a sample's frames and its stereo record (the record itself is its owner's to free).
+void FreeSampleData(const Sample* sample) {
+    if (sample->stereo) {
+        std::free(sample->stereo->data);
+        std::free(const_cast<Sample*>(sample->stereo));
+    }
+    std::free(sample->data);
 }
 
 enum class InstrumentRead { Done, FileEnded, Failed };
@@ -549,7 +613,7 @@ enum class InstrumentRead { Done, FileEnded, Failed };
 void SilenceInstrument(Module* module, Instrument& instrument) {
     for (const Sample*& slot : instrument.samples) {
         if (slot && slot != &silentSample) {
-            std::free(slot->data);
+            FreeSampleData(slot);
             std::free(const_cast<Sample*>(slot));
             --module->sampleCount;
         }
@@ -687,7 +751,7 @@ void FreeSongData(Module* module) {
                 if (!sample || sample == &silentSample) continue;
                 // The song's own samples were allocated by this loader; only players see them
                 // as constants.
-                std::free(sample->data);
+                FreeSampleData(sample);
                 std::free(const_cast<Sample*>(sample));
             }
         }

@@ -135,6 +135,33 @@ const VolumeCase volumeCases[] = {
          song.patterns[0].At(0, 0) = Cell("C-4", 1);
      },
      {64, 96, 128, 128}},
+    {"ANoteBeyondTheRangeKeepsThePlayingInstrumentsFadeOut",
+     2,
+     [](xmw::Song& song) {
+         Fading(song); // instrument 1: 1/16 a tick
+         xmw::Instrument second = song.instruments[0];
+         second.fadeout = 8192;               // 1/4 a tick, were it to play
+         second.samples[0].relativeNote = 48; // B-7 lands beyond the table
+         song.instruments.push_back(second);
+         song.patterns[0].At(0, 0) = Cell("C-4", 1);
+         song.patterns[0].At(1, 0) = Cell("B-7", 2);
+         song.patterns[0].At(2, 0) = Cell("off", 0, 0x50); // 64 again, fading from this tick
+     },
+     {128, 128, 128, 128, 120, 112, 104}},
+    {"ANoteChangingTheInstrumentMovesTheEnvelopeOntoItsEnvelope",
+     4,
+     [](xmw::Song& song) {
+         song.instruments[0].volumeEnvelope.points = {{0, 64}, {2, 64}}; // ends at tick 2
+         song.instruments[0].volumeEnvelope.flags = ENVELOPE_ON;
+         xmw::Instrument second = song.instruments[0];
+         second.volumeEnvelope.points = {{0, 64}, {8, 0}}; // -8 a tick
+         song.instruments.push_back(second);
+         song.patterns[0].At(0, 0) = Cell("C-4", 1);
+         song.patterns[0].At(1, 0) = Cell(nullptr, 2); // restarts instrument 1's envelope
+         // Instrument 2 from where instrument 1's envelope stopped (its last point, tick 2).
+         song.patterns[0].At(2, 0) = Cell("C-4");
+     },
+     {128, 128, 128, 128, 128, 128, 128, 128, 96, 80, 64, 48}},
     {"VolumeColumnSlidesOnLaterTicksFineSlidesOnTheRowTick",
      3,
      [](xmw::Song& song) {
@@ -178,6 +205,21 @@ TEST(StandardNotes, AnInstrumentNumberAloneSelectsTheNextNotesInstrument) {
     for (size_t t = 0; t < expected.size(); ++t) EXPECT_EQ(states[t].volume, expected[t]) << t;
     EXPECT_EQ(states[2].voiceNumber, states[1].voiceNumber) << "the number alone starts nothing";
     EXPECT_NE(states[4].voiceNumber, states[3].voiceNumber);
+}
+
+TEST(StandardNotes, ANoteOfAMissingInstrumentKeepsTheDefaultsAnInstrumentNumberPutsBack) {
+    xmw::Song song = OneTrack(2);
+    song.patterns[0].At(0, 0) = Cell("C-4", 1, 0x20); // volume 16
+    song.patterns[0].At(1, 0) = Cell("C-4", 9);       // the song has no instrument 9: silent
+    song.patterns[0].At(2, 0) = Cell(nullptr, 1);     // 64, instrument 1's sample's default
+    song.patterns[0].At(3, 0) = Cell("C-4");          // plays at it
+    Harness harness(song, PlayerRules::Standard);
+    ASSERT_TRUE(harness.loaded());
+    const std::vector<seqtest::VoiceState> states = harness.Ticks(8);
+    EXPECT_EQ(states[0].volume, 32);
+    EXPECT_EQ(states[4].volume, 128);
+    EXPECT_EQ(states[6].volume, 128);
+    EXPECT_TRUE(states[6].playing);
 }
 
 TEST(StandardNotes, TonePortamentoKeepsThePlayingSample) {
