@@ -251,7 +251,11 @@ void StandardVolumeTick(MusicChannel* channel, uint8_t v) {
         Vibrato(channel);
         AdvanceVibrato(channel);
         break;
-    case 0xD: channel->panning = std::max(channel->panning - y, 0); break;
+    case 0xD:
+        // The tracker subtracts the slide as the byte 256 - y, and a left slide of 0 (the byte
+        // 0) takes the panning to hard left.
+        channel->panning = y == 0 ? 0 : std::max(channel->panning - y, 0);
+        break;
     case 0xE: channel->panning = std::min(channel->panning + y, 255); break;
     case 0xF: TonePortamento(channel); break;
     default: break;

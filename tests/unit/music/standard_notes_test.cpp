@@ -288,6 +288,25 @@ TEST(StandardNotes, ThePanningEnvelopeActsATickLateAndHoldsItsSustainAfterKeyOff
     EXPECT_EQ(panning, (std::vector<int>{0, 0, 128, 255, 255, 255, 255, 255}));
 }
 
+TEST(StandardNotes, TheVolumeColumnsPanningSlides) {
+    // From the sample's centre (128), four ticks a row: D2 slides left by 2 on each later tick,
+    // D0 takes the panning hard left at its first later tick, E3 slides right by 3.
+    struct Case {
+        uint8_t volumeColumn;
+        std::vector<int> panning;
+    };
+    for (const Case& c : {Case{0xD2, {128, 126, 124, 122}}, Case{0xD0, {128, 0, 0, 0}},
+                          Case{0xE3, {128, 131, 134, 137}}}) {
+        xmw::Song song = OneTrack(4);
+        song.patterns[0].At(0, 0) = Cell("C-4", 1, c.volumeColumn);
+        Harness harness(song, PlayerRules::Standard);
+        ASSERT_TRUE(harness.loaded());
+        std::vector<int> panning;
+        for (const seqtest::VoiceState& state : harness.Ticks(4)) panning.push_back(state.panning);
+        EXPECT_EQ(panning, c.panning) << std::hex << int{c.volumeColumn};
+    }
+}
+
 TEST(StandardNotes, PanningFollowsTheSquareRootLaw) {
     struct Side {
         uint8_t panning;
