@@ -113,9 +113,11 @@ NEATXM_API int neatxm_song_order(const neatxm_song* song, int position);
 /* ---- Players ----------------------------------------------------------------------------- */
 
 /* Where the format's rules and the demo this player was made for differ. NEATXM_RULES_STANDARD
- * follows the format and its original tracker (panning 0 is left, 255 right);
- * NEATXM_RULES_DEMO reproduces the demo's soundtrack bit for bit (panning 255 gives the whole
- * volume to the first output channel). */
+ * follows the format and its original tracker: panning 0 is left, 255 right, with the tracker's
+ * panning law, and its flow control, notes, instruments, key-off, envelopes, volume column and
+ * effects as the tracker plays them. NEATXM_RULES_DEMO reproduces the demo's soundtrack bit for
+ * bit (simpler note and effect handling; panning 255 gives the whole volume to the first output
+ * channel). */
 typedef enum neatxm_rules { NEATXM_RULES_STANDARD = 0, NEATXM_RULES_DEMO = 1 } neatxm_rules;
 
 /* What happens when the song comes back to a place it has played: it goes on (the default), or
