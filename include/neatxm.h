@@ -159,7 +159,8 @@ NEATXM_API int neatxm_player_position(const neatxm_player* player, neatxm_positi
 NEATXM_API int neatxm_player_seek(neatxm_player* player, int order);
 NEATXM_API int neatxm_player_set_end(neatxm_player* player, neatxm_end end);
 /* The volume of a channel's voice at the last tick, for level meters: 0-255, where a note at
- * full volume (64) under full global volume gives 127; 0 when silent or out of range. */
+ * full volume (64) under full global volume gives half the range (128 under the standard rules,
+ * 127 under the demo's); 0 when silent or out of range. */
 NEATXM_API int neatxm_player_channel_volume(const neatxm_player* player, int channel);
 
 #ifdef __cplusplus
