@@ -323,7 +323,7 @@ def case_fullscreen_f1(args):
 
 
 def case_escape(args):
-    """Escape ends the program with 0 within a second."""
+    """Escape ends the program with 0 at once (within a few seconds on a busy machine)."""
     xvfb = Xvfb(640, 480)
     demo = Demo(args, xvfb.display)
     try:
@@ -335,7 +335,9 @@ def case_escape(args):
         rc, _, err = demo.wait(5)
         took = time.time() - start
         check(rc == 0, f"exit code {rc}; stderr:\n{err}")
-        check(took < 1.0, f"Escape took {took:.2f} s to end the program")
+        # A bound against a hang or a long wait, not a speed figure: the sanitizer builds also
+        # check for leaks on the way out, on a machine that may be busy.
+        check(took < 3.0, f"Escape took {took:.2f} s to end the program")
     finally:
         demo.kill()
         xvfb.stop()
