@@ -27,7 +27,7 @@ int32_t TruncateToInt32(double value) {
 
 // The voice's side volumes for its volume and panning. The demo's rule gives the first output
 // channel the volume times panning / 255, so that panning 255 sounds wholly there; the format
-// puts 0 at the left (first) and 255 at the right.
+// (the standard rules) puts 0 at the left (first) and 255 at the right.
 void SideVolumes(const Player* player, Voice* voice) {
     if (player->rules == PlayerRules::Standard) {
         // The original tracker's panning law: each side gets the volume times the square root
@@ -38,15 +38,8 @@ void SideVolumes(const Player* player, Voice* voice) {
         voice->volumeRight = static_cast<int32_t>(std::lround(voice->mixVolume * right));
         return;
     }
-    const int32_t toFirst = voice->mixVolume * voice->mixPanning / 255;
-    const int32_t toSecond = voice->mixVolume * (255 - voice->mixPanning) / 255;
-    if (player->rules == PlayerRules::Demo) {
-        voice->volumeLeft = toFirst;
-        voice->volumeRight = toSecond;
-    } else {
-        voice->volumeLeft = toSecond;
-        voice->volumeRight = toFirst;
-    }
+    voice->volumeLeft = voice->mixVolume * voice->mixPanning / 255;
+    voice->volumeRight = voice->mixVolume * (255 - voice->mixPanning) / 255;
 }
 
 } // namespace
