@@ -454,6 +454,15 @@ void StandardKeyOff(MusicChannel* channel) {
     // there after key-off.
 }
 
+// A track whose effect column is a note delay runs no effect: a silence that tremor left holds
+// over the ticks before the delay, and after it unless a note starts there.
+void HoldTremorSilence(MusicChannel* channel, const PatternCell& cell, int32_t tick) {
+    if (!channel->standardEffects.tremorMuted) return;
+    if (tick >= (cell.effectParameter & 15) && IsNote(cell.note)) return;
+    channel->volumeDelta = -channel->volume;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
 void StandardProcessRow(Player* player) {
     const Module* module = player->module;
     player->nextOrderPosition = -1;
@@ -482,6 +491,8 @@ void StandardProcessRow(Player* player) {
         if (!OwnEffect(cell))
             StandardEffectRow(player, channel, cell, PlayingInstrument(*channel),
                               PlayingSample(*channel), before);
+        else if (IsNoteDelay(cell))
+            HoldTremorSilence(channel, cell, 0);
         FinishTick(player, channel);
     }
 }
@@ -502,6 +513,7 @@ void StandardProcessTick(Player* player) {
         StandardVolumeTick(channel, cell.volumeColumn);
         if (IsNoteDelay(cell)) {
             if (tick == (cell.effectParameter & 15)) NoteDelay(player, channel, cell);
+            HoldTremorSilence(channel, cell, tick);
         } else if (cell.effect == 0x14) {
             if (tick == cell.effectParameter) StandardKeyOff(channel);
         } else if (!OwnEffect(cell)) {
