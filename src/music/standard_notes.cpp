@@ -193,6 +193,9 @@ void ReadNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
         // restarts the envelopes nor presses the key again.
         StandardKeyOff(channel);
         if (instrument != 0) ResetVolumes(channel);
+        // A key-off note with an instrument number starts tremor's count over and ends its
+        // silence; K00 in the note's place does neither.
+        if (instrument != 0 && cell.note == KEY_OFF) channel->tremorCounter = 0;
         return;
     }
     if (note != 0) {
@@ -458,6 +461,23 @@ void StandardKeyOff(MusicChannel* channel) {
     // there after key-off.
 }
 
+namespace {
+
+// A track whose effect column is a note delay or Kxx runs no effect: a silence that tremor left
+// holds over the row (a volume set there included), unless a note starts: on the delay's tick
+// after a delay, at once beside Kxx (K00 is a key-off in the note's place).
+void HoldTremorSilence(MusicChannel* channel, const PatternCell& cell, int32_t tick) {
+    if (!channel->standardEffects.tremorMuted) return;
+    const bool delay = IsNoteDelay(cell);
+    const int32_t start = delay ? cell.effectParameter & 15 : 0;
+    const bool noteStarts = IsNote(cell.note) && (delay || cell.effectParameter != 0);
+    if (noteStarts && tick >= start) return;
+    channel->volumeDelta = -channel->volume;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+} // namespace
+
 void StandardProcessRow(Player* player) {
     const Module* module = player->module;
     player->nextOrderPosition = -1;
@@ -486,6 +506,8 @@ void StandardProcessRow(Player* player) {
         if (!OwnEffect(cell))
             StandardEffectRow(player, channel, cell, PlayingInstrument(*channel),
                               PlayingSample(*channel), before);
+        else if (IsNoteDelay(cell) || cell.effect == 0x14)
+            HoldTremorSilence(channel, cell, 0);
         FinishTick(player, channel);
     }
 }
@@ -506,8 +528,10 @@ void StandardProcessTick(Player* player) {
         StandardVolumeTick(channel, cell.volumeColumn);
         if (IsNoteDelay(cell)) {
             if (tick == (cell.effectParameter & 15)) NoteDelay(player, channel, cell);
+            HoldTremorSilence(channel, cell, tick);
         } else if (cell.effect == 0x14) {
             if (tick == cell.effectParameter) StandardKeyOff(channel);
+            HoldTremorSilence(channel, cell, tick);
         } else if (!OwnEffect(cell)) {
             StandardEffectTick(player, channel, cell, PlayingInstrument(*channel),
                                PlayingSample(*channel));

@@ -162,6 +162,37 @@ const VolumeCase volumeCases[] = {
          song.patterns[0].At(2, 0) = Cell("C-4");
      },
      {128, 128, 128, 128, 128, 128, 128, 128, 96, 80, 64, 48}},
+    // Tremor (1 tick on, 2 off) silences the track on row 0's last tick; row 1 delays its cell.
+    {"TremorsSilenceHoldsOverTheTicksBeforeADelayedNote",
+     3,
+     [](xmw::Song& song) {
+         song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x1D, 0x01);
+         song.patterns[0].At(1, 0) = Cell("C-4", 0, 0, 0x0E, 0xD2); // sounds again on tick 2
+     },
+     {128, 128, 0, 0, 0, 128}},
+    {"TremorsSilenceHoldsOverADelayedKeyOffWithAVolume",
+     3,
+     [](xmw::Song& song) {
+         song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x1D, 0x01);
+         song.patterns[0].At(1, 0) = Cell("off", 0, 0x30, 0x0E, 0xD1);
+     },
+     {128, 128, 0, 0, 0, 0}},
+    {"TremorsSilenceHoldsOverK00WithAnInstrumentAndAVolume",
+     3,
+     [](xmw::Song& song) {
+         song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x1D, 0x01);
+         song.patterns[0].At(1, 0) = Cell(nullptr, 1, 0x30, KEY_OFF_EFFECT, 0);
+     },
+     {128, 128, 0, 0, 0, 0}},
+    // A key-off note with an instrument number starts tremor afresh: on for a tick, off for two.
+    {"AKeyOffNoteWithAnInstrumentStartsTremorsCountOver",
+     3,
+     [](xmw::Song& song) {
+         song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x1D, 0x01);
+         song.patterns[0].At(1, 0) = Cell("off", 1, 0, 0x1D, 0x01);
+         song.patterns[0].At(2, 0) = Cell(nullptr, 0, 0, 0x1D, 0x01);
+     },
+     {128, 128, 0, 128, 128, 0, 0, 0, 128}},
     {"VolumeColumnSlidesOnLaterTicksFineSlidesOnTheRowTick",
      3,
      [](xmw::Song& song) {
