@@ -193,9 +193,8 @@ void ReadNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
         // restarts the envelopes nor presses the key again.
         StandardKeyOff(channel);
         if (instrument != 0) ResetVolumes(channel);
-        // A key-off note with an instrument number starts tremor's count over and ends its
-        // silence; K00 in the note's place does neither.
-        if (instrument != 0 && cell.note == KEY_OFF) channel->tremorCounter = 0;
+        // Tremor's count goes on beside a key-off with an instrument number, as the original
+        // tracker's own test song describes (the peer starts it over there).
         return;
     }
     if (note != 0) {

@@ -184,15 +184,6 @@ const VolumeCase volumeCases[] = {
          song.patterns[0].At(1, 0) = Cell(nullptr, 1, 0x30, KEY_OFF_EFFECT, 0);
      },
      {128, 128, 0, 0, 0, 0}},
-    // A key-off note with an instrument number starts tremor afresh: on for a tick, off for two.
-    {"AKeyOffNoteWithAnInstrumentStartsTremorsCountOver",
-     3,
-     [](xmw::Song& song) {
-         song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x1D, 0x01);
-         song.patterns[0].At(1, 0) = Cell("off", 1, 0, 0x1D, 0x01);
-         song.patterns[0].At(2, 0) = Cell(nullptr, 0, 0, 0x1D, 0x01);
-     },
-     {128, 128, 0, 128, 128, 0, 0, 0, 128}},
     {"VolumeColumnSlidesOnLaterTicksFineSlidesOnTheRowTick",
      3,
      [](xmw::Song& song) {
