@@ -175,12 +175,12 @@ def make_handler(site, results):
 
         # Byte ranges, as a web server gives them: the media player asks for parts of the file.
         def send_head(self):
-            spec = self.headers.get('Range', '')
+            wanted = self.headers.get('Range', '')
             path = self.translate_path(self.path)
-            if not spec.startswith('bytes=') or not os.path.isfile(path):
+            if not wanted.startswith('bytes=') or not os.path.isfile(path):
                 return super().send_head()
             size = os.path.getsize(path)
-            first, _, last = spec[6:].split(',')[0].partition('-')
+            first, _, last = wanted[6:].split(',')[0].partition('-')
             start = int(first) if first else max(0, size - int(last))
             end = min(size - 1, int(last)) if first and last else size - 1
             if start >= size:
