@@ -34,9 +34,7 @@ EnvelopeShape PanningShape(const Instrument* instrument) {
                          instrument->panningLoopStart,     instrument->panningLoopEnd};
 }
 
-void ResetChannelForInstrument(MusicChannel* channel, const Sample* sample) {
-    channel->volume = sample->volume;
-    channel->panning = sample->panning;
+void RestartEnvelopes(MusicChannel* channel) {
     // The 16.16 values (`fixed`) are kept on purpose (see EnvelopeStep).
     for (EnvelopeState* state : {&channel->volumeEnvelope, &channel->panningEnvelope}) {
         state->point = 0;
@@ -50,6 +48,12 @@ void ResetChannelForInstrument(MusicChannel* channel, const Sample* sample) {
     channel->fadeoutVolume = 65536;
     channel->autoVibratoSweep = 0;
     channel->autoVibratoPosition = 0;
+}
+
+void ResetChannelForInstrument(MusicChannel* channel, const Sample* sample) {
+    channel->volume = sample->volume;
+    channel->panning = sample->panning;
+    RestartEnvelopes(channel);
     if ((channel->waveControl & 0x0F) <= 3) channel->vibratoPosition = 0;
     if ((channel->waveControl >> 4) <= 3) channel->tremoloPosition = 0;
     channel->tremorCounter = 0;

@@ -67,6 +67,11 @@ struct EnvelopeShape {
 };
 EnvelopeShape VolumeShape(const Instrument* instrument);
 EnvelopeShape PanningShape(const Instrument* instrument);
+// Both envelopes from their start, the key pressed again, the fade-out and auto-vibrato reset;
+// volume and panning stay.
+void RestartEnvelopes(MusicChannel* channel);
+// RestartEnvelopes with the sample's volume and panning, and the vibrato, tremolo and tremor
+// phases reset.
 void ResetChannelForInstrument(MusicChannel* channel, const Sample* sample);
 // One tick of an envelope; sets `updateBit` in the channel's flags.
 void EnvelopeStep(MusicChannel* channel, EnvelopeState* state, const EnvelopeShape& shape,

@@ -195,21 +195,10 @@ int32_t RetrigVolume(int32_t v, int32_t x) {
     }
 }
 
-// The envelopes' restart that a retriggered note gets (E9x): both envelopes from their start,
-// the key pressed again, the fade-out and auto-vibrato reset; volume and panning stay.
-void RestartEnvelopes(MusicChannel* channel) {
-    for (EnvelopeState* state : {&channel->volumeEnvelope, &channel->panningEnvelope}) {
-        state->point = 0;
-        state->tick = 0;
-        state->slope = 0;
-        state->done = 0;
-    }
-    channel->volumeEnvelope.value = 64;
-    channel->panningEnvelope.value = 32;
-    channel->keyOff = 0;
-    channel->fadeoutVolume = 65536;
-    channel->autoVibratoSweep = 0;
-    channel->autoVibratoPosition = 0;
+// The restart that a retriggered note gets (E9x): the envelopes (volume and panning stay), the
+// vibrato and tremolo phases unless their waveform keeps them, and the effect column's counters.
+void RetriggerRestart(MusicChannel* channel) {
+    RestartEnvelopes(channel);
     if ((channel->waveControl & 0x04) == 0) channel->vibratoPosition = 0;
     if ((channel->waveControl & 0x40) == 0) channel->tremoloPosition = 0;
     StandardRestartEffects(channel);
@@ -295,7 +284,7 @@ void ExtendedRow(Player* player, MusicChannel* channel, const PatternCell& cell,
     case 0x9:
         // E90 retriggers on the row tick (a row without a note too); E9x on every x-th later tick.
         if (y == 0) {
-            RestartEnvelopes(channel);
+            RetriggerRestart(channel);
             Retrigger(channel);
         }
         break;
@@ -325,7 +314,7 @@ void ExtendedTick(Player* player, MusicChannel* channel, const PatternCell& cell
     switch (cell.effectParameter >> 4) {
     case 0x9:
         if (y != 0 && tick % y == 0) {
-            RestartEnvelopes(channel);
+            RetriggerRestart(channel);
             Retrigger(channel);
         }
         break;
