@@ -35,8 +35,10 @@ class Xvfb:
     def __init__(self, width, height):
         read_fd, write_fd = os.pipe()
         self.proc = subprocess.Popen(
+            # -noreset: cases that start the demo several times on one server must not meet it
+            # resetting after the last client left (a connection then fails now and then).
             ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp"],
+             "-nolisten", "tcp", "-noreset"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         number = b""
