@@ -105,6 +105,10 @@ struct Module {
     char title[21];
     char trackerName[21];
     uint16_t version; // format version, e.g. 0x0104
+    // Pattern loops as the tracker that wrote the file plays them (the standard rules only): one
+    // loop at a time across all tracks, and a loop's jump overrides B and D on its row. Set by
+    // the loader for files another tracker saved under the original tracker's signature.
+    bool exclusiveLoops;
     // Players created for this song and not yet destroyed; a song in use cannot be freed.
     mutable std::atomic<int32_t> playerCount{0};
 };

@@ -58,15 +58,17 @@ struct WrapWatch {
 // Flow control as the original tracker keeps it (the standard rules only; the demo's rules move
 // the row directly). A row's B, D, E6x and EEx only leave marks here; the row's end acts on them.
 struct StandardFlow {
-    int32_t breakRow = 0;       // row the next pattern starts at: D's row or a pattern loop's
-                                // start, which outlives the loop (cleared when a pattern starts)
-    int32_t jumpOrder = -1;     // B's order position, -1 when none
-    bool loopJump = false;      // a pattern loop goes back to breakRow at the row's end
-    bool orderJump = false;     // B or D: the next order position starts at the row's end
-    int32_t delayRows = 0;      // EEy on the row just read: y + 1 row periods in all
-    int32_t delayRowsLeft = 0;  // row periods of a pattern delay still to come (no row is read)
-    int32_t fineDelayTicks = 0; // X6x: ticks added to every row period of the row
-    int32_t periodTick = 0;     // ticks into the current row period
+    int32_t breakRow = 0;   // row the next pattern starts at: D's row or a pattern loop's
+                            // start, which outlives the loop (cleared when a pattern starts)
+    int32_t jumpOrder = -1; // B's order position, -1 when none
+    bool loopJump = false;  // a pattern loop goes back to breakRow at the row's end
+    bool exclusiveLoopJump = false; // Module::exclusiveLoops: a loop goes back to loopTarget
+    int32_t loopTarget = 0;         // ...leaving B, D and the break row aside
+    bool orderJump = false;         // B or D: the next order position starts at the row's end
+    int32_t delayRows = 0;          // EEy on the row just read: y + 1 row periods in all
+    int32_t delayRowsLeft = 0;      // row periods of a pattern delay still to come (no row is read)
+    int32_t fineDelayTicks = 0;     // X6x: ticks added to every row period of the row
+    int32_t periodTick = 0;         // ticks into the current row period
 };
 
 struct Player {

@@ -78,6 +78,14 @@ bool CountLoopPass(MusicChannel* channel, int32_t y) {
     return channel->loopCount != 0;
 }
 
+// True when a track other than `channel` is inside a pattern loop (has passes still to play).
+bool AnotherLoopRuns(const Player* player, const MusicChannel* channel) {
+    for (int c = 0; c < player->module->channelCount; ++c) {
+        if (&player->channels[c] != channel && player->channels[c].loopCount != 0) return true;
+    }
+    return false;
+}
+
 // F: up to 31 sets the ticks per row, from 32 on the tempo.
 void SetSpeedOrTempo(Player* player, int32_t parameter) {
     if (parameter <= 31)
@@ -90,6 +98,7 @@ void SetSpeedOrTempo(Player* player, int32_t parameter) {
 // jump and EEx only set marks that the row's end reads (StandardRowEnd), and B, D and the loop
 // share one break row.
 void StandardFlowControl(Player* player, MusicChannel* channel, const PatternCell& cell) {
+    const Module* module = player->module;
     StandardFlow& flow = player->flow;
     const int32_t p = cell.effectParameter, x = p >> 4, y = p & 15;
     switch (cell.effect) {
@@ -108,6 +117,14 @@ void StandardFlowControl(Player* player, MusicChannel* channel, const PatternCel
         if (x == 6) {
             if (y == 0) {
                 channel->loopRow = player->row;
+            } else if (module->exclusiveLoops) {
+                // One loop at a time: a loop cannot start while another track's still runs, and
+                // its jump goes to its own start row whatever B or D the row holds.
+                if (channel->loopCount == 0 && AnotherLoopRuns(player, channel)) break;
+                if (CountLoopPass(channel, y)) {
+                    flow.loopTarget = channel->loopRow;
+                    flow.exclusiveLoopJump = true;
+                }
             } else {
                 const bool jumps = CountLoopPass(channel, y);
                 // The jump goes through the break row, so a loop's jump on a row with a D takes
@@ -241,6 +258,14 @@ bool StandardRowEnd(Player* player) {
     if (flow.loopJump) {
         flow.loopJump = false;
         row = flow.breakRow;
+    }
+    if (flow.exclusiveLoopJump) {
+        // The loop's jump wins over the row's B and D, which are dropped.
+        flow.exclusiveLoopJump = false;
+        row = flow.loopTarget;
+        flow.orderJump = false;
+        flow.jumpOrder = -1;
+        flow.breakRow = 0;
     }
     if (held) {
         player->row = row;

@@ -71,9 +71,10 @@ void Succeed(LoadError* error) {
 struct Reader {
     ModuleStream* stream;
     uint8_t window[4096];
-    int64_t windowStart; // file offset of window[0]
-    int32_t windowSize;  // valid bytes in the window
-    int64_t position;    // logical position of the next byte
+    int64_t windowStart;  // file offset of window[0]
+    int32_t windowSize;   // valid bytes in the window
+    int64_t position;     // logical position of the next byte
+    bool otherSampleMark; // a sample header's reserved byte is neither 0 nor the 4-bit packing's
 };
 
 // Offsets are handed to the stream as 32-bit values: anything past 2 GB cannot be reached.
@@ -423,6 +424,7 @@ bool ReadSampleHeader(Reader& r, Sample& sample) {
     // otherwise reserved byte (see ReadSampleData). Until the data is read, `bits` says 4 for
     // them; the length and loop stay in frames, as for 8-bit samples.
     if (packing == 0xAD && sample.bits == 8) sample.bits = 4;
+    if (packing != 0 && packing != 0xAD) r.otherSampleMark = true;
     if (sample.loopKind == LOOP_NONE) {
         loopStart = 0;
         loopLength = length;
@@ -739,6 +741,38 @@ bool ReadInstruments(Reader& r, Module* module, Reading reading, bool withData, 
     return true;
 }
 
+// ==== The tracker that saved the file ====
+
+// An early tracker other than the original one saved its files under the original tracker's
+// signature and version, and plays their pattern loops by rules of its own (one loop at a time
+// across all tracks; a loop's jump overrides B and D on its row). The mature players tell such a
+// file by what the original tracker never writes, and so do we (`Module::exclusiveLoops`): a song
+// name padded with zeros (the original tracker pads with spaces) or anything after the last
+// sample's data (that tracker's chunks: the song's text and the like). A later version of that
+// tracker appends a block of extended settings (id "XTPM") and plays loops as the original
+// tracker does; a sample header's reserved byte other than 0 and the 4-bit packing mark (0xAD)
+// comes from neither. Called with the reader just past the last sample's data.
+bool SavedByEarlyOtherTracker(Reader& r, const Module* module) {
+    // The original tracker signs the tracker field with its name, " v2.00" and three spaces; the
+    // field's last nine bytes tell that signature from every other tracker's own.
+    if (module->version != 0x0104 || std::memcmp(module->trackerName + 11, " v2.00   ", 9) != 0 ||
+        r.otherSampleMark) {
+        return false;
+    }
+    const bool zeroPaddedName = module->title[19] == '\0';
+    if (!HasBytes(r, 1)) return zeroPaddedName;
+    // Chunks of a 4-byte id and a 32-bit length; the walk ends at the first one that does not fit
+    // (a file with other bytes after its samples is still that tracker's, as the players take it).
+    for (int chunk = 0; chunk < 64; ++chunk) {
+        char id[4];
+        uint32_t length;
+        if (!ReadBytes(r, id, 4) || !U32(r, length)) break;
+        if (std::memcmp(id, "XTPM", 4) == 0) return false;
+        if (!HasBytes(r, length) || !Skip(r, length)) break;
+    }
+    return true;
+}
+
 // ==== Freeing ====
 
 // Frees everything a load allocated and leaves the song's tables empty.
@@ -866,7 +900,10 @@ bool ParseXmFile(Reader& r, Module* module, Reading reading, bool& headerAccepte
         return true;
     }
     if (!ReadPatterns(r, module, storedPatterns, reading, fileEnded, error)) return false;
-    return ReadInstruments(r, module, reading, true, fileEnded, error);
+    if (!ReadInstruments(r, module, reading, true, fileEnded, error)) return false;
+    module->exclusiveLoops =
+        !fileEnded && instruments == module->instrumentCount && SavedByEarlyOtherTracker(r, module);
+    return true;
 }
 
 // Parses a new song from `stream` and frees it again when that fails.

@@ -281,6 +281,7 @@ std::vector<uint8_t> WriteXm(const Song& song) {
     }
     b.Append(sampleData);
 
+    b.out.insert(b.out.end(), song.trailer.begin(), song.trailer.end());
     if (song.truncateTo && *song.truncateTo < b.out.size()) b.out.resize(*song.truncateTo);
     return b.out;
 }

@@ -120,6 +120,7 @@ struct Song {
     std::optional<uint16_t> rawPatternCount; // patterns written stay those in `patterns`
     std::optional<uint16_t> rawInstrumentCount;
     std::optional<size_t> truncateTo; // cut the finished file to this many bytes
+    std::vector<uint8_t> trailer;     // bytes after the last sample's data (a tracker's chunks)
 };
 
 // The bytes of one packed pattern cell, with the format's packing: all five fields present are

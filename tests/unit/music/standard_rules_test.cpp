@@ -199,4 +199,140 @@ TEST(StandardFlowTiming, FirstWrapAndSeekFollowTheRules) {
     FreeModule(module);
 }
 
+// ==== Files an early other tracker saved under the original tracker's signature ====
+
+// `song` as that tracker saves it: the original tracker's signature (a name of eleven letters,
+// " v2.00" and spaces) and a song name padded with zeros.
+xmw::Song SavedByOtherTracker(xmw::Song song) {
+    song.trackerName = "AnyTracker1 v2.00";
+    song.name = std::string("loops\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20);
+    return song;
+}
+
+// A chunk as that tracker appends them after the samples: id, 32-bit length, data.
+std::vector<uint8_t> Chunk(const char* id, const std::string& data) {
+    std::vector<uint8_t> out(id, id + 4);
+    for (int shift = 0; shift < 32; shift += 8) out.push_back((data.size() >> shift) & 0xFF);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+struct WriterCase {
+    const char* name;
+    void (*change)(xmw::Song&);
+    bool exclusive;
+};
+void PrintTo(const WriterCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const WriterCase writerCases[] = {
+    {"ZeroPaddedName", [](xmw::Song&) {}, true},
+    {"FullNameNothingAfterTheSamples", [](xmw::Song& s) { s.name = "twenty letters long!"; },
+     false},
+    {"FullNameWithATextChunk",
+     [](xmw::Song& s) {
+         s.name = "twenty letters long!";
+         s.trailer = Chunk("text", "song text");
+     },
+     true},
+    {"BytesAfterTheSamplesThatAreNoChunk",
+     [](xmw::Song& s) {
+         s.name = "twenty letters long!";
+         s.trailer = {1, 2, 3};
+     },
+     true},
+    {"ExtendedSettingsBlockMarksALaterVersion",
+     [](xmw::Song& s) {
+         s.trailer = Chunk("text", "song text");
+         const std::vector<uint8_t> block = Chunk("XTPM", std::string(8, '\0'));
+         s.trailer.insert(s.trailer.end(), block.begin(), block.end());
+     },
+     false},
+    {"AnotherSignature", [](xmw::Song& s) { s.trackerName = "AnyTracker1 v2.01"; }, false},
+    {"SpacesOfTheSignatureCount",
+     [](xmw::Song& s) { s.trackerName = std::string("AnyTracker1 v2.00\0\0\0", 20); }, false},
+    {"EarlyLayout", [](xmw::Song& s) { s.version = 0x0103; }, false},
+    {"OtherReservedByteInASampleHeader",
+     [](xmw::Song& s) { s.instruments[0].samples[0].rawReserved = 0x0C; }, false},
+    {"PackedSamplesAreThatTrackersToo",
+     [](xmw::Song& s) { s.instruments[0].samples[0].packed4Bit = true; }, true},
+};
+
+class SavedBy : public ::testing::TestWithParam<WriterCase> {};
+
+TEST_P(SavedBy, TheLoaderTellsTheOtherTrackersFiles) {
+    xmw::Song song = SavedByOtherTracker(xmw::MinimalSong());
+    GetParam().change(song);
+    const std::vector<uint8_t> bytes = xmw::WriteXm(song);
+    LoadError error{};
+    Module* module = LoadModuleFromMemory(bytes.data(), bytes.size(), nullptr, &error);
+    ASSERT_NE(module, nullptr) << error.message;
+    EXPECT_EQ(module->exclusiveLoops, GetParam().exclusive);
+    FreeModule(module);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SavedBy, ::testing::ValuesIn(writerCases),
+                         [](const ::testing::TestParamInfo<WriterCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// That tracker's pattern loops (standard rules): one at a time, and a loop's jump wins over B
+// and D on its row, before or after it. Each case also shows the same song saved by the original
+// tracker, and the demo's rules, which play both files alike.
+struct ExclusiveCase {
+    const char* name;
+    std::vector<int> rows;
+    std::vector<Effect> effects;
+    int periods;
+    const char* exclusive;
+    const char* original;
+    const char* demo;
+};
+void PrintTo(const ExclusiveCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const ExclusiveCase exclusiveCases[] = {
+    // Track 1's loop cannot start while track 0's runs, and the other way round: 4 passes in
+    // all, where the original tracker counts both at once (6 passes).
+    {"ALoopCannotStartWhileAnotherRuns",
+     {3, 1},
+     {{0, 1, 0, E, 0x61}, {0, 1, 1, E, 0x62}},
+     9,
+     "0/0:2 0/1:2 0/0:2 0/1:2 0/0:2 0/1:2 0/0:2 0/1:2 0/2:2",
+     "0/0:2 0/1:2 0/0:2 0/1:2 0/0:2 0/1:2 0/0:2 0/1:2 0/0:2",
+     "0/0:2 0/1:2 0/0:2 0/1:2 0/0:2 0/1:2 0/0:2 0/1:2 0/0:2"},
+    {"LoopJumpWinsOverAnEarlierPositionJump",
+     {2, 2, 2},
+     {{0, 1, 0, B, 0x02}, {0, 1, 1, E, 0x62}},
+     7,
+     "0/0:2 0/1:2 0/0:2 0/1:2 0/0:2 0/1:2 2/0:2",
+     "0/0:2 0/1:2 2/0:2 2/1:2 0/0:2 0/1:2 2/0:2",
+     "0/0:2 0/1:2 2/0:2 2/1:2 0/0:2 0/1:2 2/0:2"},
+    {"LoopJumpWinsOverALaterBreak",
+     {2, 2},
+     {{0, 0, 0, E, 0x60}, {0, 1, 0, E, 0x61}, {0, 1, 1, D, 0x01}},
+     4,
+     "0/0:2 0/1:2 0/0:2 0/1:2",
+     "0/0:2 0/1:2 1/1:2 0/0:2",
+     "0/0:2 0/1:2 1/1:2 0/0:2"},
+};
+
+class ExclusiveLoops : public ::testing::TestWithParam<ExclusiveCase> {};
+
+TEST_P(ExclusiveLoops, OneLoopAtATimeAndItsJumpWins) {
+    const ExclusiveCase& c = GetParam();
+    const xmw::Song original = FlowSong(c.rows, c.effects);
+    const xmw::Song other = SavedByOtherTracker(original);
+    EXPECT_EQ(Rows(other, PlayerRules::Standard, c.periods), c.exclusive);
+    EXPECT_EQ(Rows(original, PlayerRules::Standard, c.periods), c.original);
+    EXPECT_EQ(Rows(other, PlayerRules::Demo, c.periods), c.demo);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ExclusiveLoops, ::testing::ValuesIn(exclusiveCases),
+                         [](const ::testing::TestParamInfo<ExclusiveCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 } // namespace
