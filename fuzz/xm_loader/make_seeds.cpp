@@ -130,5 +130,18 @@ int main(int argc, char** argv) {
     sizes.patterns[0].rawPackedSize = 4000;
     sizes.instruments[0].rawHeaderSize = 0xFFFFFF8Fu;
     ok = Save(folder, "sizes_out_of_range.xm", sizes) && ok;
+
+    // Saved by another tracker under the original one's signature (a zero-padded song name and a
+    // text chunk after the samples): pattern loops on two tracks beside B and D.
+    xmw::Song other = Busy();
+    other.trackerName = "AnyTracker1 v2.00";
+    other.name = std::string("other\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20);
+    other.patterns[0].At(1, 0) = {0, 0, 0, 0x0E, 0x62};
+    other.patterns[0].At(1, 1) = {0, 0, 0, 0x0E, 0x61};
+    other.patterns[0].At(2, 2) = {0, 0, 0, 0x0D, 0x01};
+    other.patterns[0].At(2, 3) = {0, 0, 0, 0x0E, 0x63};
+    const char text[] = {'t', 'e', 'x', 't', 4, 0, 0, 0, 's', 'o', 'n', 'g'};
+    other.trailer.assign(text, text + sizeof text);
+    ok = Save(folder, "other_tracker_loops.xm", other) && ok;
     return ok ? 0 : 1;
 }

@@ -11,8 +11,8 @@
 
 namespace {
 
-// A low rate keeps the playback cheap: four seconds of song per input, rendered in pieces of an
-// odd size so that blocks are split at changing places.
+// A low rate keeps the playback cheap: four seconds of song per input (two under each rule set),
+// rendered in pieces of an odd size so that blocks are split at changing places.
 constexpr int32_t FUZZ_RATE = 8000;
 constexpr int32_t FUZZ_FRAMES = 4 * FUZZ_RATE;
 constexpr int32_t PIECE_FRAMES = 997;
@@ -58,9 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     Check(error.code == LOAD_OK && error.message[0] == '\0');
     CheckLoaded(*module);
-    if (Player* player = CreatePlayer(module, FUZZ_RATE, PlayerRules::Demo)) {
+    // Half the time under each rule set: they share the song but little of the playing code.
+    for (PlayerRules rules : {PlayerRules::Demo, PlayerRules::Standard}) {
+        Player* player = CreatePlayer(module, FUZZ_RATE, rules);
+        if (!player) continue;
         std::vector<int16_t> frames(2 * PIECE_FRAMES);
-        for (int32_t done = 0; done < FUZZ_FRAMES; done += PIECE_FRAMES) {
+        for (int32_t done = 0; done < FUZZ_FRAMES / 2; done += PIECE_FRAMES) {
             RenderPcm16(player, frames.data(), PIECE_FRAMES);
         }
         // A song still played cannot be freed.
