@@ -304,7 +304,10 @@ int main(int argc, char** argv) {
     std::future<Loaded> first =
         std::async(std::launch::async | std::launch::deferred, LoadSong, options.songs[0]);
     RingOutput output;
-    if (!output.Open(options.choice.rate)) {
+    const int muted = term::MuteErrors();
+    const bool opened = output.Open(options.choice.rate);
+    term::UnmuteErrors(muted);
+    if (!opened) {
         if (neatxm_song* song = first.get().song) neatxm_song_free(song);
         fprintf(stderr,
                 "playxm: no sound device: the audio output could not be opened at %d Hz; %s\n",

@@ -55,4 +55,10 @@ void Size(int* columns, int* rows);
 // Writes the text whole to standard output.
 void Write(const std::string& text);
 
+// Sends standard error to nowhere until Unmute, for the sound system's own complaints while the
+// device opens (on a machine without a sound card, a page of them before the program's own
+// message). Mute returns what Unmute needs; both do nothing where there is nothing to mute.
+int MuteErrors();
+void UnmuteErrors(int muted);
+
 } // namespace term

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -176,6 +178,26 @@ void Size(int* columns, int* rows) {
 
 void Write(const std::string& text) {
     WriteAll(text.data(), text.size());
+}
+
+int MuteErrors() {
+    fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved < 0 || nowhere < 0 || dup2(nowhere, STDERR_FILENO) < 0) {
+        if (saved >= 0) close(saved);
+        if (nowhere >= 0) close(nowhere);
+        return -1;
+    }
+    close(nowhere);
+    return saved;
+}
+
+void UnmuteErrors(int muted) {
+    if (muted < 0) return;
+    fflush(stderr);
+    dup2(muted, STDERR_FILENO);
+    close(muted);
 }
 
 } // namespace term

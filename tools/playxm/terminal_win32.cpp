@@ -132,5 +132,12 @@ void Write(const std::string& text) {
     WriteAll(text.data(), text.size());
 }
 
+// The wave-out device writes nothing to standard error.
+int MuteErrors() {
+    return -1;
+}
+
+void UnmuteErrors(int) {}
+
 } // namespace term
 #endif

@@ -4,6 +4,7 @@
 // change songs, and the terminal put back after q, Ctrl-C and a kill.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -254,6 +255,12 @@ TEST_F(PlayXm, NoSoundDeviceNamesTheFix) {
     EXPECT_NE(run.err.find("SDL_AUDIODRIVER"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("--render OUT.wav"), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
+    // The sound system's own complaints (here: a sound library without its configuration) do
+    // not bury the message: it is all that standard error holds.
+    const Outcome quiet = Player(Quote(song), "alsa ALSA_CONFIG_PATH=/nonexistent");
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.err.rfind("playxm: no sound device", 0), 0u) << quiet.err;
+    EXPECT_EQ(std::count(quiet.err.begin(), quiet.err.end(), '\n'), 1) << quiet.err;
 }
 
 TEST_F(PlayXm, WrongCommandLinesExitWithTwo) {
