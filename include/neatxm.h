@@ -51,7 +51,7 @@ typedef enum neatxm_error_code {
 } neatxm_error_code;
 
 /* What went wrong, for programs (code) and for people (message: one sentence in English that
- * says what is wrong with the file, e.g. "instrument 3: sample 2 runs past the end of the file").
+ * says what is wrong with the file, e.g. "the header says 0 channels; a song needs at least 1").
  */
 typedef struct neatxm_error {
     int code; /* a neatxm_error_code */

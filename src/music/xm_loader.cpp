@@ -502,10 +502,45 @@ Sample* SplitStereo(const Sample& sample, const int16_t* data, bool deltaCoded) 
     return stereo;
 }
 
+// The bytes left in the file from the reader's position, up to `most` (found by halving, with
+// HasBytes: about one file operation per bit of `most`).
+int64_t BytesLeft(Reader& r, int64_t most) {
+    int64_t held = 0, beyond = most + 1;
+    while (beyond - held > 1) {
+        const int64_t middle = held + (beyond - held) / 2;
+        (HasBytes(r, middle) ? held : beyond) = middle;
+    }
+    return held;
+}
+
+// The tolerant reading of a sample whose data the file holds only in part, as the mature players
+// read a file cut short: the sample keeps the frames the file holds (a stereo sample only its
+// left channel's), its loop is cut to them or dropped, and every sample after it is silent.
+void CutToTheFile(Sample& sample, int64_t held) {
+    const bool packed = sample.bits == 4;
+    uint32_t frames =
+        static_cast<uint32_t>(packed ? (held < 16 ? 0 : (held - 16) * 2) : held * 8 / sample.bits);
+    frames = std::min(frames, sample.length - 1);
+    if (sample.channels == 2) {
+        frames = std::min(frames, sample.length / 2);
+        sample.channels = 1;
+    }
+    sample.length = frames;
+    if (sample.loopKind != LOOP_NONE && sample.loopStart < frames) {
+        sample.loopLength = std::min(sample.loopLength, frames - sample.loopStart);
+    } else {
+        sample.loopKind = LOOP_NONE;
+        sample.loopStart = 0;
+        sample.loopLength = frames;
+    }
+}
+
 // Reads (or asks the sample loader for) one sample's data and leaves `length` + 8 frames of
-// plain 16-bit audio in `data`. Indices are from 0; the messages count from 1.
+// plain 16-bit audio in `data`. Indices are from 0; the messages count from 1. Once the tolerant
+// reading has met the end of the file (`fileEnded`), the samples still to come are silent.
 bool ReadSampleData(Reader& r, Module* module, Sample& sample, int instrumentIndex, int sampleIndex,
-                    LoadError* error) {
+                    Reading reading, bool& fileEnded, LoadError* error) {
+    if (fileEnded) CutToTheFile(sample, 0);
     if (sample.length == 0) {
         sample.bits = 16; // nothing to widen, but every loaded sample counts as 16-bit
         return true;
@@ -518,11 +553,23 @@ bool ReadSampleData(Reader& r, Module* module, Sample& sample, int instrumentInd
     // (low nibble first), each an index into the table; a frame's value is the running sum of
     // the deltas its nibble and those before it pick, kept to 8 bits.
     const bool packed = sample.bits == 4;
-    const int64_t storedBytes =
-        packed ? 16 + (int64_t{sample.length} + 1) / 2 : int64_t{sample.bits} * sample.length / 8;
+    const auto storedSize = [&] {
+        return packed ? 16 + (int64_t{sample.length} + 1) / 2
+                      : int64_t{sample.bits} * sample.length / 8;
+    };
+    int64_t storedBytes = storedSize();
     // The stored size must lie in the file, also with a sample loader (it is skipped there),
     // so that a header cannot make the loader allocate more than the file could hold.
-    if (!HasBytes(r, storedBytes)) return pastTheEnd();
+    if (!HasBytes(r, storedBytes)) {
+        if (reading == Reading::Strict) return pastTheEnd();
+        CutToTheFile(sample, BytesLeft(r, storedBytes));
+        fileEnded = true;
+        if (sample.length == 0) {
+            sample.bits = 16;
+            return true;
+        }
+        storedBytes = storedSize();
+    }
     const int64_t bufferBytes = int64_t{2} * sample.length + 16;
     auto* buffer = static_cast<uint8_t*>(Zeroed(bufferBytes));
     if (!buffer) {
@@ -710,12 +757,13 @@ InstrumentRead ReadInstrumentHeaders(Reader& r, Module* module, int index, Readi
     return InstrumentRead::Done;
 }
 
-bool ReadInstrumentSamples(Reader& r, Module* module, int index, LoadError* error) {
+bool ReadInstrumentSamples(Reader& r, Module* module, int index, Reading reading, bool& fileEnded,
+                           LoadError* error) {
     Instrument& instrument = module->instruments[index];
     for (int j = 0; j < instrument.sampleCount; ++j) {
         // Allocated with the headers and only filled here.
         auto* sample = const_cast<Sample*>(instrument.samples[j]);
-        if (!ReadSampleData(r, module, *sample, index, j, error)) return false;
+        if (!ReadSampleData(r, module, *sample, index, j, reading, fileEnded, error)) return false;
     }
     return true;
 }
@@ -736,7 +784,8 @@ bool ReadInstruments(Reader& r, Module* module, Reading reading, bool withData, 
             }
             return true;
         }
-        if (withData && !ReadInstrumentSamples(r, module, i, error)) return false;
+        if (withData && !ReadInstrumentSamples(r, module, i, reading, fileEnded, error))
+            return false;
     }
     return true;
 }
@@ -895,7 +944,7 @@ bool ParseXmFile(Reader& r, Module* module, Reading reading, bool& headerAccepte
         if (!ReadInstruments(r, module, reading, false, fileEnded, error)) return false;
         if (!ReadPatterns(r, module, storedPatterns, reading, fileEnded, error)) return false;
         for (int i = 0; i < module->instrumentCount; ++i) {
-            if (!ReadInstrumentSamples(r, module, i, error)) return false;
+            if (!ReadInstrumentSamples(r, module, i, reading, fileEnded, error)) return false;
         }
         return true;
     }

@@ -170,14 +170,20 @@ TEST_F(LoaderCompatTest, OtherVersionNumbersAreReadAs104) {
     }
 }
 
-TEST_F(LoaderCompatTest, AnEarlyLayoutFileCutInItsSampleDataIsRefused) {
+TEST_F(LoaderCompatTest, AnEarlyLayoutFileCutInItsSampleDataKeepsWhatItHolds) {
     xmw::Song song = LayoutSong(4);
     song.version = 0x0102;
     song.truncateTo = xmw::WriteXm(song).size() - 1;
-    LoadError error{};
-    EXPECT_FALSE(LoadSong(song, nullptr, &error));
-    EXPECT_EQ(error.code, LOAD_TRUNCATED);
-    EXPECT_STREQ(error.message, "instrument 3: sample 2 runs past the end of the file");
+    ModulePtr cut = LoadSong(song);
+    ASSERT_TRUE(cut);
+    song.truncateTo.reset();
+    ModulePtr whole = LoadSong(song);
+    ASSERT_TRUE(whole);
+    // Only the last sample's last frame is missing.
+    const Sample* last = cut->instruments[2].samples[1];
+    EXPECT_EQ(last->length + 1, whole->instruments[2].samples[1]->length);
+    EXPECT_EQ(std::memcmp(last->data, whole->instruments[2].samples[1]->data, last->length * 2), 0);
+    EXPECT_EQ(cut->instruments[2].samples[0]->length, whole->instruments[2].samples[0]->length);
 }
 
 // ==== Up to 32 samples per instrument ====

@@ -50,9 +50,10 @@ void ExpectPlayable(const Module& module) {
 
 // A file cut anywhere after its pattern headers' bytes plays what it holds, as the mature
 // players play it: cut among the patterns, the rest of them are empty and every instrument
-// silent; cut inside an instrument's headers, that instrument and the ones after it are silent.
-// Only a cut song header (or one leaving too few bytes for the pattern headers) and a cut in
-// sample data fail.
+// silent; cut inside an instrument's headers, that instrument and the ones after it are silent;
+// cut inside a sample's data, the sample keeps the frames the file holds and the instruments
+// after it are silent. Only a cut song header (or one leaving too few bytes for the pattern
+// headers) fails.
 TEST_F(LoaderMalformedTest, EveryTruncationLoadsWhatTheFileHoldsOrFailsCleanly) {
     xmw::Song song = xmw::MinimalSong(4);
     song.instruments.push_back(song.instruments[0]);
@@ -71,16 +72,22 @@ TEST_F(LoaderMalformedTest, EveryTruncationLoadsWhatTheFileHoldsOrFailsCleanly) 
     for (size_t size = 0; size < full.size(); ++size) {
         std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<ptrdiff_t>(size));
         int silentFrom = size < instrumentStart[0] ? 0 : -1;
-        bool inSampleData = false;
+        int cutSample = -1;      // the instrument whose sample's data the cut falls in
+        uint32_t heldFrames = 0; // the frames of it that the file holds
         for (size_t k = 0; k < song.instruments.size(); ++k) {
             const size_t headersEnd =
                 instrumentStart[k] + (song.instruments[k].samples.empty() ? 29 : 263 + 40);
             if (size >= instrumentStart[k] && size < headersEnd) silentFrom = int(k);
-            if (size >= headersEnd && size < instrumentStart[k + 1]) inSampleData = true;
+            if (size >= headersEnd && size < instrumentStart[k + 1]) {
+                cutSample = int(k);
+                silentFrom = int(k) + 1;
+                heldFrames = static_cast<uint32_t>(size - headersEnd) /
+                             (song.instruments[k].samples[0].sixteenBit ? 2 : 1);
+            }
         }
         LoadError error{};
         ModulePtr module = LoadBytes(cut, nullptr, &error);
-        if (size < patternHeadersEnd || inSampleData) {
+        if (size < patternHeadersEnd) {
             EXPECT_FALSE(module) << "a file cut to " << size << " bytes loaded";
             // Every way of failing says why.
             EXPECT_NE(error.code, LOAD_OK) << size;
@@ -94,16 +101,25 @@ TEST_F(LoaderMalformedTest, EveryTruncationLoadsWhatTheFileHoldsOrFailsCleanly) 
             const int expected = silentFrom >= 0 && k >= silentFrom ? 0 : (k < 2 ? 1 : 0);
             EXPECT_EQ(module->instruments[k].sampleCount, expected) << size;
         }
+        if (cutSample >= 0) {
+            EXPECT_EQ(module->instruments[cutSample].samples[0]->length, heldFrames) << size;
+        }
     }
 }
 
 TEST_F(LoaderMalformedTest, SizesTheFileCannotHoldFailWithoutHugeAllocations) {
     // Under the address sanitizer an attempt at a multi-gigabyte allocation aborts the test.
+    // A sample length beyond the file keeps the frames the file holds.
     xmw::Song sample = xmw::MinimalSong();
+    const uint32_t frames = static_cast<uint32_t>(sample.instruments[0].samples[0].values.size());
     sample.instruments[0].samples[0].rawLengthBytes = 0xFFFFFFF0u;
-    EXPECT_FALSE(LoadSong(sample));
-    sample.instruments[0].samples[0].rawType = 0x10; // 16-bit
-    EXPECT_FALSE(LoadSong(sample));
+    ModulePtr eightBit = LoadSong(sample);
+    ASSERT_TRUE(eightBit);
+    EXPECT_EQ(eightBit->instruments[0].samples[0]->length, frames);
+    sample.instruments[0].samples[0].rawType = 0x10; // 16-bit: two bytes a frame
+    ModulePtr sixteenBit = LoadSong(sample);
+    ASSERT_TRUE(sixteenBit);
+    EXPECT_EQ(sixteenBit->instruments[0].samples[0]->length, frames / 2);
 
     xmw::Song rows = xmw::MinimalSong();
     rows.channels = 32;
