@@ -883,6 +883,8 @@ bool ParseXmFile(Reader& r, Module* module, Reading reading, bool& headerAccepte
     for (uint8_t& order : module->orders) {
         if (!U8(r, order)) break;
     }
+    // Whether the file holds the whole song header (up to the order table's end at most).
+    const bool songHeaderWhole = HasBytes(r, 60 + std::min<int64_t>(headerSize, 276) - r.position);
     if (!SeekTo(r, int64_t{60} + headerSize)) {
         return Fail(error, LOAD_INVALID, "the header size (%u bytes) reaches beyond 2 GB",
                     headerSize);
@@ -918,7 +920,12 @@ bool ParseXmFile(Reader& r, Module* module, Reading reading, bool& headerAccepte
         return Fail(error, LOAD_UNSUPPORTED,
                     "the header says %u patterns; at most 256 are supported", storedPatterns);
     }
-    if (!HasBytes(r, int64_t{9} * storedPatterns)) {
+    // The tolerant reading plays a file that ends among its pattern headers (after a whole song
+    // header) as the mature players do: the patterns from there on empty, every instrument
+    // silent (see ReadPatterns). A file cut inside its song header stays refused.
+    if (!HasBytes(r, int64_t{9} * storedPatterns) &&
+        (reading == Reading::Strict || !songHeaderWhole)) {
+        headerAccepted = songHeaderWhole;
         return Fail(error, LOAD_TRUNCATED,
                     "the header says %u pattern%s; the file ends before their headers",
                     storedPatterns, storedPatterns == 1 ? "" : "s");

@@ -48,12 +48,11 @@ void ExpectPlayable(const Module& module) {
     }
 }
 
-// A file cut anywhere after its pattern headers' bytes plays what it holds, as the mature
-// players play it: cut among the patterns, the rest of them are empty and every instrument
-// silent; cut inside an instrument's headers, that instrument and the ones after it are silent;
-// cut inside a sample's data, the sample keeps the frames the file holds and the instruments
-// after it are silent. Only a cut song header (or one leaving too few bytes for the pattern
-// headers) fails.
+// A file cut anywhere after its song header plays what it holds, as the mature players play
+// it: cut among the patterns, the rest of them are empty and every instrument silent; cut inside
+// an instrument's headers, that instrument and the ones after it are silent; cut inside a
+// sample's data, the sample keeps the frames the file holds and the instruments after it are
+// silent. Only a cut song header fails.
 TEST_F(LoaderMalformedTest, EveryTruncationLoadsWhatTheFileHoldsOrFailsCleanly) {
     xmw::Song song = xmw::MinimalSong(4);
     song.instruments.push_back(song.instruments[0]);
@@ -68,7 +67,7 @@ TEST_F(LoaderMalformedTest, EveryTruncationLoadsWhatTheFileHoldsOrFailsCleanly) 
         before.instruments.resize(k);
         instrumentStart.push_back(xmw::WriteXm(before).size());
     }
-    const size_t patternHeadersEnd = 60 + 276 + 9;
+    const size_t songHeaderEnd = 60 + 276;
     for (size_t size = 0; size < full.size(); ++size) {
         std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<ptrdiff_t>(size));
         int silentFrom = size < instrumentStart[0] ? 0 : -1;
@@ -87,7 +86,7 @@ TEST_F(LoaderMalformedTest, EveryTruncationLoadsWhatTheFileHoldsOrFailsCleanly) 
         }
         LoadError error{};
         ModulePtr module = LoadBytes(cut, nullptr, &error);
-        if (size < patternHeadersEnd) {
+        if (size < songHeaderEnd) {
             EXPECT_FALSE(module) << "a file cut to " << size << " bytes loaded";
             // Every way of failing says why.
             EXPECT_NE(error.code, LOAD_OK) << size;
