@@ -109,6 +109,10 @@ struct Module {
     // loop at a time across all tracks, and a loop's jump overrides B and D on its row. Set by
     // the loader for files another tracker saved under the original tracker's signature.
     bool exclusiveLoops;
+    // The same file as the mature players read it, where that differs from the reading above
+    // (pattern headers longer than their fields); the standard rules play it. Owned; usually
+    // null.
+    Module* standardReading;
     // Players created for this song and not yet destroyed; a song in use cannot be freed.
     mutable std::atomic<int32_t> playerCount{0};
 };

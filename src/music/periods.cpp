@@ -42,6 +42,21 @@ void SideVolumes(const Player* player, Voice* voice) {
     voice->volumeRight = voice->mixVolume * (255 - voice->mixPanning) / 255;
 }
 
+// The original tracker's linear table: the period counts down from 9216 (a 16-bit subtraction)
+// in octaves of 768, each octave halving the frequency by a shift of 14 - octave, taken to five
+// bits. Periods above 9216 (slides go to 31999) so wrap around: the frequency falls towards
+// nothing, then jumps back to the top and falls again, as the tracker plays them. A period of 0
+// (modulo 65536) stands the sample still.
+int32_t StandardLinearFrequency(int64_t period) {
+    const uint32_t wrapped = static_cast<uint32_t>(period & 0xFFFF);
+    if (wrapped == 0) return 0;
+    const uint32_t counted = (9216u - wrapped) & 0xFFFFu;
+    const uint32_t shift = (14u - counted / 768u) & 31u;
+    // 8363 Hz at period 4608 (C-4 of an untuned sample): 8363 x 2^8 at shift 0.
+    const double top = 8363.0 * 256.0 * std::pow(2.0, static_cast<double>(counted % 768u) / 768.0);
+    return static_cast<int32_t>(top / static_cast<double>(1u << shift));
+}
+
 } // namespace
 
 int32_t AmigaPeriod(int32_t note, int32_t finetune) {
@@ -122,7 +137,10 @@ void FrequencyStep(const Player* player, MusicChannel* channel) {
     const int32_t rate = player->mixer.mixRate;
     if (voice == nullptr || rate <= 0) return;
     const int32_t frequency =
-        std::max(PeriodFrequency(player->module, channel->period, channel->periodDelta), 100);
+        player->rules == PlayerRules::Standard &&
+                (player->module->flags & MODULE_LINEAR_FREQUENCIES)
+            ? StandardLinearFrequency(channel->period - channel->periodDelta)
+            : std::max(PeriodFrequency(player->module, channel->period, channel->periodDelta), 100);
     voice->increment = frequency / rate;
     voice->incrementFraction = static_cast<uint32_t>(
         (static_cast<uint64_t>(frequency % rate) << 32) / static_cast<uint32_t>(rate));

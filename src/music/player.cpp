@@ -119,7 +119,10 @@ Player* CreatePlayer(const Module* module, int32_t rate, PlayerRules rules, int3
         return nullptr;
     auto* player = static_cast<Player*>(std::calloc(1, sizeof(Player)));
     if (!player) return nullptr;
-    player->module = module;
+    player->song = module;
+    player->module = rules == PlayerRules::Standard && module->standardReading
+                         ? module->standardReading
+                         : module;
     player->rules = rules;
     ConfigureMixer(player->mixer, rate, ringBlocks);
     if (!AllocateBuffers(player)) {
@@ -135,7 +138,7 @@ Player* CreatePlayer(const Module* module, int32_t rate, PlayerRules rules, int3
 
 void DestroyPlayer(Player* player) {
     if (!player) return;
-    player->module->playerCount.fetch_sub(1);
+    player->song->playerCount.fetch_sub(1);
     ReleaseBuffers(player);
     std::free(player);
 }

@@ -72,7 +72,8 @@ struct StandardFlow {
 };
 
 struct Player {
-    const Module* module;
+    const Module* song;   // the song the player was made for (its players are counted there)
+    const Module* module; // what it plays: the song, or its reading for the standard rules
     PlayerRules rules;
     EndMode endMode;
 

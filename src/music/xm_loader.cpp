@@ -71,10 +71,11 @@ void Succeed(LoadError* error) {
 struct Reader {
     ModuleStream* stream;
     uint8_t window[4096];
-    int64_t windowStart;  // file offset of window[0]
-    int32_t windowSize;   // valid bytes in the window
-    int64_t position;     // logical position of the next byte
-    bool otherSampleMark; // a sample header's reserved byte is neither 0 nor the 4-bit packing's
+    int64_t windowStart;    // file offset of window[0]
+    int32_t windowSize;     // valid bytes in the window
+    int64_t position;       // logical position of the next byte
+    bool otherSampleMark;   // a sample header's reserved byte is neither 0 nor the 4-bit packing's
+    bool longPatternHeader; // a pattern header's length field says more than its fields take
 };
 
 // Offsets are handed to the stream as 32-bit values: anything past 2 GB cannot be reached.
@@ -266,6 +267,7 @@ bool ReadPatterns(Reader& r, Module* module, int32_t storedPatterns, Reading rea
             HasBytes(r, headerLength - standardLength)) {
             SeekTo(r, headerStart + headerLength);
         }
+        if (headerLength > standardLength) r.longPatternHeader = true;
         const int64_t dataStart = r.position;
         // Trackers write at most 1024 rows (most 256); longer patterns are refused, so that a
         // few bytes claiming 256 empty patterns of 65535 rows cannot make the song's cell
@@ -824,6 +826,8 @@ bool SavedByEarlyOtherTracker(Reader& r, const Module* module) {
 
 // ==== Freeing ====
 
+void FreeSong(Module* module);
+
 // Frees everything a load allocated and leaves the song's tables empty.
 void FreeSongData(Module* module) {
     if (module->instruments) {
@@ -845,6 +849,10 @@ void FreeSongData(Module* module) {
         for (int32_t p = 0; p < module->patternCount; ++p) std::free(module->patterns[p].cells);
         std::free(module->patterns);
         module->patterns = nullptr;
+    }
+    if (module->standardReading) {
+        FreeSong(module->standardReading);
+        module->standardReading = nullptr;
     }
     module->instrumentCount = 0;
     module->patternCount = 0;
@@ -975,6 +983,26 @@ Module* LoadFromStream(ModuleStream* stream, SampleLoader sampleLoader, LoadErro
     return nullptr;
 }
 
+// A file whose pattern headers say they are longer than their fields: the strict reading (the
+// demo's, kept byte for byte) decodes the extra bytes as cells and everything after them out of
+// step. The mature players skip them, so the standard rules play the file as the tolerant
+// reading makes it, kept beside the demo's. Should that reading fail (or memory run out), both
+// rule sets play the strict one.
+void ReadForTheStandardRules(Module* module, ModuleStream* stream) {
+    auto* standard = new (std::nothrow) Module();
+    if (!standard) return;
+    standard->sampleLoader = module->sampleLoader;
+    Reader r{};
+    r.stream = stream;
+    bool headerAccepted = false;
+    LoadError ignored{};
+    if (ParseXmFile(r, standard, Reading::Tolerant, headerAccepted, &ignored)) {
+        module->standardReading = standard;
+    } else {
+        FreeSong(standard);
+    }
+}
+
 } // namespace
 
 int ParseXm(Module* module, ModuleStream* stream, LoadError* error) {
@@ -987,7 +1015,10 @@ int ParseXm(Module* module, ModuleStream* stream, LoadError* error) {
     Reader r{};
     r.stream = stream;
     bool headerAccepted = false;
-    if (ParseXmFile(r, module, Reading::Strict, headerAccepted, error)) return 1;
+    if (ParseXmFile(r, module, Reading::Strict, headerAccepted, error)) {
+        if (r.longPatternHeader) ReadForTheStandardRules(module, stream);
+        return 1;
+    }
     // Running out of memory is not the file's fault, and a song header the strict reading
     // refuses is read the same way by the tolerant one.
     if (!headerAccepted || error->code == LOAD_OUT_OF_MEMORY) return 0;

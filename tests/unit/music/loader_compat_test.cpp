@@ -312,10 +312,11 @@ TEST_F(LoaderCompatTest, ALongerPatternHeaderIsSkippedWhenTheFileHoldsIt) {
     EXPECT_EQ(module->instruments[0].samples[0]->data[0], 96 * 256);
 }
 
-TEST_F(LoaderCompatTest, TheStrictReadingWinsWhereverItLoadsTheFile) {
+TEST_F(LoaderCompatTest,
+       TheStrictReadingWinsWhereverItLoadsTheFileAndTheStandardRulesSkipTheHeader) {
     // The same long header padded with zeros: the strict reading decodes the padding and the
-    // cells as 64 rows and loads the file, so it is not read again, whatever the tolerant
-    // reading would make of it. Files the demo has always loaded stay exactly as they were.
+    // cells as 4 rows and loads the file, and the demo's rules play that, whatever the tolerant
+    // reading would make of it: files the demo has always loaded stay exactly as they were.
     xmw::Song song = xmw::MinimalSong(4);
     std::vector<uint8_t> bytes(20, 0);
     const std::vector<uint8_t> cells = Packed(song.patterns[0]);
@@ -329,6 +330,25 @@ TEST_F(LoaderCompatTest, TheStrictReadingWinsWhereverItLoadsTheFile) {
     // Each 5 zero bytes of the padding made an empty cell.
     for (int c = 0; c < 4; ++c) EXPECT_EQ(module->patterns[0].cells[c].note, 0) << c;
     EXPECT_EQ(module->patterns[0].cells[4].note, xmw::NoteNumber("C-4"));
+
+    // The standard rules play the file as the mature players read it, header skipped; the
+    // demo's play the strict reading.
+    ASSERT_NE(module->standardReading, nullptr);
+    EXPECT_EQ(module->standardReading->patterns[0].cells[0].note, xmw::NoteNumber("C-4"));
+    for (PlayerRules rules : {PlayerRules::Standard, PlayerRules::Demo}) {
+        Player* player = CreatePlayer(module.get(), 44100, rules);
+        ASSERT_NE(player, nullptr);
+        EXPECT_EQ(player->module,
+                  rules == PlayerRules::Standard ? module->standardReading : module.get());
+        // The song counts its players, whichever reading they play.
+        EXPECT_FALSE(FreeModule(module.get()));
+        DestroyPlayer(player);
+    }
+    // Headers of the standard length need no second reading.
+    song.patterns[0].rawHeaderLength.reset();
+    song.patterns[0].rawPackedData.reset();
+    song.patterns[0].rawPackedSize.reset();
+    EXPECT_EQ(LoadSong(song)->standardReading, nullptr);
 }
 
 TEST_F(LoaderCompatTest, InstrumentHeaderSizeBeyondTheFileIsTakenAsTheStandardSize) {

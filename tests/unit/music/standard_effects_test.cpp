@@ -153,6 +153,28 @@ TEST(StandardEffects, SlidesStopAtThePeriodLimits) {
     }
 }
 
+TEST(StandardEffects, LinearPeriodsBeyondTheTableWrapTheFrequencyAround) {
+    // C-4 (period 4608, 8363 Hz) slid down by 2FF, 1020 a tick. The standard rules' frequency
+    // falls to nothing past period 9216, jumps back to the top of the range (period 14081-14848)
+    // and falls again; the demo's falls to its floor of 100 Hz and stays there.
+    const xmw::Song song = EffectSong(31, {{0, Cell("C-4", 1, 0, 0x2, 0xFF)}});
+    for (PlayerRules rules : {Standard, Demo}) {
+        Harness h(song, rules);
+        ASSERT_TRUE(h.loaded());
+        std::vector<int> hz;
+        for (const seqtest::VoiceState& s : h.Ticks(12)) hz.push_back(s.frequency);
+        EXPECT_EQ(hz[0], 8363);
+        if (rules == Standard) {
+            EXPECT_LT(hz[5], 100);      // period 9708
+            EXPECT_GT(hz[10], 2000000); // period 14808
+            EXPECT_LT(hz[11], hz[10]);  // period 15828: falling again
+        } else {
+            EXPECT_EQ(hz[5], 100);
+            EXPECT_EQ(hz[10], 100);
+        }
+    }
+}
+
 TEST(StandardEffects, RetriggersStartTheSampleOnTheirTicks) {
     struct Case {
         const char* name;
