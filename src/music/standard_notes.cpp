@@ -192,9 +192,14 @@ void ReadNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
         // Beside a key-off the instrument number puts back the volume and panning but neither
         // restarts the envelopes nor presses the key again.
         StandardKeyOff(channel);
-        if (instrument != 0) ResetVolumes(channel);
         // Tremor's count goes on beside a key-off with an instrument number, as the original
-        // tracker's own test song describes (the peer starts it over there).
+        // tracker's own test song describes (the peer starts it over there). Beside a key-off
+        // note the volume put back sounds until tremor's next silent tick; beside K00 the
+        // silence holds over the row (see HoldTremorSilence).
+        if (instrument != 0) {
+            ResetVolumes(channel);
+            if (cell.note == KEY_OFF) channel->standardEffects.tremorMuted = 0;
+        }
         return;
     }
     if (note != 0) {

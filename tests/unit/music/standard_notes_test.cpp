@@ -177,6 +177,13 @@ const VolumeCase volumeCases[] = {
          song.patterns[0].At(1, 0) = Cell("off", 0, 0x30, 0x0E, 0xD1);
      },
      {128, 128, 0, 0, 0, 0}},
+    {"AKeyOffWithAnInstrumentSoundsOnItsRowTickAndTremorCountsOn",
+     3,
+     [](xmw::Song& song) {
+         song.patterns[0].At(0, 0) = Cell("C-4", 1, 0, 0x1D, 0x01);
+         song.patterns[0].At(1, 0) = Cell("off", 1, 0, 0x1D, 0x01);
+     },
+     {128, 128, 0, 128, 0, 128}},
     {"TremorsSilenceHoldsOverK00WithAnInstrumentAndAVolume",
      3,
      [](xmw::Song& song) {
