@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "xm_writer.h"
 
@@ -130,6 +131,21 @@ int main(int argc, char** argv) {
     sizes.patterns[0].rawPackedSize = 4000;
     sizes.instruments[0].rawHeaderSize = 0xFFFFFF8Fu;
     ok = Save(folder, "sizes_out_of_range.xm", sizes) && ok;
+
+    // A pattern header 20 bytes longer than its fields, padded with zeros: the strict reading
+    // takes the padding for cells and loads the file, and a second reading that skips the
+    // padding is kept for the standard rules.
+    xmw::Song padded = xmw::MinimalSong(8);
+    std::vector<uint8_t> bytes(20, 0);
+    for (const PatternCell& cell : padded.patterns[0].cells) {
+        const std::vector<uint8_t> one = xmw::PackCell(cell);
+        bytes.insert(bytes.end(), one.begin(), one.end());
+    }
+    padded.patterns[0].rawHeaderLength = 29;
+    padded.patterns[0].rawPackedSize = static_cast<uint16_t>(bytes.size() - 20);
+    padded.patterns[0].rawPackedData = bytes;
+    padded.instruments.clear();
+    ok = Save(folder, "long_pattern_header.xm", padded) && ok;
 
     // Saved by another tracker under the original one's signature (a zero-padded song name and a
     // text chunk after the samples): pattern loops on two tracks beside B and D.
