@@ -263,11 +263,10 @@ bool ReadPatterns(Reader& r, Module* module, int32_t storedPatterns, Reading rea
         // honours a longer length field when the file holds that many bytes, and takes one the
         // file cannot hold (or one shorter than the fields it has) as the standard length,
         // which is how the mature players read a length such as 0x80000000.
-        if (reading == Reading::Tolerant && headerLength > standardLength &&
-            HasBytes(r, headerLength - standardLength)) {
-            SeekTo(r, headerStart + headerLength);
+        if (headerLength > standardLength && HasBytes(r, headerLength - standardLength)) {
+            if (reading == Reading::Tolerant) SeekTo(r, headerStart + headerLength);
+            r.longPatternHeader = true;
         }
-        if (headerLength > standardLength) r.longPatternHeader = true;
         const int64_t dataStart = r.position;
         // Trackers write at most 1024 rows (most 256); longer patterns are refused, so that a
         // few bytes claiming 256 empty patterns of 65535 rows cannot make the song's cell
