@@ -12,8 +12,8 @@
 #   5. preset fuzz, when fuzz targets exist: each fuzz_<name> binary runs FUZZ_SECONDS
 #      (default 45), seeded as fuzz/CMakeLists.txt describes.
 # The GL and end-to-end tests need X: when DISPLAY is unset an Xvfb is started here on a free
-# display and stopped at the end. Prints "N passed, N failed" over all runs; exits non-zero on
-# any failure. JOBS (default 2) sets the build and test parallelism. No test may run longer than
+# display (-noreset: it stays up across its clients) and stopped at the end. Prints the minutes
+# each stage took and "N passed, N failed" over all runs; exits non-zero on any failure. JOBS (default 2) sets the build and test parallelism. No test may run longer than
 # 15 minutes: a hang (say, a box nobody answers) fails that test instead of the whole run.
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -27,6 +27,21 @@ failures=()
 
 note_failure() { failed=$((failed + 1)); failures+=("$1"); echo "test.sh: FAILED: $1"; }
 
+# What each stage cost, for the summary at the end.
+stage_times=()
+slow_tests=()
+stage_name=""
+stage_began=0
+stage() { # name: ends the stage before (if any) and starts this one; no name: just ends it
+    if [ -n "$stage_name" ]; then
+        local took=$((SECONDS - stage_began))
+        stage_times+=("$(printf '%-28s %3d:%02d' "$stage_name" $((took / 60)) $((took % 60)))")
+    fi
+    stage_name="${1:-}"
+    stage_began=$SECONDS
+}
+stage setup
+
 bash scripts/setup.sh || { echo "test.sh: setup failed"; echo "0 passed, 1 failed"; exit 1; }
 
 # ---- a display for the GL tests -------------------------------------------------------------
@@ -38,7 +53,9 @@ trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then
     fifo="$(mktemp -u)"
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    # -noreset: without it the server resets whenever its last client disconnects, and a test
+    # that connects during the reset (tests run side by side) finds no display.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
     xvfb_pid=$!
     read -r -t 15 number <"$fifo" || number=""
     rm -f "$fifo"
@@ -86,6 +103,10 @@ run_ctest() { # preset [ctest args...]
     total="$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)"
     fails="$(sed -n 's/.* \([0-9]*\) tests failed out of.*/\1/p' "$log" | tail -1)"
     skips="$(grep -c '\*\*\*Skipped' "$log")"
+    # The browser and Windows tests run within the release stage; their own times are told too.
+    while read -r line; do slow_tests+=("$preset: $line"); done < <(sed -n -E \
+        's/.*Test +#[0-9]+: (web_e2e|video_browser_e2e|wine_cross_build|wine_smoke) .* ([0-9.]+) sec.*/\1 \2 s/p' \
+        "$log")
     rm -f "$log"
     if [ -z "$total" ]; then
         if grep -q 'No tests were found' <<<"$(ctest --test-dir "build/$preset" -N "$@" 2>&1)"; then
@@ -103,6 +124,7 @@ run_ctest() { # preset [ctest args...]
 
 mkdir -p build
 cd "$root"
+stage "release (build, web, ctest)"
 if build_preset release; then
     # The web page first, so that the release tests' browser test (label web) finds it; without
     # emscripten that test says it is skipped.
@@ -116,13 +138,17 @@ if build_preset release; then
     fi
 fi
 # The player library alone: it must build and pass its tests without SDL, OpenGL or a display.
+stage "music (library alone)"
 if build_preset music; then DISPLAY= run_ctest music; fi
+stage "asan (address + UB)"
 if build_preset asan; then run_ctest asan; fi
 # Only the programs whose tests carry the label threads are built for the thread sanitizer.
+stage "tsan (threads)"
 if build_preset tsan output_tests video_tests unit_player; then run_ctest tsan -L threads; fi
 
 # ---- fuzzing --------------------------------------------------------------------------------
 if ls fuzz/*/CMakeLists.txt >/dev/null 2>&1; then
+    stage "fuzz"
     if build_preset fuzz; then
         for dir in fuzz/*/; do
             name="$(basename "$dir")"
@@ -158,7 +184,12 @@ if ls fuzz/*/CMakeLists.txt >/dev/null 2>&1; then
     fi
 fi
 
+stage
 echo
+echo "minutes per stage:"
+printf '  %s\n' "${stage_times[@]}"
+printf '  %-28s %3d:%02d\n' "whole run" $((SECONDS / 60)) $((SECONDS % 60))
+[ ${#slow_tests[@]} -gt 0 ] && printf '  within them: %s\n' "${slow_tests[@]}"
 if [ ${#failures[@]} -gt 0 ]; then printf 'failed: %s\n' "${failures[@]}"; fi
 if [ "$skipped" -gt 0 ]; then
     echo "$passed passed, $failed failed, $skipped skipped"

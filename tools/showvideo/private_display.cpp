@@ -43,7 +43,7 @@ bool StartPrivateDisplay(PrivateDisplay* display, std::string* error) {
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<std::string> args = {program,     "-displayfd", std::to_string(childFd),
                                      "-screen",   "0",          "1024x768x24",
-                                     "-nolisten", "tcp"};
+                                     "-nolisten", "tcp",        "-noreset"};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

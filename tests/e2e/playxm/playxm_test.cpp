@@ -307,24 +307,44 @@ TEST_F(PlayXm, TerminalShowsTheSongAndTakesKeys) {
     ASSERT_TRUE(WaitScreen([](const std::string& s) { return Field(s, "Order") == 1; }, &screen))
         << screen;
 
-    // Paused, the row stands still once the ring has drained.
+    // Paused, the row stands still once the ring has drained. Each volume key is answered by a
+    // redrawn screen showing the new volume: such an answer proves the player is running, so the
+    // row must stay the same over several answers (and at least 1.5 s), not only while the
+    // player waits for a turn on a busy machine. The bound only catches a hang.
     Keys("Space");
     ASSERT_TRUE(WaitScreen(
         [](const std::string& s) { return s.find("PAUSED") != std::string::npos; }, &screen));
-    int last = -2;
-    ASSERT_TRUE(WaitScreen(
-        [&last](const std::string& s) {
-            const int now = Field(s, "Row");
-            const bool same = now == last;
-            last = now;
-            std::this_thread::sleep_for(std::chrono::milliseconds(400));
-            return same;
-        },
-        &screen));
-    const int pausedRow = Field(screen, "Row");
-    for (int look = 0; look < 5; ++look) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        EXPECT_EQ(Field(Screen(), "Row"), pausedRow);
+    int pausedRow = Field(screen, "Row");
+    int answers = 0;
+    auto stillSince = std::chrono::steady_clock::now();
+    const auto giveUp = stillSince + std::chrono::seconds(60);
+    bool louder = true;
+    while (answers < 6 ||
+           std::chrono::steady_clock::now() - stillSince < std::chrono::milliseconds(1500)) {
+        ASSERT_LT(std::chrono::steady_clock::now(), giveUp)
+            << "the row did not stand still while paused\n"
+            << screen;
+        const int volume = Field(screen, "Volume");
+        Keys(louder ? "+" : "-");
+        louder = !louder;
+        ASSERT_TRUE(WaitScreen(
+            [volume](const std::string& s) {
+                const int now = Field(s, "Volume");
+                return now >= 0 && now != volume;
+            },
+            &screen))
+            << "the volume key was not answered\n"
+            << screen;
+        EXPECT_NE(screen.find("PAUSED"), std::string::npos) << screen;
+        const int row = Field(screen, "Row");
+        if (row != pausedRow) {
+            // Still draining: what was rendered before the pause is being heard.
+            pausedRow = row;
+            answers = 0;
+            stillSince = std::chrono::steady_clock::now();
+        } else {
+            ++answers;
+        }
     }
     Keys("Space");
     ASSERT_TRUE(WaitScreen(

@@ -37,8 +37,10 @@ class Xvfb:
         self.proc = subprocess.Popen(
             # -noreset: cases that start the demo several times on one server must not meet it
             # resetting after the last client left (a connection then fails now and then).
+            # -wr: a white root, so that a screen the demo has not drawn on yet is never taken
+            # for its black clear colour.
             ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp", "-noreset"],
+             "-nolisten", "tcp", "-noreset", "-wr"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         number = b""
@@ -51,6 +53,8 @@ class Xvfb:
         os.close(read_fd)
         check(number.strip().isdigit(), "Xvfb did not report a display number")
         self.display = ":" + number.decode().strip()
+        # Keys are held until the program has seen them (see key()): no repeats meanwhile.
+        x(self.display, "xset", "r", "off", check_rc=True)
 
     def stop(self):
         self.proc.terminate()
@@ -140,11 +144,19 @@ def wait_window(display, title, timeout=10):
                   f"{[w[1] for w in windows(display)]}")
 
 
-def key(display, window_id, name):
-    """A key held as a person would hold it: the program reads its key table once per frame,
-    so a press released within the same batch of messages would go unseen."""
+def key(display, window_id, name, until=None, timeout=20):
+    """A key held as a person would hold it. The demo reads its key table once per frame, so a
+    press released within the same batch of messages would go unseen: for the demo's window the
+    key is held until `until()` shows the program has acted on it (bounded only against a hang;
+    the caller's own checks then fail). Message boxes take every press and release in order, so
+    a short press does for them."""
     x(display, "xdotool", "keydown", "--window", window_id, name)
-    time.sleep(0.15)
+    if until is None:
+        time.sleep(0.15)
+    else:
+        deadline = time.time() + timeout
+        while not until() and time.time() < deadline:
+            time.sleep(0.05)
     x(display, "xdotool", "keyup", "--window", window_id, name)
     # xdotool presses keys of the focused window through the server's own keyboard; make sure
     # the key is not left held there when the window it was sent to is already gone.
@@ -168,36 +180,49 @@ def capture_rgb(display, width, height):
     return r.stdout
 
 
-def expect_show_on_clear_colour(display):
-    """The show's first seconds: mostly the clear colour (black) in the 640x480 client area."""
-    time.sleep(1.0)  # let a few frames reach the window
-    rgb = capture_rgb(display, 640, 480)
-    black = sum(1 for i in range(0, len(rgb), 3 * 7)
-                if rgb[i] == 0 and rgb[i + 1] == 0 and rgb[i + 2] == 0)
-    samples = len(rgb) // (3 * 7)
+def expect_show_on_clear_colour(display, timeout=20):
+    """The show's first seconds: mostly the clear colour (black) in the 640x480 client area,
+    once frames reach the window (the root around it is white)."""
+    deadline = time.time() + timeout
+    while True:
+        rgb = capture_rgb(display, 640, 480)
+        black = sum(1 for i in range(0, len(rgb), 3 * 7)
+                    if rgb[i] == 0 and rgb[i + 1] == 0 and rgb[i + 2] == 0)
+        samples = len(rgb) // (3 * 7)
+        if black > samples // 2 or time.time() > deadline:
+            break
+        time.sleep(0.1)
     check(black > samples // 2,
           f"only {black} of {samples} sampled pixels are the clear colour")
 
 
-def expect_intro_title(display):
+def expect_intro_title(display, timeout=20):
     """The intro's first seconds: "Compiling the Future..." in white with its baseline 130 px
-    below the top of the client area, on black, and nothing white far below it."""
-    rgb = capture_rgb(display, 640, 480)
-
-    def white_in_rows(first, last):
-        count = 0
-        for row in range(first, last):
-            base = row * 640 * 3
-            for col in range(0, 640):
-                i = base + col * 3
-                if rgb[i] > 200 and rgb[i + 1] > 200 and rgb[i + 2] > 200:
-                    count += 1
-        return count
-
-    title = white_in_rows(100, 140)
-    below = white_in_rows(200, 480)
+    below the top of the client area, on black, and nothing white far below it; checked on the
+    first capture that shows the title (a busy machine may take a while to draw a frame)."""
+    deadline = time.time() + timeout
+    while True:
+        rgb = capture_rgb(display, 640, 480)
+        black_corner = rgb[(479 * 640 + 639) * 3:(479 * 640 + 640) * 3] == b"\0\0\0"
+        if black_corner and white_in_rows(rgb, 100, 140) >= 50 or time.time() > deadline:
+            break
+        time.sleep(0.1)
+    title = white_in_rows(rgb, 100, 140)
+    below = white_in_rows(rgb, 200, 480)
     check(title >= 50, f"only {title} white pixels in the title's band (rows 100-139)")
     check(below == 0, f"{below} white pixels below the title, where the intro is black")
+
+
+def white_in_rows(rgb, first, last):
+    """White pixels in rows [first, last) of a 640-wide RGB capture."""
+    count = 0
+    for row in range(first, last):
+        base = row * 640 * 3
+        for col in range(0, 640):
+            i = base + col * 3
+            if rgb[i] > 200 and rgb[i + 1] > 200 and rgb[i + 2] > 200:
+                count += 1
+    return count
 
 
 def wait_new_window(display, old_id, timeout=10):
@@ -209,6 +234,17 @@ def wait_new_window(display, old_id, timeout=10):
                 return w
         time.sleep(0.1)
     raise Failure(f"the Demo window {old_id} was not re-created within {timeout} s")
+
+
+def demo_window_changed(display, old_id):
+    """Whether the Demo window old_id is gone (F1 closed it) or a box has appeared."""
+    return lambda: any(w[1] == "Pelo GL" or (w[1] == "Demo" and w[0] != old_id)
+                       for w in windows(display)) or not any(w[0] == old_id
+                                                             for w in windows(display))
+
+
+def ended(demo):
+    return lambda: demo.proc.poll() is not None
 
 
 def send_wm_delete(display, window_id):
@@ -265,13 +301,13 @@ def case_refused_yes(args):
         win = wait_window(xvfb.display, "Demo")
         check(win[2:] == (640, 480, 0, 0), f"window geometry {win[2:]}, want 640x480+0+0")
         expect_show_on_clear_colour(xvfb.display)
-        key(xvfb.display, win[0], "F1")
+        key(xvfb.display, win[0], "F1", until=demo_window_changed(xvfb.display, win[0]))
         answer_refusal_yes(xvfb.display)  # the box again proves the window was closed
         again = wait_new_window(xvfb.display, win[0])
         check(again[2:4] == (640, 480), f"re-created window is {again[2]}x{again[3]}")
         check(demo.proc.poll() is None, "demo ended after the F1 toggle")
         expect_show_on_clear_colour(xvfb.display)
-        key(xvfb.display, again[0], "Escape")
+        key(xvfb.display, again[0], "Escape", until=ended(demo))
         rc, _, err = demo.wait(5)
         check(rc == 0, f"exit code {rc}; stderr:\n{err}")
     finally:
@@ -307,16 +343,16 @@ def case_fullscreen_f1(args):
         check(not [w for w in windows(xvfb.display) if w[1] == "Pelo GL"],
               "the refusal box appeared although the mode is available")
         expect_show_on_clear_colour(xvfb.display)
-        key(xvfb.display, win[0], "F1")
+        key(xvfb.display, win[0], "F1", until=demo_window_changed(xvfb.display, win[0]))
         framed = wait_new_window(xvfb.display, win[0])
         check(demo.proc.poll() is None, "demo ended after F1")
         expect_show_on_clear_colour(xvfb.display)
-        key(xvfb.display, framed[0], "F1")
+        key(xvfb.display, framed[0], "F1", until=demo_window_changed(xvfb.display, framed[0]))
         full = wait_new_window(xvfb.display, framed[0])
         check(not [w for w in windows(xvfb.display) if w[1] == "Pelo GL"],
               "the refusal box appeared on the way back to full screen")
         check(demo.proc.poll() is None, "demo ended after the second F1")
-        key(xvfb.display, full[0], "Escape")
+        key(xvfb.display, full[0], "Escape", until=ended(demo))
         rc, _, err = demo.wait(5)
         check(rc == 0, f"exit code {rc}; stderr:\n{err}")
     finally:
@@ -330,10 +366,9 @@ def case_escape(args):
     demo = Demo(args, xvfb.display)
     try:
         win = wait_window(xvfb.display, "Demo")
-        time.sleep(0.5)
         expect_intro_title(xvfb.display)
         start = time.time()
-        key(xvfb.display, win[0], "Escape")
+        key(xvfb.display, win[0], "Escape", until=ended(demo))
         rc, _, err = demo.wait(5)
         took = time.time() - start
         check(rc == 0, f"exit code {rc}; stderr:\n{err}")
@@ -352,7 +387,7 @@ def case_close(args):
     try:
         answer_refusal_yes(xvfb.display)
         win = wait_window(xvfb.display, "Demo")
-        time.sleep(0.5)
+        expect_intro_title(xvfb.display)  # the program is in its main loop
         send_wm_delete(xvfb.display, win[0])
         rc, _, err = demo.wait(5)
         check(rc == 0, f"exit code {rc}; stderr:\n{err}")
@@ -381,8 +416,8 @@ def song_error_after_escape(args, display, program, cwd):
     demo = Demo(args, display, program=program, cwd=cwd)
     try:
         win = wait_window(display, "Demo")
-        time.sleep(0.5)
-        key(display, win[0], "Escape")
+        expect_intro_title(display)  # the first frame comes after the music's start-up
+        key(display, win[0], "Escape", until=ended(demo))
         rc, out, err = demo.wait(5)
         check(rc == 0, f"exit code {rc}; stderr:\n{err}")
         return "Error loading song" in out

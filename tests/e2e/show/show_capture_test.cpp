@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../../support/x_display.h"
 #include "png_writer.h"
 
 namespace {
@@ -63,7 +64,8 @@ std::string MakeTempDir() {
 }
 
 bool HaveDisplay() {
-    return std::getenv("DISPLAY") != nullptr;
+    const char* display = std::getenv("DISPLAY");
+    return display && *display;
 }
 
 int RunCapture(const std::string& times, int fps, const std::string& dir) {
@@ -80,8 +82,11 @@ class ShowCapture : public ::testing::Test {
 
     static void SetUpTestSuite() {
         if (!HaveDisplay()) return;
+        display = WaitForXDisplay();
+        if (display != XDisplayState::Answers) return;
         dir = MakeTempDir();
         status = RunCapture(kTimes, 20, dir);
+        if (status != 0) failure = XDisplayFailure("showcapture");
     }
 
     static void TearDownTestSuite() {
@@ -90,7 +95,9 @@ class ShowCapture : public ::testing::Test {
 
     void SetUp() override {
         if (!HaveDisplay()) GTEST_SKIP() << "no X display: set DISPLAY (the test script runs Xvfb)";
-        ASSERT_EQ(status, 0) << "showcapture failed";
+        ASSERT_NE(display, XDisplayState::Gone)
+            << "the X server on DISPLAY " << std::getenv("DISPLAY") << " did not answer for 30 s";
+        ASSERT_EQ(status, 0) << failure;
     }
 
     static Frame Load(const char* name) {
@@ -106,6 +113,8 @@ class ShowCapture : public ::testing::Test {
 
     static std::string dir;
     static int status;
+    static inline XDisplayState display = XDisplayState::Unset;
+    static inline std::string failure;
 };
 std::string ShowCapture::dir;
 int ShowCapture::status = -1;

@@ -78,14 +78,30 @@ PAGE = """<!doctype html>
         state.duration = video.duration;
     });
 
-    // The frame at `seekTo`, drawn at the video's size and sent as RGB.
-    function grab() {
+    // The frame at `seekTo`, drawn at the video's size and sent as RGB. The element may still
+    // show the frame before the seek for a moment after 'seeked': it is drawn once an animation
+    // frame and again on each one after, until two drawings agree (bounded against a hang).
+    function draw() {
         const canvas = document.getElementById('canvas');
         canvas.width = video.videoWidth;
         canvas.height = video.videoHeight;
         const context = canvas.getContext('2d', {willReadFrequently: true});
         context.drawImage(video, 0, 0);
-        const rgba = context.getImageData(0, 0, canvas.width, canvas.height).data;
+        return context.getImageData(0, 0, canvas.width, canvas.height).data;
+    }
+    function same(a, b) {
+        if (!a || a.length !== b.length) return false;
+        for (let i = 0; i < a.length; ++i)
+            if (a[i] !== b[i]) return false;
+        return true;
+    }
+    function grab(previous, tries) {
+        const rgba = draw();
+        if (!same(previous, rgba) && tries < 100) {
+            requestAnimationFrame(() => grab(rgba, tries + 1));
+            return;
+        }
+        const canvas = document.getElementById('canvas');
         const rgb = new Uint8Array(canvas.width * canvas.height * 3);
         for (let i = 0, o = 0; i < rgba.length; i += 4, o += 3) {
             rgb[o] = rgba[i];
@@ -93,6 +109,7 @@ PAGE = """<!doctype html>
             rgb[o + 2] = rgba[i + 2];
         }
         state.seekedTo = video.currentTime;
+        state.grabTries = tries;
         report('frame?w=' + canvas.width + '&h=' + canvas.height, rgb).then(finish, finish);
     }
 
@@ -110,7 +127,8 @@ PAGE = """<!doctype html>
             state.advanced = video.currentTime - state.playingAt;
             state.wallSeconds = wall;
             video.pause();
-            video.addEventListener('seeked', () => setTimeout(grab, 200), {once: true});
+            video.addEventListener('seeked', () => requestAnimationFrame(() => grab(null, 0)),
+                                   {once: true});
             video.currentTime = seekTo;
         };
         watch();
@@ -271,7 +289,7 @@ def start_xvfb():
         return None, None
     read, write = os.pipe()
     xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(write), '-screen', '0', '1024x768x24',
-                             '-nolisten', 'tcp'], pass_fds=(write,), stdout=subprocess.DEVNULL,
+                             '-nolisten', 'tcp', '-noreset'], pass_fds=(write,), stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
     os.close(write)
     with os.fdopen(read) as answer:

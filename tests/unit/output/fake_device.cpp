@@ -25,7 +25,11 @@ template <int I> struct FakeOperations {
         fakes[I].ringBytes = bytes;
         fakes[I].position.store(0);
     }
-    static uint32_t Position() { return fakes[I].position.load(); }
+    static uint32_t Position() {
+        const uint32_t position = fakes[I].position.load();
+        fakes[I].positionReads.fetch_add(1);
+        return position;
+    }
     static void Reset() {
         FakeDevice& fake = fakes[I];
         ++fake.resets;
@@ -49,6 +53,7 @@ const WaveDevice* ResetFakeDevice(int index) {
     FakeDevice& fake = fakes[index];
     fake.position.store(0);
     fake.threadStarts.store(0);
+    fake.positionReads.store(0);
     fake.refuseOpen = false;
     fake.openRate = fake.opens = fake.closes = fake.resets = fake.handOvers = 0;
     fake.ring = nullptr;
@@ -71,6 +76,11 @@ bool WaitUntil(const std::function<bool()>& done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+bool WaitForServicePass(int index) {
+    const uint64_t reads = fakes[index].positionReads.load();
+    return WaitUntil([index, reads] { return fakes[index].positionReads.load() >= reads + 2; });
 }
 
 bool WaitForHeardBlock(const MusicOutput* output, int32_t block) {

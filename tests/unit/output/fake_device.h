@@ -16,6 +16,10 @@
 struct FakeDevice {
     std::atomic<uint32_t> position{0}; // moved by the test, read by the output thread
     std::atomic<int> threadStarts{0};
+    // How often the output thread has asked for the position: a test that moves the device and
+    // must see what the thread did about it waits for two more asks (the second begins only
+    // after the pass that saw the move has ended).
+    std::atomic<uint64_t> positionReads{0};
     bool refuseOpen = false;
     int openRate = 0;
     int opens = 0;
@@ -57,6 +61,10 @@ inline uint64_t BlockBytes(int64_t block, int64_t loops = 0, int64_t frame = 0) 
 
 // Waits (up to a few seconds) until the output thread of `output` reports `block` as heard.
 bool WaitForHeardBlock(const MusicOutput* output, int32_t block);
+
+// Waits (up to a few seconds) until the output thread of fake `index` has asked for the position
+// twice more: one whole service pass has run on the position set before the call.
+bool WaitForServicePass(int index = 0);
 
 // Polls `done` for up to a few seconds.
 bool WaitUntil(const std::function<bool()>& done);

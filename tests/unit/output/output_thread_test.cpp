@@ -81,9 +81,9 @@ TEST_F(OutputThread, NothingIsRenderedUntilTheDeviceLeavesBlockZero) {
     ASSERT_EQ(StartPlayback(out, module), 1);
 
     MoveDeviceTo(BlockBytes(0, 0, 100));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(WaitForServicePass());
     MoveDeviceTo(BlockBytes(0, 0, 883)); // last frame of block 0
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(WaitForServicePass());
     EXPECT_EQ(out->heardBlock.load(), 0);
     // Block 0 still holds the pre-fill's sound: a thread that rendered early would have
     // replaced it with the song's next 20 ms.

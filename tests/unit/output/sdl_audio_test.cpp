@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -52,7 +53,15 @@ TEST_F(SdlAudio, DiskDriverReceivesTheRingLoopAfterLoop) {
     platform::AudioReset();
     const uint32_t played = platform::AudioPosition();
     EXPECT_EQ(played % 4, 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The device goes on writing silence after the reset: once it has written another 64 KiB,
+    // its thread has run many times since, and nothing may have been counted.
+    const auto written = [&] {
+        std::error_code error;
+        const auto bytes = std::filesystem::file_size(path, error);
+        return error ? uintmax_t(0) : bytes;
+    };
+    const uintmax_t atReset = written();
+    ASSERT_TRUE(WaitUntil([&] { return written() >= atReset + 65536; }));
     EXPECT_EQ(platform::AudioPosition(), played); // nothing is counted after the reset
     platform::AudioClose();
 

@@ -1,5 +1,6 @@
 // The SDL backend under X: SDL events into Windows-valued messages, SIGTERM as a close, the
 // display-mode check, and caption glyph lists.
+#include "../../support/x_display.h"
 #include "platform/gl.h"
 #include "platform/platform.h"
 
@@ -21,11 +22,16 @@ intptr_t NoProc(uint32_t, uintptr_t, intptr_t) {
 class SdlBackend : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        if (!std::getenv("DISPLAY")) return;
+        display = WaitForXDisplay();
+        if (display != XDisplayState::Answers) return;
         ready = RegisterWindowClass(NoProc) &&
                 CreateMainWindow("Backend test", 320, 240, false, 16, 16) && CreateGlContext() &&
                 MakeGlContextCurrent(true);
-        if (ready) ShowMainWindow();
+        if (ready) {
+            ShowMainWindow();
+        } else {
+            failure = XDisplayFailure("the test window");
+        }
     }
     static void TearDownTestSuite() {
         MakeGlContextCurrent(false);
@@ -34,8 +40,11 @@ class SdlBackend : public ::testing::Test {
         UnregisterWindowClass();
     }
     void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display (DISPLAY unset): run under Xvfb";
-        ASSERT_TRUE(ready);
+        if (display == XDisplayState::Unset)
+            GTEST_SKIP() << "no X display (DISPLAY unset): run under Xvfb";
+        ASSERT_NE(display, XDisplayState::Gone)
+            << "the X server on DISPLAY " << std::getenv("DISPLAY") << " did not answer for 30 s";
+        ASSERT_TRUE(ready) << failure;
         Drain();
         // Keys stamped with the very millisecond of a focus gain count as held from before it.
         SDL_Delay(3);
@@ -49,6 +58,8 @@ class SdlBackend : public ::testing::Test {
     }
     static Uint32 OurWindowId() { return SDL_GetWindowID(SDL_GL_GetCurrentWindow()); }
     static inline bool ready = false;
+    static inline XDisplayState display = XDisplayState::Unset;
+    static inline std::string failure;
 };
 
 void PushKey(Uint32 type, SDL_Keycode sym, Uint16 mod = 0, Uint8 repeat = 0) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "../../support/x_display.h"
 #include "platform/gl.h"
 #include "platform/platform.h"
 #include "shell/frame_timer.h"
@@ -52,15 +53,25 @@ class ShowGl : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         platform::SetClock(&TestClock);
+        display = WaitForXDisplay();
+        if (display != XDisplayState::Answers) return;
         opened = OpenGlWindow("Demo", 640, 480, 16, false);
-        if (opened) PrepareShow();
+        if (opened) {
+            PrepareShow();
+        } else {
+            failure = XDisplayFailure("OpenGlWindow");
+        }
     }
     static void TearDownTestSuite() {
         if (opened) CloseGlWindow();
         platform::SetClock(nullptr);
     }
     void SetUp() override {
-        if (!opened) GTEST_SKIP() << "no OpenGL window (no X display?)";
+        if (display == XDisplayState::Unset)
+            GTEST_SKIP() << "no X display (DISPLAY unset): run under Xvfb";
+        ASSERT_NE(display, XDisplayState::Gone)
+            << "the X server on DISPLAY " << std::getenv("DISPLAY") << " did not answer for 30 s";
+        ASSERT_TRUE(opened) << failure;
         // The start-up state every test begins from.
         ResizeGlViewport(640, 480);
         glDisable(GL_TEXTURE_2D);
@@ -72,6 +83,8 @@ class ShowGl : public ::testing::Test {
         reflection = ReflectionState{};
     }
     static bool opened;
+    static inline XDisplayState display = XDisplayState::Unset;
+    static inline std::string failure;
 };
 bool ShowGl::opened = false;
 
