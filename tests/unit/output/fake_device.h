@@ -16,6 +16,7 @@
 struct FakeDevice {
     std::atomic<uint32_t> position{0}; // moved by the test, read by the output thread
     std::atomic<int> threadStarts{0};
+    std::atomic<bool> lost{false}; // what the device says when asked whether it is lost
     bool refuseOpen = false;
     int openRate = 0;
     int opens = 0;
