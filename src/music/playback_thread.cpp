@@ -319,6 +319,7 @@ void ServiceOutput(MusicOutput* output) {
         output->blockInProgress.store(false);
     }
     PublishNow(output, playingBlock);
+    output->passes.fetch_add(1, std::memory_order_release);
 }
 
 int OutputThreadMain(MusicOutput* output) {

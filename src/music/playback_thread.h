@@ -105,6 +105,7 @@ struct MusicOutput {
     // | timeMs), so that the queries never read an entry while MixBlock rewrites it.
     std::atomic<uint64_t> heardPosition{0};
     std::atomic<bool> deviceLost{false}; // output thread: see OutputNow::deviceLost
+    std::atomic<uint32_t> passes{0};     // output thread: ServiceOutput passes finished
     // Output thread: the device position last read, and all bytes played since the hand-over.
     uint32_t lastDevicePosition = 0;
     uint64_t playedBytes = 0;
