@@ -1,8 +1,9 @@
-// playback_thread.h: the output object: a looping wave device as a table of operations, the
-// player it plays, the output thread that keeps the device's ring filled, playback start and
-// stop, and the position queries. Main thread, except OutputThreadMain (output thread). Knows no
-// platform: output.cpp supplies the real device, tests a fake one whose position they move by
-// hand.
+// playback_thread.h: the output object that the demo, the terminal player and the web page
+// play through: a looping wave device as a table of operations, the player it plays, the output
+// thread that keeps the device's ring filled, playback start and stop, the listener's commands
+// (pause, volume, end mode, seeks), what the listener hears now, the lost-device watch and the
+// position queries. Main thread, except OutputThreadMain (output thread). Knows no platform:
+// output.cpp supplies the real device, tests a fake one whose position they move by hand.
 #pragma once
 
 #include <atomic>
@@ -171,6 +172,8 @@ int GetPlayingRow(const MusicOutput* output, const Module* module);
 int32_t GetPlayingTime(const MusicOutput* output, const Module* module);
 
 // ---- Commands (main thread), each heard from the next block rendered on --------------------
+// Volume and end mode hold from playback to playback (set the end mode before StartPlayback for
+// it to cover the pre-fill); every playback starts unpaused.
 
 // Paused, every block rendered is silence and the song stands still.
 void SetOutputPaused(MusicOutput* output, bool paused);
