@@ -44,16 +44,23 @@ namespace {
 struct HandDevice {
     uint32_t position = 0;
 };
-HandDevice hand;
 
-const WaveDevice kHandDevice = {
-    [](int) { return true; },
-    [](const void*, uint32_t) { hand.position = 0; },
-    []() { return hand.position; },
-    []() {},
-    []() {},
-    nullptr,
-};
+HandDevice* Hand(void* context) {
+    return static_cast<HandDevice*>(context);
+}
+
+WaveDevice HandDeviceTable(HandDevice* hand) {
+    return WaveDevice{
+        .context = hand,
+        .open = [](void*, int) { return true; },
+        .playLooping = [](void* context, const void*, uint32_t) { Hand(context)->position = 0; },
+        .position = [](void* context) { return Hand(context)->position; },
+        .reset = [](void*) {},
+        .close = [](void*) {},
+        .threadStarted = nullptr,
+        .lost = nullptr,
+    };
+}
 
 std::vector<int16_t> renderedMusic;
 
@@ -63,7 +70,9 @@ std::vector<int16_t> renderedMusic;
 // device: the pre-filled ring, then each block re-rendered after it has been played. Returns the
 // interleaved 16-bit frames (valid until the next call), or null when the song cannot be played.
 extern "C" EMSCRIPTEN_KEEPALIVE const int16_t* web_render_music(int frames) {
-    MusicOutput* output = CreateMusicOutput(&kHandDevice);
+    HandDevice hand;
+    const WaveDevice device = HandDeviceTable(&hand);
+    MusicOutput* output = CreateMusicOutput(&device);
     if (!output || frames <= 0 || !OpenWaveOutput(output, 44100)) {
         DestroyMusicOutput(output);
         return nullptr;

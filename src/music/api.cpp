@@ -10,6 +10,7 @@
 #include "music/file_access.h"
 #include "music/module.h"
 #include "music/player.h"
+#include "music/song_handle.h"
 
 struct neatxm_song {
     Module* module;
@@ -247,3 +248,7 @@ int neatxm_player_channel_volume(const neatxm_player* player, int channel) {
 }
 
 } // extern "C"
+
+const Module* SongModule(const neatxm_song* song) {
+    return song ? song->module : nullptr;
+}

@@ -60,6 +60,12 @@ struct MixerState {
     float secondsPerFrame; // 1 / mixRate
 };
 
+// Frames per block at `rate` Hz: a fiftieth of a second, rounded up to a multiple of four
+// ((rate / 50 + 3) & ~3: 884 at 44100 Hz). Every player, tool and device ring counts in these.
+constexpr int32_t BlockFrames(int32_t rate) {
+    return (rate / 50 + 3) & ~3;
+}
+
 // Renders ring block fillBlock of the player: ticks falling due, voices mixed, 16-bit PCM in the
 // ring, the block's position entry; then advances fillBlock (wrapping after the last block).
 void MixBlock(Player* player);

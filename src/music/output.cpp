@@ -18,7 +18,7 @@
 
 namespace {
 
-void OutputThreadStarted() {
+void OutputThreadStarted(void*) {
 #if defined(__linux__)
     // A name to find the thread by in the process's task list (CPU measurements).
     pthread_setname_np(pthread_self(), "music-output");
@@ -34,9 +34,17 @@ void PrintLine(const char* line) {
 
 } // namespace
 
+// The platform has one device per process, so the table needs no context of its own.
 const WaveDevice platformWaveDevice = {
-    platform::AudioOpen,  platform::AudioPlayLooping, platform::AudioPosition,
-    platform::AudioReset, platform::AudioClose,       OutputThreadStarted,
+    .context = nullptr,
+    .open = [](void*, int rate) { return platform::AudioOpen(rate); },
+    .playLooping = [](void*, const void* ring,
+                      uint32_t bytes) { platform::AudioPlayLooping(ring, bytes); },
+    .position = [](void*) { return platform::AudioPosition(); },
+    .reset = [](void*) { platform::AudioReset(); },
+    .close = [](void*) { platform::AudioClose(); },
+    .threadStarted = OutputThreadStarted,
+    .lost = [](void*) { return platform::AudioLost(); },
 };
 
 MusicOutput* StartMusic(const WaveDevice* device) {

@@ -3,9 +3,10 @@
 // The program was written against a small set of OS services: a window with an OpenGL 1.1
 // context, Windows-style window messages, message boxes, a millisecond clock, read-only file
 // mapping, a looping audio device and a thread priority. This header declares exactly those, as
-// plain functions and records. Backends: sdl/ (portable, the default), null/ (no window, no
-// sound: for tests and tools), win32/ (native, may follow). Every backend supplies every function
-// declared here; the comment on each says what callers rely on.
+// plain functions and records. Backends: sdl/ (portable, the default), win32/ (native Windows),
+// web/ (the browser: canvas, WebGL, Web Audio), null/ (no window, no sound: for tests and
+// tools). Every backend supplies every function declared here; the comment on each says what
+// callers rely on.
 //
 // Message and key codes keep their Windows values so that the shell's window procedure reads
 // the same numbers on every backend; the names differ from the Windows macros on purpose, so
@@ -140,10 +141,14 @@ int ShowMessageBox(const char* text, const char* caption, MessageButtons buttons
 // Milliseconds since an arbitrary start, as an unsigned 32-bit count that wraps after 2^32 ms.
 // Differences taken in uint32_t arithmetic are therefore wrap-safe.
 uint32_t TimeMs();
-// Replaces the clock (tools and tests run the show on a virtual clock); null restores the
-// system clock.
-using ClockFunction = uint32_t (*)();
-void SetClock(ClockFunction clock);
+// A replacement clock: `read(context)` gives the milliseconds TimeMs returns.
+struct ClockSource {
+    uint32_t (*read)(void* context);
+    void* context;
+};
+// Replaces the clock (tools and tests run the show on a virtual clock) with `clock`, which must
+// stay valid until it is replaced; null restores the system clock.
+void SetClock(const ClockSource* clock);
 // Suspends the calling thread for about `ms` milliseconds.
 void SleepMs(uint32_t ms);
 // Raises the calling thread to the highest priority the system grants; false when refused.
@@ -187,6 +192,9 @@ void AudioPlayLooping(const void* ring, uint32_t bytes);
 uint32_t AudioPosition();
 // Stops playing and forgets the ring.
 void AudioReset();
+// True once the open device has failed or gone away since it was opened (an unplugged
+// headset, a sound server that quit): its position no longer moves. Any thread.
+bool AudioLost();
 // Closes the device. Harmless when none is open.
 void AudioClose();
 

@@ -4,17 +4,16 @@
 
 #include "platform/gl.h"
 #include "platform/platform.h"
+#include "shell/shell_state.h"
 
 #include <cstdio>
 #include <cstring>
 
-unsigned captionListBase = 0;
-
 // The lists are made anew for every context and never released: they die with their context,
 // which CloseGlWindow deletes.
 void BuildCaptionFont() {
-    captionListBase = glGenLists(96);
-    if (!platform::BuildFontBitmapLists("Verdana", 25, 700, 32, 96, captionListBase)) {
+    shell.captionListBase = glGenLists(96);
+    if (!platform::BuildFontBitmapLists("Verdana", 25, 700, 32, 96, shell.captionListBase)) {
         // The show can run without its captions; the lists stay empty and draw nothing.
         std::fprintf(stderr, "demo: no font found for the captions; they will not be shown.\n");
     }
@@ -31,7 +30,7 @@ void PrintCaption(float x, float y, float red, float green, float blue, const ch
     glColor3f(red, green, blue);
     glRasterPos2f(x, 450.0f - y);
     glPushAttrib(GL_LIST_BIT);
-    glListBase(captionListBase - 32);
+    glListBase(shell.captionListBase - 32);
     glCallLists(text ? static_cast<GLsizei>(std::strlen(text)) : 0, GL_UNSIGNED_BYTE, text);
     glPopAttrib();
     glMatrixMode(GL_PROJECTION);

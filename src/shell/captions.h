@@ -7,5 +7,3 @@ void BuildCaptionFont();
 // Draws one line whose baseline starts at (x, y); y grows downward from 30 units below the
 // top. Leaves the caller's matrices and list base as they were; the colour stays current.
 void PrintCaption(float x, float y, float red, float green, float blue, const char* text);
-// First of the 96 lists of the current context.
-extern unsigned captionListBase;

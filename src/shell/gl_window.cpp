@@ -10,14 +10,6 @@
 
 namespace {
 
-struct GlWindowState {
-    bool classRegistered = false;
-    bool windowHeld = false;
-    bool contextHeld = false; // created (it may not be current yet)
-    bool contextCurrent = false;
-};
-GlWindowState glWindow;
-
 using platform::MessageButtons;
 using platform::MessageIcon;
 
@@ -28,7 +20,7 @@ void ShutdownError(const char* text) {
 } // namespace
 
 bool GlContextReady() {
-    return glWindow.contextCurrent;
+    return shell.window.contextCurrent;
 }
 
 bool OpenGlWindow(const char* title, int width, int height, int bits, bool fullScreen) {
@@ -42,7 +34,7 @@ bool OpenGlWindow(const char* title, int width, int height, int bits, bool fullS
                                  MessageButtons::Ok, MessageIcon::Exclamation);
         return false;
     }
-    glWindow.classRegistered = true;
+    shell.window.classRegistered = true;
 
     if (shell.fullScreen && !platform::ChangeDisplayMode(width, height, bits)) {
         int answer = platform::ShowMessageBox(
@@ -68,19 +60,19 @@ bool OpenGlWindow(const char* title, int width, int height, int bits, bool fullS
                                  MessageIcon::Exclamation);
         return false;
     }
-    glWindow.windowHeld = true;
+    shell.window.windowHeld = true;
 
     // Context set-up failures show no message.
     if (!platform::CreateGlContext()) {
         CloseGlWindow();
         return false;
     }
-    glWindow.contextHeld = true;
+    shell.window.contextHeld = true;
     if (!platform::MakeGlContextCurrent(true)) {
         CloseGlWindow();
         return false;
     }
-    glWindow.contextCurrent = true;
+    shell.window.contextCurrent = true;
 
     platform::ShowMainWindow();
     ResizeGlViewport(width, height);
@@ -96,22 +88,22 @@ void CloseGlWindow() {
         platform::RestoreDisplayMode();
         platform::ShowMouseCursor(true);
     }
-    if (glWindow.contextHeld) {
+    if (shell.window.contextHeld) {
         if (!platform::MakeGlContextCurrent(false)) ShutdownError("Release Of DC And RC Failed.");
-        glWindow.contextCurrent = false;
+        shell.window.contextCurrent = false;
         if (!platform::DeleteGlContext()) ShutdownError("Release Rendering Context Failed.");
-        glWindow.contextHeld = false;
+        shell.window.contextHeld = false;
     }
     // The platform's window owns its drawing surface, so releasing the window releases both.
-    if (glWindow.windowHeld) {
+    if (shell.window.windowHeld) {
         if (!platform::DestroyMainWindow()) ShutdownError("Could Not Release hWnd.");
-        glWindow.windowHeld = false;
+        shell.window.windowHeld = false;
     }
     // Only a class this program registered is unregistered: closing twice, or closing after
     // a failed registration, is not an error worth a box.
-    if (glWindow.classRegistered) {
+    if (shell.window.classRegistered) {
         if (!platform::UnregisterWindowClass()) ShutdownError("Could Not Unregister Class.");
-        glWindow.classRegistered = false;
+        shell.window.classRegistered = false;
     }
 }
 

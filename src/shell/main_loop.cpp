@@ -20,10 +20,6 @@ constexpr int kWidth = 640, kHeight = 480, kBits = 16;
 // through its exit code rather than ending as if all went well.
 constexpr int kExitNoWindow = 1;
 
-// The music's output: it plays for as long as the program runs and is never stopped (its thread
-// ends with the process).
-MusicOutput* music = nullptr;
-
 } // namespace
 
 void PrepareShow() {
@@ -33,13 +29,13 @@ void PrepareShow() {
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     glEnable(GL_BLEND);
     StartFrameTimer();
-    frameDelta = TickFrameTimer();
+    shell.frameDelta = TickFrameTimer();
 }
 
 int RunDemo() {
     if (!OpenGlWindow(kTitle, kWidth, kHeight, kBits, shell.fullScreen)) return kExitNoWindow;
     PrepareShow();
-    music = StartMusic(); // the show starts whether or not the music could be started
+    shell.music = StartMusic(); // the show starts whether or not the music could be started
 
     // The exit code is the one WM_QUIT carries; an end by Escape or by the show itself is a
     // normal end (0), not the code of whatever message happened to be taken last.

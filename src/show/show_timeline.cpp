@@ -218,12 +218,12 @@ void PulseCubeSize(float t) {
 bool DrawShowFrame() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
-    frameDelta = TickFrameTimer();
-    show.showTime += frameDelta * 0.001f;
+    shell.frameDelta = TickFrameTimer();
+    show.showTime += shell.frameDelta * 0.001f;
     if (show.introRunning)
-        DrawIntro(show.showTime, frameDelta);
+        DrawIntro(show.showTime, shell.frameDelta);
     else
-        DrawMainShow(show.showTime, frameDelta);
+        DrawMainShow(show.showTime, shell.frameDelta);
     // Checked after drawing, on the clock after a possible intro reset.
     return !(show.showTime > kShowEnd);
 }

@@ -1,6 +1,6 @@
 // main.cpp: the playxm command line: plays songs one after the other through the sound device,
 // with a live screen and keys on a terminal, one line per song elsewhere, or renders one song to
-// a WAV file. Main thread; the ring output runs a feeder thread of its own.
+// a WAV file. Main thread; the library's output runs its output thread.
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "music/mixer.h"
+#include "music/output.h"
+#include "music/song_handle.h"
 #include "neatxm.h"
-#include "ring_output.h"
 #include "screen.h"
 #include "terminal.h"
 #include "wav_render.h"
@@ -38,8 +40,9 @@ const char USAGE[] =
     "                     demo: the demo's soundtrack bit for bit\n"
     "  --help             show this text\n"
     "\n"
-    "Exit status: 0 when every song played, 1 when a song could not be played or there is no\n"
-    "sound device, 2 for a wrong command line, 128 + the signal after Ctrl-C or a kill.\n";
+    "Exit status: 0 when every song played, 1 when a song could not be played, there is no\n"
+    "sound device or it was lost while playing, 2 for a wrong command line, 128 + the signal\n"
+    "after Ctrl-C or a kill.\n";
 
 #ifdef _WIN32
 const char NO_DEVICE_HINT[] =
@@ -51,6 +54,12 @@ const char NO_DEVICE_HINT[] =
     "pipewire, alsa; dummy plays into nothing), or write the song to a file with "
     "--render OUT.wav";
 #endif
+
+// Blocks of the output's ring: eight blocks of 20 ms keep the start and every key within a
+// sixth of a second while leaving the output thread over 100 ms of slack; it wakes once a block
+// (most of its cost is the waking).
+constexpr int32_t RING_BLOCKS = 8;
+constexpr int32_t PASS_MS = 20;
 
 struct Options {
     RenderChoice choice;
@@ -147,12 +156,12 @@ std::string Trimmed(const char* text) {
     return out;
 }
 
-enum class Next { Forward, Back, Quit };
+enum class Next { Forward, Back, Quit, DeviceLost };
 
 // What lasts from song to song: the listener's choices and the problems met.
 struct Session {
     const Options* options;
-    RingOutput* output;
+    MusicOutput* output;
     bool interactive;
     bool looping;
     int volume = 100;
@@ -164,6 +173,25 @@ struct Loaded {
     neatxm_song* song = nullptr;
     neatxm_error error{};
 };
+
+// The screen's record of a block the listener hears.
+HeardState HeardFrom(const HeardBlock& block, int rate) {
+    HeardState heard;
+    neatxm_position& p = heard.position;
+    p.order = block.position.order;
+    p.pattern = block.position.pattern;
+    p.row = block.position.row;
+    p.tick = block.position.tick;
+    p.speed = block.position.speed;
+    p.bpm = block.position.bpm;
+    p.frames = static_cast<uint64_t>(block.songFrames);
+    p.seconds = static_cast<double>(block.songFrames) / rate;
+    p.loops = block.loops;
+    static_assert(sizeof heard.levels == sizeof block.levels);
+    std::memcpy(heard.levels, block.levels, sizeof heard.levels);
+    heard.silent = block.silent;
+    return heard;
+}
 
 Loaded LoadSong(const char* path) {
     Loaded loaded;
@@ -180,21 +208,17 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
     *failed = false;
     Loaded loaded = preloaded ? *preloaded : LoadSong(path);
     neatxm_song* song = loaded.song;
-    neatxm_error& error = loaded.error;
-    neatxm_player* player =
-        song ? neatxm_player_create(song, options.choice.rate, options.choice.rules, &error)
-             : nullptr;
-    if (!player) {
-        session.problems.push_back(std::string(path) + ": " + error.message);
+    if (!song) {
+        session.problems.push_back(std::string(path) + ": " + loaded.error.message);
         if (!session.interactive) fprintf(stderr, "playxm: %s\n", session.problems.back().c_str());
-        if (song) neatxm_song_free(song);
         *failed = true;
         return Next::Forward;
     }
     neatxm_song_info info{};
     neatxm_song_get_info(song, &info);
     const bool timed = options.choice.seconds > 0;
-    neatxm_player_set_end(player, session.looping || timed ? NEATXM_END_WRAP : NEATXM_END_STOP);
+    MusicOutput* output = session.output;
+    SetOutputEndMode(output, session.looping || timed ? EndMode::Wrap : EndMode::Stop);
 
     ScreenState screen;
     screen.songIndex = index;
@@ -215,12 +239,16 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
 
     Next next = Next::Forward;
     bool paused = false;
-    if (!session.output->Start(player, song, info.channels)) {
-        session.problems.push_back(std::string(path) + ": the feeder thread could not start");
+    const Module* module = SongModule(song);
+    if (!StartPlayback(output, module)) {
+        session.problems.push_back(std::string(path) +
+                                   ": the output could not start (out of memory or threads)");
+        if (!session.interactive) fprintf(stderr, "playxm: %s\n", session.problems.back().c_str());
         *failed = true;
     } else {
         const double blockSeconds =
-            static_cast<double>(((options.choice.rate / 50) + 3) & ~3) / options.choice.rate;
+            static_cast<double>(BlockFrames(options.choice.rate)) / options.choice.rate;
+        OutputNow now;
         for (;;) {
             if (term::StopRequested()) {
                 next = Next::Quit;
@@ -228,21 +256,21 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
             }
             term::Key keys[16];
             const int pressed = term::ReadKeys(keys, 16, 50);
-            RingOutput::Now now = session.output->Heard();
+            GetOutputNow(output, &now);
             bool leave = false;
             for (int k = 0; k < pressed && !leave; ++k) {
-                const int base = now.seekPending ? now.seekOrder : now.state.position.order;
+                const int base = now.seekPending ? now.seekOrder : now.block.position.order;
                 switch (keys[k]) {
                 case term::Key::Pause:
                     paused = !paused;
-                    session.output->SetPaused(paused);
+                    SetOutputPaused(output, paused);
                     break;
                 case term::Key::Left:
                 case term::Key::Right: {
                     const int step = keys[k] == term::Key::Left ? -1 : 1;
                     const int order = std::clamp(base + step, 0, std::max(0, info.orders - 1));
-                    session.output->Seek(order);
-                    now = session.output->Heard();
+                    SeekOutput(output, order);
+                    GetOutputNow(output, &now);
                     break;
                 }
                 case term::Key::Next: next = Next::Forward, leave = true; break;
@@ -251,22 +279,36 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
                 case term::Key::Softer:
                     session.volume = std::clamp(
                         session.volume + (keys[k] == term::Key::Louder ? 10 : -10), 0, 200);
-                    session.output->SetVolume(session.volume);
+                    SetOutputVolume(output, session.volume);
                     break;
                 case term::Key::Loop:
                     session.looping = !session.looping;
-                    if (!timed) session.output->SetLooping(session.looping);
+                    if (!timed)
+                        SetOutputEndMode(output, session.looping ? EndMode::Wrap : EndMode::Stop);
                     break;
                 case term::Key::Quit: next = Next::Quit, leave = true; break;
                 case term::Key::None: break;
                 }
             }
+            if (now.deviceLost) {
+                // The device stopped taking the ring: nothing more would be heard, and waiting for
+                // the song's end would wait for ever.
+                session.problems.push_back(
+                    std::string("the sound device stopped while playing ") + path + " at " +
+                    FormatTime(static_cast<double>(now.block.songFrames) / options.choice.rate) +
+                    " (unplugged, or the sound system quit); " + NO_DEVICE_HINT);
+                if (!session.interactive)
+                    fprintf(stderr, "playxm: %s\n", session.problems.back().c_str());
+                *failed = true;
+                next = Next::DeviceLost;
+                break;
+            }
             if (leave || now.finished) break;
             if (timed &&
-                static_cast<double>(now.heardBlock) * blockSeconds >= options.choice.seconds)
+                static_cast<double>(now.blocksPlayed) * blockSeconds >= options.choice.seconds)
                 break;
             if (session.interactive) {
-                screen.heard = now.state;
+                screen.heard = HeardFrom(now.block, options.choice.rate);
                 if (now.seekPending) {
                     // Until the listener hears the new position, show where it goes.
                     screen.heard.position.order = now.seekOrder;
@@ -283,9 +325,8 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
                     session.painter.Paint(DrawScreen(screen, columns, rows), columns, rows));
             }
         }
-        session.output->Stop();
+        StopPlayback(output, module);
     }
-    neatxm_player_destroy(player);
     neatxm_song_free(song);
     return next;
 }
@@ -303,18 +344,25 @@ int main(int argc, char** argv) {
     // the later of the two.
     std::future<Loaded> first =
         std::async(std::launch::async | std::launch::deferred, LoadSong, options.songs[0]);
-    RingOutput output;
+    OutputSettings settings;
+    settings.ringBlocks = RING_BLOCKS;
+    settings.passMs = PASS_MS;
+    MusicOutput* output = CreateMusicOutput(
+        &platformWaveDevice,
+        options.choice.rules == NEATXM_RULES_DEMO ? PlayerRules::Demo : PlayerRules::Standard,
+        &settings);
     const int muted = term::MuteErrors();
-    const bool opened = output.Open(options.choice.rate);
+    const bool opened = output && OpenWaveOutput(output, options.choice.rate);
     term::UnmuteErrors(muted);
     if (!opened) {
+        DestroyMusicOutput(output);
         if (neatxm_song* song = first.get().song) neatxm_song_free(song);
         fprintf(stderr,
                 "playxm: no sound device: the audio output could not be opened at %d Hz; %s\n",
                 options.choice.rate, NO_DEVICE_HINT);
         return 1;
     }
-    Session session{&options, &output, term::OutputIsTerminal() && term::Enter(), options.loop, 100,
+    Session session{&options, output, term::OutputIsTerminal() && term::Enter(), options.loop, 100,
                     {},       {}};
 
     const int count = static_cast<int>(options.songs.size());
@@ -329,7 +377,7 @@ int main(int argc, char** argv) {
         const Next next = PlaySong(session, index, preloaded, &failed);
         preloaded = nullptr;
         anyFailed = anyFailed || failed;
-        if (next == Next::Quit) break;
+        if (next == Next::Quit || next == Next::DeviceLost) break;
         if (failed) {
             // A song that cannot be played is passed in the direction the listener was going.
             if (++failedInARow >= count) break;
@@ -340,7 +388,7 @@ int main(int argc, char** argv) {
         index += direction;
         if (index < 0) index = 0, direction = 1;
     }
-    output.Close();
+    DestroyMusicOutput(output);
     if (session.interactive) {
         term::Leave();
         for (const std::string& problem : session.problems)

@@ -2,10 +2,19 @@
 // meter per channel, drawn as frames that overwrite the last one in place. Main thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "ring_output.h"
+#include "neatxm.h"
+
+// What the block the listener hears holds: where the song stood at its end, and the channels'
+// levels.
+struct HeardState {
+    neatxm_position position{};
+    uint8_t levels[32]{}; // per channel, 0-255 (127: a note at full volume)
+    bool silent = false;  // paused, or past the song's end
+};
 
 struct ScreenState {
     int songIndex = 0; // from 0

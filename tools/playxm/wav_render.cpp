@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "music/mixer.h"
 #include "render.h"
 
 bool RenderSongToWav(const neatxm_song* song, const char* wavPath, const RenderChoice& choice,
@@ -19,7 +20,7 @@ bool RenderSongToWav(const neatxm_song* song, const char* wavPath, const RenderC
         return false;
     }
     // The player's block: the wrap rule below counts whole blocks, as xmrender does.
-    const int blockFrames = ((choice.rate / 50) + 3) & ~3;
+    const int blockFrames = BlockFrames(choice.rate);
     int64_t blocks = (int64_t{20} * 60 * choice.rate + blockFrames - 1) / blockFrames;
     const bool untilWrap = choice.seconds <= 0;
     if (!untilWrap) {

@@ -12,10 +12,8 @@
 
 namespace {
 
-uint32_t virtualMs = 0;
-uint32_t VirtualClock() {
-    return virtualMs;
-}
+// The program clock between runs of frames: the start of the program.
+const platform::ClockSource clockAtStart{[](void*) -> uint32_t { return 0; }, nullptr};
 
 // Keeps the window responsive; the capture ignores keys and activation.
 void PumpMessages() {
@@ -27,8 +25,7 @@ void PumpMessages() {
 } // namespace
 
 bool OpenShowWindow() {
-    virtualMs = 0;
-    platform::SetClock(&VirtualClock);
+    platform::SetClock(&clockAtStart);
     if (!OpenGlWindow("Demo", kShowWidth, kShowHeight, 16, false)) return false;
     PrepareShow();
     return true;
@@ -40,14 +37,22 @@ void CloseShowWindow() {
 }
 
 int64_t RunShowFrames(int fps, const std::function<bool(const ShowFrame&)>& onFrame) {
-    for (int64_t n = 0;; ++n) {
+    // The clock reads the frame being drawn: this run's own count.
+    uint32_t virtualMs = 0;
+    const platform::ClockSource clock{
+        [](void* context) { return *static_cast<const uint32_t*>(context); }, &virtualMs};
+    platform::SetClock(&clock);
+    int64_t n = 0;
+    for (;; ++n) {
         virtualMs = uint32_t(n * 1000 / fps);
         PumpMessages();
         const bool intro = show.introRunning;
-        if (!DrawShowFrame()) return n + 1;
-        if (!onFrame(ShowFrame{n, virtualMs, show.showTime, intro})) return n + 1;
+        if (!DrawShowFrame()) break;
+        if (!onFrame(ShowFrame{n, virtualMs, show.showTime, intro})) break;
         platform::SwapGlBuffers();
     }
+    platform::SetClock(&clockAtStart); // the run's clock goes with it
+    return n + 1;
 }
 
 void ReadShowFrame(std::vector<uint8_t>* rgb) {

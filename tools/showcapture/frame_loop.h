@@ -24,7 +24,8 @@ bool OpenShowWindow();
 void CloseShowWindow();
 
 // Draws frame after frame, frame n at program time n * 1000 / fps ms (rounded down), until the
-// show ends (that last frame is not handed on) or `onFrame` returns false. `onFrame` sees the
+// show ends (that last frame is not handed on) or `onFrame` returns false; between runs the
+// program clock reads 0. `onFrame` sees the
 // frame in the back buffer, before the buffers are swapped. Returns the number of frames drawn.
 int64_t RunShowFrames(int fps, const std::function<bool(const ShowFrame&)>& onFrame);
 

@@ -16,8 +16,9 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-// 20 minutes of 884-frame blocks at 44100 Hz.
-constexpr int64_t DEFAULT_MAX_BLOCKS = (20LL * 60 * RENDER_RATE + 883) / 884;
+// 20 minutes of blocks at the render rate.
+constexpr int64_t DEFAULT_MAX_BLOCKS =
+    (20LL * 60 * RENDER_RATE + BlockFrames(RENDER_RATE) - 1) / BlockFrames(RENDER_RATE);
 
 void PutLe16(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -160,7 +161,7 @@ bool RenderFileToWav(const char* songPath, const char* wavPath, const char* posi
 
     RenderLimits limits{};
     if (seconds > 0) {
-        const int32_t blockFrames = ((RENDER_RATE / 50) + 3) & ~3;
+        const int32_t blockFrames = BlockFrames(RENDER_RATE);
         const double frames = seconds * RENDER_RATE;
         limits.blocks = static_cast<int64_t>((frames + blockFrames - 1) / blockFrames);
         if (limits.blocks < 1) limits.blocks = 1;

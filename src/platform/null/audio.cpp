@@ -12,6 +12,9 @@ uint32_t AudioPosition() {
     return 0;
 }
 void AudioReset() {}
+bool AudioLost() {
+    return false;
+}
 void AudioClose() {}
 
 } // namespace platform

@@ -17,7 +17,7 @@ struct NullState {
 };
 NullState nullState;
 
-std::atomic<ClockFunction> installedClock{nullptr};
+std::atomic<const ClockSource*> installedClock{nullptr};
 std::atomic<uint32_t> virtualTime{0};
 
 } // namespace
@@ -86,10 +86,10 @@ int ShowMessageBox(const char* text, const char* caption, MessageButtons, Messag
 }
 
 uint32_t TimeMs() {
-    ClockFunction clock = installedClock.load(std::memory_order_acquire);
-    return clock ? clock() : virtualTime.load(std::memory_order_acquire);
+    const ClockSource* clock = installedClock.load(std::memory_order_acquire);
+    return clock ? clock->read(clock->context) : virtualTime.load(std::memory_order_acquire);
 }
-void SetClock(ClockFunction clock) {
+void SetClock(const ClockSource* clock) {
     installedClock.store(clock, std::memory_order_release);
 }
 

@@ -83,6 +83,14 @@ uint32_t AudioPosition() {
     return device.played.load(std::memory_order_acquire);
 }
 
+bool AudioLost() {
+    // A device SDL has found gone (it then posts SDL_AUDIODEVICEREMOVED) reports itself
+    // stopped; a working one is playing or paused. SDL stops calling back for it, so its
+    // position stands still.
+    const SDL_AudioDeviceID id = device.id;
+    return id != 0 && SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_STOPPED;
+}
+
 void AudioReset() {
     if (device.id == 0) return;
     SDL_PauseAudioDevice(device.id, 1);

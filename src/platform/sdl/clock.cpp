@@ -6,15 +6,15 @@
 
 namespace platform {
 namespace {
-std::atomic<ClockFunction> installedClock{nullptr};
+std::atomic<const ClockSource*> installedClock{nullptr};
 }
 
 uint32_t TimeMs() {
-    ClockFunction clock = installedClock.load(std::memory_order_acquire);
-    return clock ? clock() : posix::MonotonicMs();
+    const ClockSource* clock = installedClock.load(std::memory_order_acquire);
+    return clock ? clock->read(clock->context) : posix::MonotonicMs();
 }
 
-void SetClock(ClockFunction clock) {
+void SetClock(const ClockSource* clock) {
     installedClock.store(clock, std::memory_order_release);
 }
 

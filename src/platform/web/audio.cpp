@@ -184,6 +184,11 @@ uint32_t AudioPosition() {
     return audio.played;
 }
 
+// The page's audio context is never taken away from it; one that stops runs the passes no more.
+bool AudioLost() {
+    return false;
+}
+
 void AudioReset() {
     audio.ring = nullptr;
     audio.ringBytes = 0;

@@ -74,7 +74,7 @@ struct WebState {
 };
 WebState page;
 
-std::atomic<ClockFunction> installedClock{nullptr};
+std::atomic<const ClockSource*> installedClock{nullptr};
 
 void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     page.messages.push_back(WindowMessage{message, wParam, lParam});
@@ -223,12 +223,13 @@ int ShowMessageBox(const char* text, const char* caption, MessageButtons buttons
 // ---- Clock and sleeping --------------------------------------------------------------------
 
 uint32_t TimeMs() {
-    if (ClockFunction clock = installedClock.load(std::memory_order_acquire)) return clock();
+    if (const ClockSource* clock = installedClock.load(std::memory_order_acquire))
+        return clock->read(clock->context);
     if (page.frameClockFps) return FrameClockMs();
     return uint32_t(uint64_t(emscripten_get_now()));
 }
 
-void SetClock(ClockFunction clock) {
+void SetClock(const ClockSource* clock) {
     installedClock.store(clock, std::memory_order_release);
 }
 

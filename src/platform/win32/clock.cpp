@@ -12,7 +12,7 @@ namespace platform {
 namespace {
 
 struct ClockState {
-    std::atomic<ClockFunction> replacement{nullptr};
+    std::atomic<const ClockSource*> replacement{nullptr};
 };
 ClockState clockState;
 
@@ -43,11 +43,11 @@ uint32_t SystemTimeMs() {
 } // namespace
 
 uint32_t TimeMs() {
-    ClockFunction clock = clockState.replacement.load(std::memory_order_acquire);
-    return clock ? clock() : SystemTimeMs();
+    const ClockSource* clock = clockState.replacement.load(std::memory_order_acquire);
+    return clock ? clock->read(clock->context) : SystemTimeMs();
 }
 
-void SetClock(ClockFunction clock) {
+void SetClock(const ClockSource* clock) {
     clockState.replacement.store(clock, std::memory_order_release);
 }
 

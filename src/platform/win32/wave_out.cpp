@@ -7,6 +7,8 @@
 
 #include <mmsystem.h>
 
+#include <atomic>
+
 namespace platform {
 namespace {
 
@@ -17,6 +19,8 @@ struct WaveOutState {
     WAVEHDR header{};
     bool headerPrepared = false;
     bool playing = false;
+    // A position reading failed while playing: the device was removed or failed.
+    std::atomic<bool> lost{false};
     // Output thread only while playing; restarted by AudioPlayLooping before the thread starts.
     win32::DevicePosition position;
 };
@@ -74,6 +78,7 @@ bool AudioOpen(int rate) {
         return false;
     wave.device = device;
     wave.rate = rate;
+    wave.lost.store(false);
     return true;
 }
 
@@ -100,9 +105,16 @@ void AudioPlayLooping(const void* ring, uint32_t bytes) {
 uint32_t AudioPosition() {
     uint32_t reading = 0;
     win32::PositionUnit unit = win32::PositionUnit::Bytes;
-    if (!wave.playing || !ReadDevicePosition(&reading, &unit))
+    if (!wave.playing) return win32::DevicePositionBytes(wave.position);
+    if (!ReadDevicePosition(&reading, &unit)) {
+        wave.lost.store(true);
         return win32::DevicePositionBytes(wave.position);
+    }
     return win32::AdvanceDevicePosition(&wave.position, reading, unit);
+}
+
+bool AudioLost() {
+    return wave.lost.load();
 }
 
 void AudioReset() {

@@ -263,6 +263,26 @@ TEST_F(PlayXm, NoSoundDeviceNamesTheFix) {
     EXPECT_EQ(std::count(quiet.err.begin(), quiet.err.end(), '\n'), 1) << quiet.err;
 }
 
+// A device that stops taking the ring while playing (SDL's disk driver told to wait 3 s after
+// its first buffer: the position stands still, as for an unplugged headset) ends the player with
+// a message and status 1 instead of waiting for a song end it will never hear; the playlist is
+// not gone on with.
+TEST_F(PlayXm, ADeviceThatStopsEndsThePlayerWithAMessage) {
+    const std::string song = Save(TestSong("long tune", 6, 64, 4), "song.xm");
+    const std::string next = Save(TestSong("next tune", 1, 4, 3), "next.xm");
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome run = Player(Quote(song) + " " + Quote(next),
+                               "disk SDL_DISKAUDIOFILE=/dev/null SDL_DISKAUDIODELAY=3000");
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("playxm: the sound device stopped while playing " + song),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out.find("next tune"), std::string::npos) << run.out;
+    // A liveness bound: the loss is seen after two still seconds, and the driver's wait ends.
+    EXPECT_LT(seconds.count(), 20.0);
+}
+
 TEST_F(PlayXm, WrongCommandLinesExitWithTwo) {
     const std::string song = Save(TestSong("any", 1, 4, 3), "song.xm");
     const std::vector<std::string> wrong = {

@@ -11,41 +11,52 @@ FakeDevice fakes[FAKE_DEVICES];
 
 namespace {
 
-// One set of device operations per fake: the table has no context pointer, so each fake gets
-// functions of its own.
-template <int I> struct FakeOperations {
-    static bool Open(int rate) {
-        ++fakes[I].opens;
-        fakes[I].openRate = rate;
-        return !fakes[I].refuseOpen;
-    }
-    static void PlayLooping(const void* ring, uint32_t bytes) {
-        ++fakes[I].handOvers;
-        fakes[I].ring = ring;
-        fakes[I].ringBytes = bytes;
-        fakes[I].position.store(0);
-    }
-    static uint32_t Position() {
-        const uint32_t position = fakes[I].position.load();
-        fakes[I].positionReads.fetch_add(1);
-        return position;
-    }
-    static void Reset() {
-        FakeDevice& fake = fakes[I];
-        ++fake.resets;
-        const MusicOutput* owner = fake.owner;
-        if (fake.ring && (!owner || !owner->player || fake.ring != owner->player->mixer.outputRing))
-            fake.ringFreedWhileHeld = true;
-        fake.ring = nullptr;
-    }
-    static void Close() { ++fakes[I].closes; }
-    static void ThreadStarted() { fakes[I].threadStarts.fetch_add(1); }
+// The device operations of every fake; the context is the fake's record.
+FakeDevice& Fake(void* context) {
+    return *static_cast<FakeDevice*>(context);
+}
+bool Open(void* context, int rate) {
+    FakeDevice& fake = Fake(context);
+    ++fake.opens;
+    fake.openRate = rate;
+    return !fake.refuseOpen;
+}
+void PlayLooping(void* context, const void* ring, uint32_t bytes) {
+    FakeDevice& fake = Fake(context);
+    ++fake.handOvers;
+    fake.ring = ring;
+    fake.ringBytes = bytes;
+    fake.position.store(0);
+}
+uint32_t Position(void* context) {
+    FakeDevice& fake = Fake(context);
+    const uint32_t position = fake.position.load();
+    fake.positionReads.fetch_add(1);
+    return position;
+}
+void Reset(void* context) {
+    FakeDevice& fake = Fake(context);
+    ++fake.resets;
+    const MusicOutput* owner = fake.owner;
+    if (fake.ring && (!owner || !owner->player || fake.ring != owner->player->mixer.outputRing))
+        fake.ringFreedWhileHeld = true;
+    fake.ring = nullptr;
+}
+void Close(void* context) {
+    ++Fake(context).closes;
+}
+void ThreadStarted(void* context) {
+    Fake(context).threadStarts.fetch_add(1);
+}
+bool Lost(void* context) {
+    return Fake(context).lost.load();
+}
 
-    static constexpr WaveDevice table = {Open, PlayLooping, Position, Reset, Close, ThreadStarted};
-};
-
-const WaveDevice* const fakeTables[FAKE_DEVICES] = {&FakeOperations<0>::table,
-                                                    &FakeOperations<1>::table};
+WaveDevice FakeTable(int index) {
+    return WaveDevice{&fakes[index], Open,  PlayLooping,   Position,
+                      Reset,         Close, ThreadStarted, Lost};
+}
+const WaveDevice fakeTables[FAKE_DEVICES] = {FakeTable(0), FakeTable(1)};
 
 } // namespace
 
@@ -54,13 +65,14 @@ const WaveDevice* ResetFakeDevice(int index) {
     fake.position.store(0);
     fake.threadStarts.store(0);
     fake.positionReads.store(0);
+    fake.lost.store(false);
     fake.refuseOpen = false;
     fake.openRate = fake.opens = fake.closes = fake.resets = fake.handOvers = 0;
     fake.ring = nullptr;
     fake.ringBytes = 0;
     fake.owner = nullptr;
     fake.ringFreedWhileHeld = false;
-    return fakeTables[index];
+    return &fakeTables[index];
 }
 
 MusicOutput* CreateFakeOutput(int index) {

@@ -20,6 +20,7 @@ struct FakeDevice {
     // must see what the thread did about it waits for two more asks (the second begins only
     // after the pass that saw the move has ended).
     std::atomic<uint64_t> positionReads{0};
+    std::atomic<bool> lost{false}; // what the device says when asked whether it is lost
     bool refuseOpen = false;
     int openRate = 0;
     int opens = 0;

@@ -9,9 +9,10 @@ namespace {
 
 using namespace platform;
 
-uint32_t FixedClock() {
+uint32_t FixedClock(void*) {
     return 123456u;
 }
+const ClockSource fixedClock{FixedClock, nullptr};
 
 TEST(NullBackend, VirtualClockMovesOnlyWhenToldAndWrapsLikeTheRealOne) {
     null::SetVirtualTime(0xFFFFFFF0u);
@@ -20,7 +21,7 @@ TEST(NullBackend, VirtualClockMovesOnlyWhenToldAndWrapsLikeTheRealOne) {
     EXPECT_EQ(TimeMs(), 0xFFFFFFF0u);
     null::AdvanceVirtualTime(0x20);
     EXPECT_EQ(TimeMs(), 0x10u);
-    SetClock(FixedClock);
+    SetClock(&fixedClock);
     EXPECT_EQ(TimeMs(), 123456u);
     SetClock(nullptr);
     EXPECT_EQ(TimeMs(), 0x10u);

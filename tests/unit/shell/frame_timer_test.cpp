@@ -9,13 +9,12 @@
 namespace {
 
 uint32_t fakeNow = 0;
-uint32_t FakeClock() {
-    return fakeNow;
-}
+const platform::ClockSource fakeClock{[](void* now) { return *static_cast<const uint32_t*>(now); },
+                                      &fakeNow};
 
 class FrameTimer : public ::testing::Test {
   protected:
-    void SetUp() override { platform::SetClock(FakeClock); }
+    void SetUp() override { platform::SetClock(&fakeClock); }
     void TearDown() override { platform::SetClock(nullptr); }
 };
 

@@ -128,9 +128,9 @@ TEST_F(GlWindow, ReopeningMakesAFreshContextWithItsOwnCaptionFont) {
     ASSERT_TRUE(OpenGlWindow("Shell test", 640, 480, 16, false));
     EXPECT_FALSE(glIsEnabled(GL_BLEND));
     ExpectViewport(640, 480);
-    EXPECT_NE(captionListBase, 0u);
-    EXPECT_TRUE(glIsList(captionListBase + ('A' - 32)));
-    EXPECT_TRUE(glIsList(captionListBase + (' ' - 32)));
+    EXPECT_NE(shell.captionListBase, 0u);
+    EXPECT_TRUE(glIsList(shell.captionListBase + ('A' - 32)));
+    EXPECT_TRUE(glIsList(shell.captionListBase + (' ' - 32)));
 }
 
 } // namespace

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 using namespace platform;
@@ -14,7 +17,11 @@ using namespace platform;
 class WindowProc : public ::testing::Test {
   protected:
     void SetUp() override {
-        shell = ShellState{};
+        // The flags only: the rest of the record belongs to the window and the timer.
+        const ShellState fresh;
+        shell.windowActive = fresh.windowActive;
+        shell.fullScreen = fresh.fullScreen;
+        std::copy(std::begin(fresh.keyDown), std::end(fresh.keyDown), std::begin(shell.keyDown));
         WindowMessage m;
         while (PeekWindowMessage(&m)) {
         }

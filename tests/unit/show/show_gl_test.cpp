@@ -22,9 +22,8 @@
 namespace {
 
 uint32_t clockMs = 0;
-uint32_t TestClock() {
-    return clockMs;
-}
+const platform::ClockSource testClock{[](void* now) { return *static_cast<const uint32_t*>(now); },
+                                      &clockMs};
 
 struct Pixel {
     int r, g, b;
@@ -52,7 +51,7 @@ int BrightPixelsInRows(int top, int bottom, int level) {
 class ShowGl : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        platform::SetClock(&TestClock);
+        platform::SetClock(&testClock);
         display = WaitForXDisplay();
         if (display != XDisplayState::Answers) return;
         opened = OpenGlWindow("Demo", 640, 480, 16, false);

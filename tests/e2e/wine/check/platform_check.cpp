@@ -90,9 +90,8 @@ DWORD WINAPI RaisePriorityThread(LPVOID result) {
 }
 
 uint32_t virtualNow = 0;
-uint32_t VirtualClock() {
-    return virtualNow;
-}
+const platform::ClockSource virtualClock{
+    [](void* now) { return *static_cast<const uint32_t*>(now); }, &virtualNow};
 
 void CheckClock() {
     uint32_t start = platform::TimeMs();
@@ -102,7 +101,7 @@ void CheckClock() {
     Check(slept >= 40 && slept < 2000, "SleepMs(50) lets about 50 ms pass on the clock");
 
     virtualNow = 0xFFFFFFF0u;
-    platform::SetClock(VirtualClock);
+    platform::SetClock(&virtualClock);
     uint32_t before = platform::TimeMs();
     virtualNow = 0x10u;
     Check(before == 0xFFFFFFF0u && platform::TimeMs() - before == 0x20u,
