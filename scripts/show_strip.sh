@@ -21,7 +21,7 @@ for program in convert montage; do
     command -v "$program" >/dev/null || { echo "show_strip.sh: needs $program" >&2; exit 1; }
 done
 
-# Program-clock seconds (the intro takes the first 5 s) and the label under each frame. The
+# Program-clock seconds, whole (the intro takes the first 5 s), and the label under each frame. The
 # show_capture test holds the same times and frame rate (kStripTimes, 20 fps).
 fps=20
 frames="3:intro
