@@ -22,7 +22,7 @@ for program in convert montage; do
 done
 
 # Program-clock seconds, whole (the intro takes the first 5 s), and the label under each frame. The
-# show_capture test holds the same times and frame rate (kStripTimes, 20 fps).
+# show_capture test holds the same times and frame rate (kStripFrames, 20 fps).
 fps=20
 frames="3:intro
 17:the cube field
