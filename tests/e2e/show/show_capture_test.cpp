@@ -1,9 +1,12 @@
 // show_capture_test.cpp: runs showcapture over the whole show once and checks each captured
-// frame for what a viewer would see; runs it twice more to check that captures repeat exactly.
+// frame for what a viewer would see (and the README's strip against its frames); runs it twice
+// more to check that captures repeat exactly.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -78,7 +81,8 @@ int RunCapture(const std::string& times, int fps, const std::string& dir) {
 class ShowCapture : public ::testing::Test {
   protected:
     // Program-clock times; the show's clock runs about 5 s behind (after the intro).
-    static constexpr const char* kTimes = "1,8,12.9,31,36,52,100,180,200";
+    // The strip's times are among them.
+    static constexpr const char* kTimes = "1,3,8,12.9,17,22,31,36,52,85,100,140,180,200";
 
     static void SetUpTestSuite() {
         if (!HaveDisplay()) return;
@@ -209,3 +213,73 @@ TEST_F(ShowCapture, SameCommandGivesIdenticalFiles) {
 }
 
 } // namespace
+
+// docs/show_strip.png, drawn by scripts/show_strip.sh, is what a newcomer sees of the show first:
+// it must still be the show. Each of its tiles is a frame scaled to 256x192 (montage: 4 px
+// around each tile, its label below).
+namespace {
+constexpr const char* kStripFrames[] = {"003000.png", "017000.png", "022000.png",
+                                        "085000.png", "140000.png", "200000.png"};
+constexpr int kTileW = 256, kTileH = 192, kTileMargin = 4;
+
+// The frame averaged down to a tile: each small pixel is the mean of the area it covers.
+std::vector<double> ScaleToTile(const Frame& f) {
+    std::vector<double> out(size_t(kTileW) * kTileH * 3, 0.0);
+    const double sx = double(f.width) / kTileW, sy = double(f.height) / kTileH;
+    for (int ty = 0; ty < kTileH; ++ty)
+        for (int tx = 0; tx < kTileW; ++tx) {
+            double sum[3] = {0, 0, 0}, area = 0;
+            const double x0 = tx * sx, x1 = x0 + sx, y0 = ty * sy, y1 = y0 + sy;
+            for (int y = int(y0); y < int(std::ceil(y1)); ++y)
+                for (int x = int(x0); x < int(std::ceil(x1)); ++x) {
+                    const double w = (std::min(x1, x + 1.0) - std::max(x0, double(x))) *
+                                     (std::min(y1, y + 1.0) - std::max(y0, double(y)));
+                    for (int c = 0; c < 3; ++c) sum[c] += w * f.At(x, y)[c];
+                    area += w;
+                }
+            for (int c = 0; c < 3; ++c) out[(size_t(ty) * kTileW + tx) * 3 + c] = sum[c] / area;
+        }
+    return out;
+}
+
+double TilePsnr(const Frame& strip, int tile, const std::vector<double>& frame) {
+    const int left = kTileMargin + tile * (kTileW + 2 * kTileMargin);
+    double squares = 0;
+    for (int y = 0; y < kTileH; ++y)
+        for (int x = 0; x < kTileW; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const double d = strip.At(left + x, kTileMargin + y)[c] -
+                                 frame[(size_t(y) * kTileW + x) * 3 + c];
+                squares += d * d;
+            }
+    const double mse = squares / (double(kTileW) * kTileH * 3);
+    return mse < 1e-9 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+} // namespace
+
+TEST_F(ShowCapture, CommittedStripHoldsTheShowsFrames) {
+    Frame strip;
+    strip.loaded = DecodePng(ReadFile(SHOW_STRIP_PATH), &strip.width, &strip.height, &strip.rgb);
+    ASSERT_TRUE(strip.loaded) << SHOW_STRIP_PATH << ": not an 8-bit RGB PNG";
+    const int tiles = int(std::size(kStripFrames));
+    ASSERT_EQ(strip.width, tiles * (kTileW + 2 * kTileMargin)) << "one tile per strip time";
+    ASSERT_GE(strip.height, kTileH + 2 * kTileMargin);
+    std::vector<std::vector<double>> scaled;
+    for (const char* name : kStripFrames) {
+        const Frame f = Load(name);
+        ASSERT_TRUE(f.loaded) << name;
+        scaled.push_back(ScaleToTile(f));
+    }
+    // Each tile is its own frame (scaling and rounding aside: 54-73 dB), and clearly none of the
+    // others: a strip drawn before the show changed (a frame 0.1 s off scores 23-34 dB), or with
+    // its frames out of order, fails here.
+    for (int i = 0; i < tiles; ++i) {
+        const double own = TilePsnr(strip, i, scaled[i]);
+        EXPECT_GT(own, 40.0) << "tile " << i << " (" << kStripFrames[i]
+                             << ") differs from the show: redraw it with scripts/show_strip.sh";
+        for (int j = 0; j < tiles; ++j) {
+            if (j == i) continue;
+            EXPECT_LT(TilePsnr(strip, i, scaled[j]), own - 10.0) << i << " vs " << j;
+        }
+    }
+}
