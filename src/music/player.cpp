@@ -9,8 +9,14 @@
 #include <new>
 
 #include "music/module.h"
+#include "music/rule_set.h"
 
 namespace {
+
+// The one place that maps a rule set's name to its table.
+const RuleSet* RuleSetFor(PlayerRules rules) {
+    return rules == PlayerRules::Standard ? &standardRules : &demoRules;
+}
 
 // Sizes and mixer constants for a rate: blockFrames = (rate / 50 + 3) & ~3 (884 at 44100 Hz).
 void ConfigureMixer(MixerState& mixer, int32_t rate, int32_t ringBlocks) {
@@ -124,6 +130,7 @@ Player* CreatePlayer(const Module* module, int32_t rate, PlayerRules rules, int3
                          ? module->standardReading
                          : module;
     player->rules = rules;
+    player->ruleSet = RuleSetFor(rules);
     ConfigureMixer(player->mixer, rate, ringBlocks);
     if (!AllocateBuffers(player)) {
         ReleaseBuffers(player);
