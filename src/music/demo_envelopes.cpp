@@ -75,7 +75,7 @@ void SetDemoEnvelopePosition(MusicChannel* channel, const Instrument* instrument
     const EnvelopeShape shape = VolumeShape(instrument);
     const int32_t n = UsedPoints(shape);
     if (n == 0) return; // no points to place the envelope on
-    // At or past the last point the envelope is done there; its 16.16 value stays (see
+    // Past the last point the envelope is done there; its 16.16 value stays (see
     // EnvelopeStep).
     if (!PlaceEnvelope(&channel->volumeEnvelope, shape, p)) {
         channel->volumeEnvelope.value = shape.points[n - 1].y;

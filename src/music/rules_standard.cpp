@@ -237,17 +237,6 @@ int32_t StandardFrequency(const Player* player, const MusicChannel* channel) {
     return std::max(PeriodFrequency(player->module, channel->period, channel->periodDelta), 100);
 }
 
-// (Until the volume column's vibrato and tone portamento are the standard rules' own.)
-void OldVibratoTick(const Player* player, MusicChannel* channel) {
-    (void)player;
-    Vibrato(channel);
-    AdvanceVibrato(channel);
-}
-void OldTonePortamento(const Player* player, MusicChannel* channel) {
-    (void)player;
-    TonePortamento(channel);
-}
-
 } // namespace
 
 // The volume (0-64), the envelope's value with its fraction (0-64), the fade-out and the global
@@ -275,8 +264,8 @@ const RuleSet standardRules = {
     .envelopesBeforeEffects = false,
     .autoVibrato = StandardAutoVibrato,
     .finishTrack = StandardFinishTrack,
-    .vibratoTick = OldVibratoTick,
-    .tonePortamento = OldTonePortamento,
+    .vibratoTick = StandardVibratoTick,
+    .tonePortamento = StandardTonePortamento,
     .volumeColumn = {.slidesOnRowTick = false,
                      .depthOnRowTick = false,
                      .zeroKeepsVibrato = true,

@@ -126,8 +126,8 @@ inline int32_t UsedPoints(const EnvelopeShape& shape) {
 // Heads the envelope from point k (at `offset` ticks past it) towards point k + 1.
 void StartSegment(EnvelopeState* state, const EnvelopePoint* points, int32_t k, int32_t offset);
 // Puts an envelope at tick `position` (the effect that sets the envelope position) inside its
-// points; false, with the state untouched, when the position lies at or past the last point
-// (each rule set holds the envelope there in its own way).
+// points; false, with the state untouched, when the position lies past the last point (or the
+// envelope has one point): each rule set holds the envelope at its end in its own way.
 bool PlaceEnvelope(EnvelopeState* state, const EnvelopeShape& shape, int32_t position);
 
 // ==== volume_column.cpp: the volume column, with the rule set's differences ====

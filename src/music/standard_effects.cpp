@@ -149,20 +149,11 @@ void Arpeggio(const Player* player, MusicChannel* channel, uint8_t parameter) {
     OffsetPeriod(player, channel, target - channel->period);
 }
 
-// The restart that a retriggered note gets (E9x): the envelopes (volume and panning stay), the
+// The restart that a retriggered note gets (E9x): the playing instrument as a new note restarts
+// it (its envelopes, the key, the fade-out and auto-vibrato; volume and panning stay), the
 // vibrato and tremolo phases unless their waveform keeps them, and the effect column's counters.
 void RetriggerRestart(MusicChannel* channel) {
-    // (Until the retrigger restarts the instrument as a note does: the old envelope reset.)
-    for (EnvelopeState* state : {&channel->volumeEnvelope, &channel->panningEnvelope}) {
-        state->point = 0;
-        state->tick = 0;
-        state->slope = 0;
-        state->done = 0;
-    }
-    channel->volumeEnvelope.value = 64;
-    channel->panningEnvelope.value = 32;
-    channel->keyOff = 0;
-    channel->fadeoutVolume = 65536;
+    RestartPlayingInstrument(channel);
     if ((channel->waveControl & 0x04) == 0) channel->vibratoPosition = 0;
     if ((channel->waveControl & 0x40) == 0) channel->tremoloPosition = 0;
     StandardRestartEffects(channel);
@@ -278,17 +269,6 @@ void ExtendedTick(Player* player, MusicChannel* channel, const PatternCell& cell
     }
 }
 
-// Tone portamento's target and direction, set by a note on a tone-portamento row (3xx, 5xy or
-// the volume column's Mx).
-void AimPortamento(MusicChannel* channel) {
-    StandardEffectState& s = channel->standard.effects;
-    channel->portaTarget = channel->notePeriod;
-    if (channel->portaTarget == channel->period)
-        s.portaDirection = 0;
-    else
-        s.portaDirection = channel->portaTarget > channel->period ? 1 : 2;
-}
-
 // Before the effect column runs on a tick: a restart of the note by the note side (its
 // hand-over, noteRestarted) starts the counters over, and a volume that the note side set ends
 // what tremolo held.
@@ -365,7 +345,6 @@ void StandardEffectRow(Player* player, MusicChannel* channel, const PatternCell&
     Arrive(channel, cell.note == 255);
     const uint8_t v = cell.volumeColumn;
     if (cell.instrument != 0 || (v >= 0x10 && v <= 0x50)) s.outVolumeHeld = 0;
-    if (IsTonePortamentoRow(cell) && IsNote(cell.note)) AimPortamento(channel);
     if (cell.effect != 0x4 && cell.effect != 0x6) s.vibratoOffset = 0;
 
     const uint8_t p = cell.effectParameter, x = p >> 4, y = p & 15;

@@ -166,9 +166,13 @@ void SetStandardEnvelopePosition(MusicChannel* channel, const Instrument* instru
     if (n == 0) return; // no points to place the envelope on
     EnvelopeState& state = channel->volumeEnvelope;
     if (PlaceEnvelope(&state, shape, position)) return;
-    // (Until the placement past the end is the standard rules' own: the old one.)
-    state.value = shape.points[n - 1].y;
-    state.done = 1;
+    // Past the last point the envelope stands there, at the last point's value, as the
+    // stepping leaves it once it has run past its last point.
+    state.tick = position;
+    state.point = n - 1;
+    state.slope = 0;
+    state.fixed = PointValue(shape.points[n - 1]) * 65536;
+    state.value = state.fixed >> 16;
 }
 
 void StandardEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick) {

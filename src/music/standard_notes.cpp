@@ -129,6 +129,17 @@ void PreparePortamento(Player* player, MusicChannel* channel, uint8_t note) {
     channel->notePeriod = NotePeriod(player->module, realNote, SampleFinetune(player, sample));
 }
 
+// Tone portamento's target and direction, set by a note on a tone-portamento row (3xx, 5xy or
+// the volume column's Mx, whatever the effect column holds beside Mx: 9xx, Kxx and ED0 too).
+void AimPortamento(MusicChannel* channel) {
+    StandardEffectState& s = channel->standard.effects;
+    channel->portaTarget = channel->notePeriod;
+    if (channel->portaTarget == channel->period)
+        s.portaDirection = 0;
+    else
+        s.portaDirection = channel->portaTarget > channel->period ? 1 : 2;
+}
+
 // The row's note and instrument (not on a delayed row: the note delay reads them on its tick).
 void ReadNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
     StandardNoteState& state = channel->standard.note;
@@ -155,9 +166,10 @@ void ReadNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
         return;
     }
     if (note != 0) {
-        if (IsTonePortamentoRow(cell))
+        if (IsTonePortamentoRow(cell)) {
             PreparePortamento(player, channel, note);
-        else
+            AimPortamento(channel);
+        } else
             StartNote(player, channel, note, Trigger{cell.effect == 0x9, cell.effectParameter});
     }
     if (instrument != 0) {
