@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "music/rules_demo.h"
-#include "music/rules_standard.h"
+#include "music/demo_track.h"
+#include "music/standard_track.h"
 
 struct Player;
 struct Sample;

@@ -1,6 +1,6 @@
-// rules_demo.h: what a track keeps for the demo's rules alone (beside what every rule set keeps
-// in MusicChannel). The demo's table and its operations are declared in rule_set.h and
-// sequencer_internal.h.
+// demo_track.h: what a track keeps for the demo's rules alone, beside what every rule set keeps
+// in MusicChannel (sequencer.h). Only the demo's rules' files read or write it; their functions
+// are declared in sequencer_internal.h.
 #pragma once
 
 #include <cstdint>
