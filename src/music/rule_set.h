@@ -49,15 +49,17 @@ struct RuleSet {
 
     // ---- One track's row tick, in this order (after the shared start: levels kept, deltas
     // and flags cleared) ----
-    // Note trigger, instrument, key-off and the volume column's row tick.
-    void (*noteRow)(Player* player, MusicChannel* channel, const PatternCell& cell);
+    // Note trigger, instrument, key-off and the volume column's row tick; returns the instrument
+    // and sample the track then plays.
+    Selection (*noteRow)(Player* player, MusicChannel* channel, const PatternCell& cell);
     // The instrument and sample the track plays now.
     Selection (*playing)(const Player* player, const MusicChannel& channel);
     void (*effectRow)(Player* player, MusicChannel* channel, const PatternCell& cell,
                       const Selection& playing, const RowLevels& before);
     // ---- One track's later tick: the volume column's tick (shared), then ----
+    // The effect column; a note it starts (a delayed note) updates `playing`.
     void (*effectTick)(Player* player, MusicChannel* channel, const PatternCell& cell,
-                       const Selection& playing);
+                       Selection* playing);
     // ---- Both ticks' end ----
     // Envelopes and fade-out for one tick; rowTick tells the row tick from the later ones.
     void (*envelopes)(MusicChannel* channel, const Instrument* instrument, bool rowTick);

@@ -89,7 +89,7 @@ void DemoAdvance(Player* player) {
 // The cell's instrument and note select the sample at once (not on a tone-portamento row, whose
 // note is the slide's target); a note triggers it, an instrument number resets the track to the
 // sample's levels and restarts the envelopes; then the volume column and key-off.
-void DemoNoteRow(Player* player, MusicChannel* channel, const PatternCell& cell) {
+Selection DemoNoteRow(Player* player, MusicChannel* channel, const PatternCell& cell) {
     const Module* module = player->module;
     DemoTrack& demo = channel->demo;
     const bool tonePortamento = IsTonePortamentoRow(cell);
@@ -110,6 +110,12 @@ void DemoNoteRow(Player* player, MusicChannel* channel, const PatternCell& cell)
     if (cell.instrument != 0) ResetChannelForInstrument(channel, selected.sample);
     if (cell.volumeColumn != 0) VolumeColumnRow(player, channel, cell.volumeColumn);
     if (cell.note == 255 || cell.effect == 0x14) channel->keyOff = 1;
+    return selected;
+}
+
+void DemoEffectTick(Player* player, MusicChannel* channel, const PatternCell& cell,
+                    Selection* playing) {
+    EffectTick(player, channel, cell, *playing);
 }
 
 Selection DemoPlaying(const Player* player, const MusicChannel& channel) {
@@ -173,7 +179,7 @@ const RuleSet demoRules = {
     .noteRow = DemoNoteRow,
     .playing = DemoPlaying,
     .effectRow = EffectRow,
-    .effectTick = EffectTick,
+    .effectTick = DemoEffectTick,
     .envelopes = DemoEnvelopes,
     .envelopesBeforeEffects = true,
     .autoVibrato = AutoVibrato,

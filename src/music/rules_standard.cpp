@@ -178,16 +178,19 @@ void StandardEffectRowOrNote(Player* player, MusicChannel* channel, const Patter
 // Note delay and Kxx count the ticks of each row period: inside a pattern delay they act again
 // in every repetition of the row.
 void StandardEffectTickOrNote(Player* player, MusicChannel* channel, const PatternCell& cell,
-                              const Selection& playing) {
+                              Selection* playing) {
     const int32_t tick = player->flow.periodTick;
     if (IsNoteDelay(cell)) {
-        if (tick == (cell.effectParameter & 15)) NoteDelay(player, channel, cell);
+        if (tick == (cell.effectParameter & 15)) {
+            NoteDelay(player, channel, cell);
+            *playing = StandardPlaying(player, *channel);
+        }
         HoldTremorSilence(channel, cell, tick);
     } else if (cell.effect == 0x14) {
         if (tick == cell.effectParameter) StandardKeyOff(channel);
         HoldTremorSilence(channel, cell, tick);
     } else if (!NoteSideEffect(cell)) {
-        StandardEffectTick(player, channel, cell, playing);
+        StandardEffectTick(player, channel, cell, *playing);
     }
 }
 

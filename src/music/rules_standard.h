@@ -6,11 +6,11 @@
 
 #include <cstdint>
 
+#include "music/module.h"
 #include "music/standard_track.h"
 
 struct Instrument;
 struct MusicChannel;
-struct PatternCell;
 struct Player;
 struct Sample;
 struct Selection;
@@ -21,7 +21,7 @@ constexpr int32_t FULL_FADE = 65536;
 
 // ---- standard_notes.cpp ----
 // The row tick's note side (note, instrument, key-off, the volume column; a delayed row's wait).
-void StandardNoteRow(Player* player, MusicChannel* channel, const PatternCell& cell);
+Selection StandardNoteRow(Player* player, MusicChannel* channel, const PatternCell& cell);
 // The instrument the track plays (its envelopes, fade-out, auto-vibrato; the empty instrument
 // before the first note) and its sample.
 const Instrument* StandardPlayingInstrument(const MusicChannel& channel);
@@ -31,9 +31,14 @@ Selection StandardPlaying(const Player* player, const MusicChannel& channel);
 void StandardKeyOff(MusicChannel* channel);
 // EDx on its tick.
 void NoteDelay(Player* player, MusicChannel* channel, const PatternCell& cell);
-// The note delay (EDx) and key-off (Kxx) commands the note side carries out.
-bool IsNoteDelay(const PatternCell& cell);
-bool NoteSideEffect(const PatternCell& cell);
+// Note delay (EDx), and the effect column's commands the note side carries out: sample offset
+// (9xx, but only as a part of the note it starts), key-off (Kxx) and note delay.
+inline bool IsNoteDelay(const PatternCell& cell) {
+    return cell.effect == 0xE && (cell.effectParameter >> 4) == 0xD;
+}
+inline bool NoteSideEffect(const PatternCell& cell) {
+    return cell.effect == 0x9 || cell.effect == 0x14 || IsNoteDelay(cell);
+}
 // A silence tremor left, held over a row whose effect column is a note delay or Kxx.
 void HoldTremorSilence(MusicChannel* channel, const PatternCell& cell, int32_t tick);
 // The tick's end: the offset's limits, every level pushed into the voice.

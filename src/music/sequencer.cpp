@@ -170,8 +170,7 @@ void ProcessRow(Player* player) {
         channel->periodDelta = 0;
         channel->updateFlags = 0;
 
-        rules.noteRow(player, channel, cell);
-        const Selection playing = rules.playing(player, *channel);
+        const Selection playing = rules.noteRow(player, channel, cell);
         if (rules.envelopesBeforeEffects) rules.envelopes(channel, playing.instrument, true);
         rules.flowControl(player, channel, cell, &jumpSeen);
         rules.effectRow(player, channel, cell, playing, before);
@@ -194,9 +193,7 @@ void ProcessTick(Player* player) {
         Selection playing = rules.playing(player, *channel);
         if (rules.envelopesBeforeEffects) rules.envelopes(channel, playing.instrument, false);
         VolumeColumnTick(player, channel, cell.volumeColumn);
-        rules.effectTick(player, channel, cell, playing);
-        // A delayed note may have started another instrument on this tick.
-        playing = rules.playing(player, *channel);
+        rules.effectTick(player, channel, cell, &playing);
         if (!rules.envelopesBeforeEffects) rules.envelopes(channel, playing.instrument, false);
         rules.autoVibrato(channel, playing.instrument);
         rules.finishTrack(player, channel, playing.sample);

@@ -230,15 +230,6 @@ void StandardKeyOff(MusicChannel* channel) {
     // there after key-off.
 }
 
-bool IsNoteDelay(const PatternCell& cell) {
-    return cell.effect == 0xE && (cell.effectParameter >> 4) == 0xD;
-}
-
-// Sample offset (9xx) is the note side's too, but only as a part of the note it starts.
-bool NoteSideEffect(const PatternCell& cell) {
-    return cell.effect == 0x9 || cell.effect == 0x14 || IsNoteDelay(cell);
-}
-
 // A track whose effect column is a note delay or Kxx runs no effect: a silence that tremor left
 // holds over the row (a volume set there included), unless a note starts: on the delay's tick
 // after a delay, at once beside Kxx (K00 is a key-off in the note's place).
@@ -252,12 +243,13 @@ void HoldTremorSilence(MusicChannel* channel, const PatternCell& cell, int32_t t
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
-void StandardNoteRow(Player* player, MusicChannel* channel, const PatternCell& cell) {
+Selection StandardNoteRow(Player* player, MusicChannel* channel, const PatternCell& cell) {
     // A delayed row's note, instrument and volume column wait for the delay's tick.
     if (!IsNoteDelay(cell) || (cell.effectParameter & 15) == 0) {
         ReadNote(player, channel, cell);
         VolumeColumnRow(player, channel, cell.volumeColumn);
     }
+    return StandardPlaying(player, *channel);
 }
 
 const Instrument* StandardPlayingInstrument(const MusicChannel& channel) {
