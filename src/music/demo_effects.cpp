@@ -99,7 +99,7 @@ void ExtendedRow(Player* player, MusicChannel* channel, const PatternCell& cell,
         channel->panning = before.panning;
         channel->updateFlags &= ~LOW_UPDATE_BITS;
         break;
-    default: break; // E0, E3, EF do nothing; E6 and EE belong to the row driver
+    default: break; // E0, E3, EF do nothing; E6 and EE are flow commands
     }
 }
 
