@@ -162,8 +162,7 @@ void ResetPlayback(Player* player) {
     player->playingRow = 0;
     player->tickFramesLeft = 0; // the first MixBlock starts with a tick
     player->tick = 0;
-    player->patternDelayTicks = 0;
-    player->flow = StandardFlow{};
+    player->ruleSet->resetFlow(player);
     player->elapsedMs = 0;
     player->framesMixed = 0;
     if (player->startHandler) player->startHandler(player);
@@ -270,8 +269,7 @@ bool SeekOrder(Player* player, int32_t order) {
     player->nextOrderPosition = order;
     player->nextRow = 0;
     player->tick = 0;
-    player->patternDelayTicks = 0;
-    player->flow = StandardFlow{};
+    player->ruleSet->resetFlow(player);
     player->tickFramesLeft = 0;
     ResetWatch(player->watch);
     // The rest of the block being handed out is dropped: the next frame starts the new position.

@@ -88,10 +88,12 @@ struct Player {
     int32_t bpm;
     int32_t row;
     int32_t orderPosition;
-    int32_t patternDelayTicks;
     int32_t nextRow;
     int32_t nextOrderPosition;
     int32_t playingRow; // row read by the last row tick
+    // What one rule set's clock keeps beside (its table's resetFlow starts it again): the demo's
+    // pattern delay, the standard rules' flow marks.
+    int32_t patternDelayTicks;
     StandardFlow flow;
     PlayerHandler startHandler; // called by playback start; none by default
     PlayerHandler tickHandler;  // SequencerTick, or a wrapper of it

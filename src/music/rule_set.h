@@ -42,6 +42,9 @@ struct RuleSet {
     // One tick: the row tick or a later one (ProcessRow, ProcessTick), and at a row's end the
     // next row, order position or pattern delay.
     void (*advance)(Player* player);
+    // The clock's own state (the demo's pattern delay, the standard rules' flow marks) as a
+    // playback start or a seek leaves it.
+    void (*resetFlow)(Player* player);
     // A row's flow commands on one track (B, D, E6x, EEx, F and any of the set's own);
     // jumpSeen carries a B across the row's tracks.
     void (*flowControl)(Player* player, MusicChannel* channel, const PatternCell& cell,

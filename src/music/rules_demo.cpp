@@ -84,6 +84,10 @@ void DemoAdvance(Player* player) {
     }
 }
 
+void DemoResetFlow(Player* player) {
+    player->patternDelayTicks = 0;
+}
+
 // ---- The note side ----
 
 // The cell's instrument and note select the sample at once (not on a tone-portamento row, whose
@@ -175,6 +179,7 @@ void PanningStep(const Player* player, MusicChannel* channel) {
 
 const RuleSet demoRules = {
     .advance = DemoAdvance,
+    .resetFlow = DemoResetFlow,
     .flowControl = DemoFlowControl,
     .noteRow = DemoNoteRow,
     .playing = DemoPlaying,

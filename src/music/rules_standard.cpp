@@ -165,6 +165,10 @@ void StandardAdvance(Player* player) {
     }
 }
 
+void StandardResetFlow(Player* player) {
+    player->flow = StandardFlow{};
+}
+
 // ---- The effect column, between the note side and the effects ----
 
 void StandardEffectRowOrNote(Player* player, MusicChannel* channel, const PatternCell& cell,
@@ -258,6 +262,7 @@ void StandardVolumeStep(const Player* player, MusicChannel* channel) {
 
 const RuleSet standardRules = {
     .advance = StandardAdvance,
+    .resetFlow = StandardResetFlow,
     .flowControl = StandardFlowControl,
     .noteRow = StandardNoteRow,
     .playing = StandardPlaying,
