@@ -1,7 +1,8 @@
-// The standard rules' volume column, retrigger and envelope position, where they use the
-// standard rules' own vibrato, tone portamento, instrument restart and envelope placement: each
-// case plays two small songs that the original tracker plays alike (the column's command beside
-// the effect's, a retrigger beside a new note) and compares what reaches the voice tick by tick.
+// The rule tables: a player plays by the table it holds; and the standard rules' volume column,
+// retrigger and envelope position, where they use the standard rules' own vibrato, tone
+// portamento, instrument restart and envelope placement: each such case plays two small songs
+// that the original tracker plays alike (the column's command beside the effect's, a retrigger
+// beside a new note) and compares what reaches the voice tick by tick.
 #include "sequencer_harness.h"
 
 #include <vector>
@@ -125,4 +126,46 @@ TEST(StandardEnvelopePosition, PastTheLastPointTheEnvelopeHoldsTheLastValue) {
     ASSERT_EQ(inside.size(), 6u);
     EXPECT_LT(inside[3], inside[2]);
     EXPECT_GT(inside[3], 64);
+}
+
+namespace {
+
+int32_t FixedFrequency(const Player*, const MusicChannel*) {
+    return 4410;
+}
+
+// Panning slid past the left side, where the demo's rules let it go on below 0.
+int lowestPanning = 255;
+void WatchPanning(const Player* player, MusicChannel* channel) {
+    lowestPanning = std::min(lowestPanning, channel->panning);
+    PanningStep(player, channel);
+}
+
+} // namespace
+
+TEST(RuleTables, APlayerPlaysByTheTableItHolds) {
+    // A table made from the demo's with its frequency law replaced and the volume column's
+    // panning slides limited, as a third rule set would be: the driver and the shared volume
+    // column follow it, nothing falls back to the demo's own choices.
+    RuleSet rules = demoRules;
+    rules.frequencyLaw = FixedFrequency;
+    rules.panningLaw = WatchPanning;
+    rules.volumeColumn.limitedPanningSlides = true;
+    // Panning 16 (E81), then the column's D8 on every later tick of three rows.
+    const xmw::Song song = Song(6, true,
+                                {{0, Cell("C-4", 1, 0xD8, 0xE, 0x81)},
+                                 {1, Cell(nullptr, 0, 0xD8)},
+                                 {2, Cell(nullptr, 0, 0xD8)}});
+    for (const bool replaced : {false, true}) {
+        Harness h(song);
+        ASSERT_TRUE(h.loaded());
+        if (replaced) h.player()->ruleSet = &rules;
+        lowestPanning = 255;
+        const std::vector<seqtest::VoiceState> states = h.Ticks(18);
+        EXPECT_EQ(states.back().frequency == 4410, replaced);
+        if (replaced) {
+            EXPECT_EQ(lowestPanning, 0);
+        }
+        EXPECT_EQ(h.channel(0).panning < 0, !replaced);
+    }
 }
