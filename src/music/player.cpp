@@ -9,8 +9,14 @@
 #include <new>
 
 #include "music/module.h"
+#include "music/rule_set.h"
 
 namespace {
+
+// The one place that maps a rule set's name to its table.
+const RuleSet* RuleSetFor(PlayerRules rules) {
+    return rules == PlayerRules::Standard ? &standardRules : &demoRules;
+}
 
 // Sizes and mixer constants for a rate: blockFrames = (rate / 50 + 3) & ~3 (884 at 44100 Hz).
 void ConfigureMixer(MixerState& mixer, int32_t rate, int32_t ringBlocks) {
@@ -124,6 +130,7 @@ Player* CreatePlayer(const Module* module, int32_t rate, PlayerRules rules, int3
                          ? module->standardReading
                          : module;
     player->rules = rules;
+    player->ruleSet = RuleSetFor(rules);
     ConfigureMixer(player->mixer, rate, ringBlocks);
     if (!AllocateBuffers(player)) {
         ReleaseBuffers(player);
@@ -155,8 +162,7 @@ void ResetPlayback(Player* player) {
     player->playingRow = 0;
     player->tickFramesLeft = 0; // the first MixBlock starts with a tick
     player->tick = 0;
-    player->patternDelayTicks = 0;
-    player->flow = StandardFlow{};
+    player->ruleSet->resetFlow(player);
     player->elapsedMs = 0;
     player->framesMixed = 0;
     if (player->startHandler) player->startHandler(player);
@@ -263,8 +269,7 @@ bool SeekOrder(Player* player, int32_t order) {
     player->nextOrderPosition = order;
     player->nextRow = 0;
     player->tick = 0;
-    player->patternDelayTicks = 0;
-    player->flow = StandardFlow{};
+    player->ruleSet->resetFlow(player);
     player->tickFramesLeft = 0;
     ResetWatch(player->watch);
     // The rest of the block being handed out is dropped: the next frame starts the new position.

@@ -11,9 +11,11 @@
 
 struct Module;
 struct PatternCell;
+struct RuleSet;
 
-// Where the demo's rules and the format's differ. Standard: panning 0 is left, 255 right.
-// Demo: panning 255 gives the whole volume to the first output channel (the demo's soundtrack
+// The rule set a player is made with (its table of operations: rule_set.h). Standard: the
+// format as the original tracker plays it, panning 0 left and 255 right. Demo: the demo's own
+// rules; panning 255 gives the whole volume to the first output channel (the demo's soundtrack
 // was mixed that way).
 enum class PlayerRules : uint8_t { Standard = 0, Demo = 1 };
 // At the song's first wrap: go on (the demo), or stop handing out frames there.
@@ -75,6 +77,7 @@ struct Player {
     const Module* song;   // the song the player was made for (its players are counted there)
     const Module* module; // what it plays: the song, or its reading for the standard rules
     PlayerRules rules;
+    const RuleSet* ruleSet; // the table of `rules`, chosen once when the player is made
     EndMode endMode;
 
     // ---- Sequencer: the playing position and tempo, reset by playback start ----
@@ -85,10 +88,12 @@ struct Player {
     int32_t bpm;
     int32_t row;
     int32_t orderPosition;
-    int32_t patternDelayTicks;
     int32_t nextRow;
     int32_t nextOrderPosition;
     int32_t playingRow; // row read by the last row tick
+    // What one rule set's clock keeps beside (its table's resetFlow starts it again): the demo's
+    // pattern delay, the standard rules' flow marks.
+    int32_t patternDelayTicks;
     StandardFlow flow;
     PlayerHandler startHandler; // called by playback start; none by default
     PlayerHandler tickHandler;  // SequencerTick, or a wrapper of it

@@ -1,6 +1,8 @@
-// sequencer.cpp: the row and tick driver (order list, rows, tempo, flow control, per-track row and
-// tick processing, voice update with the partner trigger, the wrap watch). Runs inside MixBlock
-// on the thread that renders the player.
+// sequencer.cpp: the row and tick driver every rule set shares: the order list and rows, the tempo,
+// the per-track row tick and later ticks as a fixed order of the rule set's operations, the voice
+// update with the partner trigger, and the wrap watch. The rule sets' own timing, flow control,
+// notes and effects lie in rules_demo.cpp and rules_standard.cpp (and the files they name). Runs
+// inside MixBlock on the thread that renders the player.
 #include "music/sequencer.h"
 
 #include "music/mixer.h"
@@ -8,7 +10,6 @@
 #include "music/player.h"
 #include "music/sequencer_internal.h"
 
-#include <algorithm>
 #include <cstring>
 
 const Instrument emptyInstrument{};
@@ -30,12 +31,12 @@ const Pattern* PatternAt(const Module* module, int32_t orderPosition) {
     return &module->patterns[index];
 }
 
+} // namespace
+
 int32_t RowCount(const Module* module, int32_t orderPosition) {
     const Pattern* pattern = PatternAt(module, orderPosition);
     return pattern ? pattern->rowCount : 0;
 }
-
-} // namespace
 
 // A row at or beyond the end of its pattern (a break naming a row the next pattern lacks, a loop
 // row remembered from a longer pattern, a pattern of no rows) is played as an empty row; the
@@ -56,17 +57,6 @@ bool IsNote(uint8_t note) {
     return note >= 1 && note <= 96;
 }
 
-Selection Select(const Module* module, const MusicChannel& channel) {
-    if (channel.instrumentIndex >= module->instrumentCount || module->instruments == nullptr)
-        return {&emptyInstrument, &silentSample};
-    const Instrument* instrument = &module->instruments[channel.instrumentIndex];
-    uint8_t slot = instrument->sampleMap[std::min<int>(channel.noteIndex, 95)];
-    const Sample* sample = slot < MAX_INSTRUMENT_SAMPLES ? instrument->samples[slot] : nullptr;
-    return {instrument, sample ? sample : &silentSample};
-}
-
-namespace {
-
 // D's row: the parameter read as two decimal digits; beyond row 63 it is row 0.
 int32_t BreakRow(int32_t x, int32_t y) {
     return 10 * x + y > 63 ? 0 : 10 * x + y;
@@ -78,119 +68,12 @@ bool CountLoopPass(MusicChannel* channel, int32_t y) {
     return channel->loopCount != 0;
 }
 
-// True when a track other than `channel` is inside a pattern loop (has passes still to play).
-bool AnotherLoopRuns(const Player* player, const MusicChannel* channel) {
-    for (int c = 0; c < player->module->channelCount; ++c) {
-        if (&player->channels[c] != channel && player->channels[c].loopCount != 0) return true;
-    }
-    return false;
-}
-
 // F: up to 31 sets the ticks per row, from 32 on the tempo.
 void SetSpeedOrTempo(Player* player, int32_t parameter) {
     if (parameter <= 31)
         player->speed = parameter;
     else
         SetBpm(player, parameter);
-}
-
-// The standard rules' flow commands, as the original tracker runs them: B, D, a pattern loop's
-// jump and EEx only set marks that the row's end reads (StandardRowEnd), and B, D and the loop
-// share one break row.
-void StandardFlowControl(Player* player, MusicChannel* channel, const PatternCell& cell) {
-    const Module* module = player->module;
-    StandardFlow& flow = player->flow;
-    const int32_t p = cell.effectParameter, x = p >> 4, y = p & 15;
-    switch (cell.effect) {
-    case 0x0B:
-        // B also clears the break row: a D on an earlier track loses its row, one on a later
-        // track keeps it.
-        flow.jumpOrder = p;
-        flow.breakRow = 0;
-        flow.orderJump = true;
-        break;
-    case 0x0D:
-        flow.breakRow = BreakRow(x, y);
-        flow.orderJump = true;
-        break;
-    case 0x0E:
-        if (x == 6) {
-            if (y == 0) {
-                channel->loopRow = player->row;
-            } else if (module->exclusiveLoops) {
-                // One loop at a time: a loop cannot start while another track's still runs, and
-                // its jump goes to its own start row whatever B or D the row holds.
-                if (channel->loopCount == 0 && AnotherLoopRuns(player, channel)) break;
-                if (CountLoopPass(channel, y)) {
-                    flow.loopTarget = channel->loopRow;
-                    flow.exclusiveLoopJump = true;
-                }
-            } else {
-                const bool jumps = CountLoopPass(channel, y);
-                // The jump goes through the break row, so a loop's jump on a row with a D takes
-                // the song to the next order position at the loop's start row (when the loop
-                // comes on a later track than the D; a B earlier on the row keeps row 0), and
-                // the row stays the break row after the loop's last pass: a pattern that then
-                // runs to its end starts the next one at the loop's start row, not row 0.
-                if (jumps) {
-                    if (flow.jumpOrder < 0) flow.breakRow = channel->loopRow;
-                    flow.loopJump = true;
-                }
-            }
-        } else if (x == 14) {
-            // The last EEy of the row counts: y + 1 row periods, the row read only in the first.
-            flow.delayRows = y + 1;
-        }
-        break;
-    case 0x0F:
-        // F00 leaves the speed as it is, as the original tracker plays it (the demo's rules
-        // take it as speed 0: one tick per row).
-        if (p != 0) SetSpeedOrTempo(player, p);
-        break;
-    case 0x21:
-        // X6x: y more ticks in each of the row's periods, summed over the tracks. An extension
-        // that the original tracker does not have (it ignores X6x); only files made by a tracker
-        // that has it hold it, and the mature players honour it there.
-        if (x == 6) flow.fineDelayTicks += y;
-        break;
-    default: break;
-    }
-}
-
-} // namespace
-
-void FlowControl(Player* player, MusicChannel* channel, const PatternCell& cell, bool* jumpSeen) {
-    if (player->rules == PlayerRules::Standard) {
-        StandardFlowControl(player, channel, cell);
-        return;
-    }
-    const Module* module = player->module;
-    const int32_t p = cell.effectParameter, x = p >> 4, y = p & 15;
-    switch (cell.effect) {
-    case 0x0B:
-        player->nextOrderPosition = p >= module->songLength ? 0 : p;
-        player->nextRow = 0;
-        *jumpSeen = true;
-        break;
-    case 0x0D:
-        player->nextRow = BreakRow(x, y);
-        if (!*jumpSeen) player->nextOrderPosition = player->orderPosition + 1;
-        if (player->nextOrderPosition >= module->songLength) player->nextOrderPosition = 0;
-        break;
-    case 0x0E:
-        if (x == 6) {
-            if (y == 0) {
-                channel->loopRow = player->row;
-            } else {
-                if (CountLoopPass(channel, y)) player->row = channel->loopRow - 1;
-            }
-        } else if (x == 14) {
-            player->patternDelayTicks = y * player->speed;
-        }
-        break;
-    case 0x0F: SetSpeedOrTempo(player, p); break;
-    default: break;
-    }
 }
 
 namespace {
@@ -231,65 +114,12 @@ void ResetChannels(Player* player) {
     player->currentRowCells = nullptr;
     const int32_t tracks = TrackCount(player->module);
     for (int32_t c = 0; c < tracks; ++c) {
-        player->channels[c] = MusicChannel{};
+        // The whole record, the rule set's own part included, starts at zero.
+        std::memset(&player->channels[c], 0, sizeof(MusicChannel));
         player->channels[c].voice = &player->voices[c];
     }
 }
 
-namespace {
-
-// The end of a row period under the standard rules, as the original tracker moves on. While a
-// pattern delay lasts the row is held (no row is read, the position shown stays the delayed
-// row). A loop's jump moves the row at once, even inside a delay: the delay's later periods pass
-// on the loop's start row without reading it, and the song goes on at the row after it. B and D
-// wait for the delay's end; then the next order position starts at the break row. True while the
-// delay holds the row.
-bool StandardRowEnd(Player* player) {
-    const Module* module = player->module;
-    StandardFlow& flow = player->flow;
-    int32_t row = player->row + 1;
-    int32_t order = player->orderPosition;
-    if (flow.delayRows > 0) {
-        flow.delayRowsLeft = flow.delayRows;
-        flow.delayRows = 0;
-    }
-    const bool held = flow.delayRowsLeft > 0 && --flow.delayRowsLeft > 0;
-    if (held) row -= 1;
-    if (flow.loopJump) {
-        flow.loopJump = false;
-        row = flow.breakRow;
-    }
-    if (flow.exclusiveLoopJump) {
-        // The loop's jump wins over the row's B and D, which are dropped.
-        flow.exclusiveLoopJump = false;
-        row = flow.loopTarget;
-        flow.orderJump = false;
-        flow.jumpOrder = -1;
-        flow.breakRow = 0;
-    }
-    if (held) {
-        player->row = row;
-        return true;
-    }
-    player->nextOrderPosition = -1;
-    if (row >= RowCount(module, order) || flow.orderJump) {
-        row = flow.breakRow;
-        flow.breakRow = 0;
-        order = flow.jumpOrder >= 0 ? flow.jumpOrder : order + 1;
-        if (order >= module->songLength) order = module->restartPosition;
-        // A break row the new pattern does not have (D's row, or a loop's start row from a
-        // longer pattern) starts it at row 0.
-        if (row >= RowCount(module, order)) row = 0;
-        flow.jumpOrder = -1;
-        flow.orderJump = false;
-        player->nextOrderPosition = order;
-    }
-    player->nextRow = row;
-    return false;
-}
-
-// Moves to the next row (or order position) at a row tick: the position the last row's end
-// chose, entered in the wrap watch when it is a new order position.
 void EnterNextRow(Player* player) {
     const bool entering = !player->watch.started || player->nextOrderPosition >= 0;
     player->watch.started = true;
@@ -299,59 +129,10 @@ void EnterNextRow(Player* player) {
     if (entering) WatchEntry(player);
 }
 
-// The standard rules' tick: rows last speed + X6x ticks; a pattern delay's later periods read no
-// row (their ticks work on the delayed row's cells, as the demo's rules' delay does).
-void StandardTick(Player* player) {
-    StandardFlow& flow = player->flow;
-    if (player->tick == 0) {
-        EnterNextRow(player);
-        flow.fineDelayTicks = 0;
-        flow.periodTick = 0;
-        StandardProcessRow(player);
-        player->nextRow = -1;
-        player->nextOrderPosition = -1;
-    } else {
-        StandardProcessTick(player);
-    }
-    player->tick += 1;
-    flow.periodTick += 1;
-    if (flow.periodTick >= player->speed + flow.fineDelayTicks) {
-        flow.periodTick = 0;
-        // Held by a pattern delay, the ticks go on counting (the row's effects see one long row,
-        // as under the demo's rules); otherwise the next tick reads a row.
-        if (!StandardRowEnd(player)) player->tick = 0;
-    }
-}
-
-} // namespace
-
 void SequencerTick(Player* player) {
     const Module* module = player->module;
     const int32_t tick = player->tick;
-    if (player->rules == PlayerRules::Standard) {
-        StandardTick(player);
-    } else {
-        if (tick == 0) {
-            EnterNextRow(player);
-            ProcessRow(player);
-            if (player->nextRow == -1) {
-                player->nextRow = player->row + 1;
-                if (player->nextRow >= RowCount(module, player->orderPosition)) {
-                    int32_t next = player->orderPosition + 1;
-                    player->nextOrderPosition =
-                        next >= module->songLength ? module->restartPosition : next;
-                    player->nextRow = 0;
-                }
-            }
-        } else {
-            ProcessTick(player);
-        }
-        player->tick += 1;
-        if (player->tick >= player->speed + player->patternDelayTicks) {
-            player->patternDelayTicks = 0;
-            player->tick = 0;
-        }
-    }
+    player->ruleSet->advance(player);
     const int32_t order = player->orderPosition;
     player->position = PlayerPosition{order,
                                       order >= 0 && order < 256 ? module->orders[order] : 0,
@@ -368,80 +149,54 @@ bool IsTonePortamentoRow(const PatternCell& cell) {
     return cell.effect == 3 || cell.effect == 5 || cell.volumeColumn >= 0xF0;
 }
 
+// Every rule set's row tick runs the same steps on each track; the table fills them in.
 void ProcessRow(Player* player) {
-    const Module* module = player->module;
+    const RuleSet& rules = *player->ruleSet;
     player->nextOrderPosition = -1;
     player->nextRow = -1;
     bool jumpSeen = false;
     const PatternCell* cells = RowCells(player);
     player->currentRowCells = cells;
-    const int32_t tracks = TrackCount(module);
+    const int32_t tracks = TrackCount(player->module);
     for (int32_t c = 0; c < tracks; ++c) {
         const PatternCell& cell = cells[c];
         MusicChannel* channel = &player->channels[c];
-        const bool tonePortamento = IsTonePortamentoRow(cell);
-        const bool hasNote = IsNote(cell.note);
-        if (cell.instrument != 0 && !tonePortamento) channel->instrumentIndex = cell.instrument - 1;
-        if (hasNote && !tonePortamento) channel->noteIndex = cell.note - 1;
-        Selection selected = Select(module, *channel);
-        if (selected.instrument != &emptyInstrument && !tonePortamento)
-            channel->sample = selected.sample;
-
         const RowLevels before{channel->volume, channel->period, channel->panning};
+        // Tremolo's change of the volume stays when the row ends the tremolo.
         if (channel->lastEffect == 7 && cell.effect != 7)
             channel->volume = before.volume + channel->volumeDelta;
         channel->lastEffect = cell.effect;
         channel->volumeDelta = 0;
+        channel->periodDelta = 0;
         channel->updateFlags = 0;
 
-        if (hasNote) {
-            channel->realNote = static_cast<uint8_t>(cell.note + selected.sample->relativeNote - 1);
-            channel->notePeriod =
-                NotePeriod(module, channel->realNote, SampleFinetune(player, selected.sample));
-            if (!tonePortamento) channel->period = channel->notePeriod;
-            channel->updateFlags = UPDATE_TRIGGER;
-        }
-        channel->periodDelta = 0;
-        channel->updateFlags |= UPDATE_FREQUENCY | UPDATE_VOLUME;
-        if (cell.instrument != 0) ResetChannelForInstrument(channel, selected.sample);
-        if (cell.volumeColumn != 0) VolumeColumnRow(channel, cell.volumeColumn);
-        if (cell.note == 255 || cell.effect == 0x14) channel->keyOff = 1;
-
-        StepEnvelopes(channel, selected.instrument, true);
-        if (channel->keyOff) {
-            channel->fadeoutVolume =
-                std::max(channel->fadeoutVolume - selected.instrument->fadeout, 0);
-            channel->updateFlags |= UPDATE_VOLUME;
-        }
-
-        FlowControl(player, channel, cell, &jumpSeen);
-        EffectRow(player, channel, cell, selected.instrument, selected.sample, before);
-        AutoVibrato(channel, selected.instrument);
-        UpdateVoice(player, channel, selected.sample);
+        const Selection playing = rules.noteRow(player, channel, cell);
+        if (rules.envelopesBeforeEffects) rules.envelopes(channel, playing.instrument, true);
+        rules.flowControl(player, channel, cell, &jumpSeen);
+        rules.effectRow(player, channel, cell, playing, before);
+        if (!rules.envelopesBeforeEffects) rules.envelopes(channel, playing.instrument, true);
+        rules.autoVibrato(channel, playing.instrument);
+        rules.finishTrack(player, channel, playing.sample);
     }
 }
 
 void ProcessTick(Player* player) {
-    const Module* module = player->module;
+    const RuleSet& rules = *player->ruleSet;
     const PatternCell* cells = player->currentRowCells ? player->currentRowCells : emptyRow;
-    const int32_t tracks = TrackCount(module);
+    const int32_t tracks = TrackCount(player->module);
     for (int32_t c = 0; c < tracks; ++c) {
         const PatternCell& cell = cells[c];
         MusicChannel* channel = &player->channels[c];
-        Selection selected = Select(module, *channel);
         channel->volumeDelta = 0;
         channel->periodDelta = 0;
         channel->updateFlags = 0;
-        StepEnvelopes(channel, selected.instrument, false);
-        if (channel->keyOff) {
-            channel->fadeoutVolume =
-                std::max(channel->fadeoutVolume - selected.instrument->fadeout, 0);
-            channel->updateFlags |= UPDATE_VOLUME;
-        }
-        VolumeColumnTick(channel, cell.volumeColumn);
-        EffectTick(player, channel, cell, selected.instrument, selected.sample);
-        AutoVibrato(channel, selected.instrument);
-        UpdateVoice(player, channel, selected.sample);
+        Selection playing = rules.playing(player, *channel);
+        if (rules.envelopesBeforeEffects) rules.envelopes(channel, playing.instrument, false);
+        VolumeColumnTick(player, channel, cell.volumeColumn);
+        rules.effectTick(player, channel, cell, &playing);
+        if (!rules.envelopesBeforeEffects) rules.envelopes(channel, playing.instrument, false);
+        rules.autoVibrato(channel, playing.instrument);
+        rules.finishTrack(player, channel, playing.sample);
     }
 }
 
@@ -486,8 +241,8 @@ void UpdateVoice(Player* player, MusicChannel* channel, const Sample* sample) {
         voice->currentRight = 0;
         voice->rampFrames = 0;
     }
-    if (channel->updateFlags & UPDATE_VOLUME) VolumeStep(player, channel);
-    if (channel->updateFlags & UPDATE_PANNING) PanningStep(player, channel);
+    if (channel->updateFlags & UPDATE_VOLUME) player->ruleSet->volumeLaw(player, channel);
+    if (channel->updateFlags & UPDATE_PANNING) player->ruleSet->panningLaw(player, channel);
     if (channel->updateFlags & UPDATE_FREQUENCY) FrequencyStep(player, channel);
     if ((channel->updateFlags & UPDATE_REWIND) && channel->voice) {
         channel->voice->position = 0;

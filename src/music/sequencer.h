@@ -1,12 +1,13 @@
-// sequencer.h: the per-track playback state (MusicChannel) and the row and tick driver's entry
-// points. Everything here runs inside MixBlock on the thread that renders the player at the
-// time; no locks. What the sequencer's own files share lies in sequencer_internal.h.
+// sequencer.h: the per-track playback state (MusicChannel: what every rule set keeps, and the
+// part only the playing rule set uses) and the row and tick driver's entry points. Everything
+// here runs inside MixBlock on the thread that renders the player at the time; no locks. What
+// the sequencer's own files share lies in sequencer_internal.h, the rule tables in rule_set.h.
 #pragma once
 
 #include <cstdint>
 
-#include "music/standard_effects.h"
-#include "music/standard_notes.h"
+#include "music/demo_track.h"
+#include "music/standard_track.h"
 
 struct Player;
 struct Sample;
@@ -27,11 +28,13 @@ struct EnvelopeState {
     int32_t fixed; // the value in 16.16
     int32_t value; // the value in whole steps (64 = full volume, 32 = centre)
     int32_t slope; // 16.16 change per tick towards `point`
-    uint8_t done;  // the last point was reached
+    uint8_t done;  // the last point was reached (the demo's stepping stops there)
 };
 
+// One track. The first part is what every rule set keeps; `demo` and `standard` are what one
+// rule set alone needs (only the player's own rule set reads or writes its part, so they share
+// their storage). A reset zeroes the whole record.
 struct MusicChannel {
-    uint8_t noteIndex;
     uint8_t updateFlags;
     Voice* voice;
     const Sample* sample;
@@ -43,14 +46,10 @@ struct MusicChannel {
     EnvelopeState volumeEnvelope;
     EnvelopeState panningEnvelope;
     int32_t fadeoutVolume;
-    int32_t autoVibratoPosition;
-    int32_t autoVibratoSweep;
     uint8_t keyOff;
-    uint8_t instrumentIndex;
     uint8_t realNote;
     int32_t notePeriod;
     uint8_t lastEffect;
-    int32_t sampleOffsetMemory;
     uint8_t portaDownMemory;
     uint8_t portaUpMemory;
     uint8_t extraFinePortaDownMemory;
@@ -67,18 +66,15 @@ struct MusicChannel {
     int8_t tremoloPosition;
     uint8_t tremoloSpeed;
     uint8_t tremoloDepth;
-    uint8_t tremorCounter;
-    uint8_t tremorOnTicks;
-    uint8_t tremorOffTicks;
     int32_t loopRow;
     int32_t loopCount;
     uint8_t waveControl;
-    uint8_t fineVolumeSlideMemory;
     uint8_t finePortaUpMemory;
     uint8_t finePortaDownMemory;
-    // What only the standard rules keep.
-    StandardNoteState standardNote;
-    StandardEffectState standardEffects;
+    union {
+        DemoTrack demo;
+        StandardTrack standard;
+    };
 };
 
 constexpr int MAX_CHANNELS = 32;

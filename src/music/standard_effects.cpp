@@ -1,13 +1,13 @@
 // standard_effects.cpp: the effect column under the standard rules, as the original tracker plays
 // it: every effect's row-tick and later-tick halves with the tracker's own parameter memories,
-// limits and counters. Sample offset (9xx) and note delay (EDx) belong to the note side and are
-// left to the shared code; flow control (B, D, E6x, EEx, F) to the row driver. Runs inside
+// limits and counters. Sample offset (9xx), note delay (EDx) and key-off (Kxx) belong to the note
+// side (standard_notes.cpp), flow control (B, D, E6x, EEx, F) to the table's flow operation
+// (rules_standard.cpp). Runs inside
 // MixBlock on the thread that renders the player.
-#include "music/standard_effects.h"
-
 #include "music/mixer.h"
 #include "music/module.h"
 #include "music/player.h"
+#include "music/rules_standard.h"
 #include "music/sequencer_internal.h"
 
 #include <algorithm>
@@ -33,63 +33,38 @@ void OffsetPeriod(const Player* player, MusicChannel* channel, int32_t periodOff
     channel->updateFlags |= UPDATE_FREQUENCY;
 }
 
-void Remember(uint8_t* memory, uint8_t parameter) {
-    if (parameter != 0) *memory = parameter;
-}
-
 // Sets the track's volume; whatever tremolo held the sound at ends with it.
 void SetVolume(MusicChannel* channel, int32_t volume) {
     channel->volume = std::clamp(volume, 0, 64);
-    channel->standardEffects.outVolumeHeld = 0;
+    channel->standard.effects.outVolumeHeld = 0;
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
 void HoldOutVolume(MusicChannel* channel, int32_t volume) {
-    channel->standardEffects.outVolume = std::clamp(volume, 0, 64);
-    channel->standardEffects.outVolumeHeld = 1;
+    channel->standard.effects.outVolume = std::clamp(volume, 0, 64);
+    channel->standard.effects.outVolumeHeld = 1;
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
 // Axy (and 5xy, 6xy): up by x when x is set, else down by y.
 void VolumeSlide(MusicChannel* channel) {
-    const uint8_t m = channel->volumeSlideMemory;
-    if (m >> 4)
-        SetVolume(channel, channel->volume + (m >> 4));
-    else
-        SetVolume(channel, channel->volume - (m & 15));
-}
-
-// The waveform's magnitude (0-255) at a phase of -32..31: 0 sine, 1 ramp, 2 and 3 square (the
-// tremolo takes 3 as random, apart). `rampSign` is the phase whose sign turns the ramp down.
-int32_t WaveMagnitude(int32_t waveform, int32_t phase, int32_t rampSign) {
-    switch (waveform & 3) {
-    case 0: return vibratoSineTable[phase & 31];
-    case 1: {
-        const int32_t ramp = (phase & 31) * 8;
-        return rampSign < 0 ? 255 - ramp : ramp;
-    }
-    default: return 255;
-    }
-}
-
-int8_t AdvancePhase(int8_t phase, int32_t speed) {
-    // The tracker's position is a byte of four steps per table entry: it wraps at 256.
-    return static_cast<int8_t>(static_cast<int8_t>(static_cast<uint8_t>((phase + speed) * 4)) >> 2);
+    SetVolume(channel, Slide(channel->volume, channel->volumeSlideMemory, 0, 64));
 }
 
 void ApplyVibrato(const Player* player, MusicChannel* channel) {
     const int32_t phase = channel->vibratoPosition;
     const int32_t m = WaveMagnitude(channel->waveControl & 3, phase, phase);
     const int32_t amount = (m * channel->vibratoDepth) >> 5;
-    channel->standardEffects.vibratoOffset = phase < 0 ? -amount : amount;
-    OffsetPeriod(player, channel, channel->standardEffects.vibratoOffset);
+    channel->standard.effects.vibratoOffset = phase < 0 ? -amount : amount;
+    OffsetPeriod(player, channel, channel->standard.effects.vibratoOffset);
 }
 
 // The row tick of a vibrato row: the pitch the last tick left stays (the position moved on
 // since, but nothing is worked out on the row tick); a new note starts from its own pitch.
 void HoldVibrato(const Player* player, MusicChannel* channel, const PatternCell& cell) {
-    if (IsNote(cell.note) && !IsTonePortamentoRow(cell)) channel->standardEffects.vibratoOffset = 0;
-    OffsetPeriod(player, channel, channel->standardEffects.vibratoOffset);
+    if (IsNote(cell.note) && !IsTonePortamentoRow(cell))
+        channel->standard.effects.vibratoOffset = 0;
+    OffsetPeriod(player, channel, channel->standard.effects.vibratoOffset);
 }
 
 // A pseudo-random step from -255 to 255 for the tremolo's fourth waveform.
@@ -104,7 +79,7 @@ void TremoloTick(MusicChannel* channel) {
     int32_t step = 0;
     if (waveform == 3) {
         // The fourth waveform is random: a new level on every tick.
-        step = RandomStep(&channel->standardEffects);
+        step = RandomStep(&channel->standard.effects);
     } else {
         // The ramp-down waveform turns on the vibrato's phase, not the tremolo's: the tracker
         // reads the wrong position there, so the ramp follows whatever the vibrato last did.
@@ -121,7 +96,7 @@ void TremoloTick(MusicChannel* channel) {
 // tremor turns it on again or the note restarts: a volume set meanwhile (C, the volume column)
 // changes the volume the track comes back at, not the silence.
 void TremorTick(MusicChannel* channel, uint8_t parameter) {
-    StandardEffectState& s = channel->standardEffects;
+    StandardEffectState& s = channel->standard.effects;
     Remember(&s.tremorMemory, parameter);
     bool on = (s.tremorPosition & 0x80) != 0;
     int32_t left = (s.tremorPosition & 0x7F) - 1;
@@ -174,31 +149,11 @@ void Arpeggio(const Player* player, MusicChannel* channel, uint8_t parameter) {
     OffsetPeriod(player, channel, target - channel->period);
 }
 
-// Rxy's volume change: x picks it.
-int32_t RetrigVolume(int32_t v, int32_t x) {
-    switch (x) {
-    case 0x1: return v - 1;
-    case 0x2: return v - 2;
-    case 0x3: return v - 4;
-    case 0x4: return v - 8;
-    case 0x5: return v - 16;
-    case 0x6: return (v >> 1) + (v >> 3) + (v >> 4); // about two thirds, as the tracker has it
-    case 0x7: return v >> 1;
-    case 0x9: return v + 1;
-    case 0xA: return v + 2;
-    case 0xB: return v + 4;
-    case 0xC: return v + 8;
-    case 0xD: return v + 16;
-    case 0xE: return v + (v >> 1);
-    case 0xF: return v + v;
-    default: return v;
-    }
-}
-
-// The restart that a retriggered note gets (E9x): the envelopes (volume and panning stay), the
+// The restart that a retriggered note gets (E9x): the playing instrument as a new note restarts
+// it (its envelopes, the key, the fade-out and auto-vibrato; volume and panning stay), the
 // vibrato and tremolo phases unless their waveform keeps them, and the effect column's counters.
 void RetriggerRestart(MusicChannel* channel) {
-    RestartEnvelopes(channel);
+    RestartPlayingInstrument(channel);
     if ((channel->waveControl & 0x04) == 0) channel->vibratoPosition = 0;
     if ((channel->waveControl & 0x40) == 0) channel->tremoloPosition = 0;
     StandardRestartEffects(channel);
@@ -209,12 +164,13 @@ void Retrigger(MusicChannel* channel) {
     channel->updateFlags |= UPDATE_TRIGGER | UPDATE_FREQUENCY | UPDATE_VOLUME;
 }
 
-void MultiRetrigger(MusicChannel* channel, const PatternCell& cell) {
-    StandardEffectState& s = channel->standardEffects;
+void MultiRetrigger(const Player* player, MusicChannel* channel, const PatternCell& cell) {
+    StandardEffectState& s = channel->standard.effects;
     s.retrigCounter += 1;
     if (s.retrigCounter < channel->retrigIntervalMemory) return;
     s.retrigCounter = 0;
-    SetVolume(channel, RetrigVolume(channel->volume, channel->retrigVolumeMemory));
+    SetVolume(channel, RetrigVolume(channel->volume, channel->retrigVolumeMemory,
+                                    player->ruleSet->retrigTwoThirdsByShifts));
     // The volume column's volume and panning are taken again at every retrigger.
     const uint8_t v = cell.volumeColumn;
     if (v >= 0x10 && v <= 0x50) SetVolume(channel, v - 0x10);
@@ -229,7 +185,7 @@ void MultiRetrigger(MusicChannel* channel, const PatternCell& cell) {
 // tracks already processed included.
 void RefreshVolumes(Player* player) {
     const int32_t tracks = TrackCount(player->module);
-    for (int32_t c = 0; c < tracks; ++c) VolumeStep(player, &player->channels[c]);
+    for (int32_t c = 0; c < tracks; ++c) StandardVolumeStep(player, &player->channels[c]);
 }
 
 void SetGlobalVolume(Player* player, int32_t volume) {
@@ -242,18 +198,8 @@ void SlidePeriod(MusicChannel* channel, int32_t amount) {
     channel->updateFlags |= UPDATE_FREQUENCY;
 }
 
-// Lxx: the volume envelope's position. The panning envelope keeps its own: moving it too (when
-// the volume envelope has its sustain on) made the envelope-position test song pan where the
-// reference playback does not, once the panning envelope reaches the voice a tick late.
-void SetEnvelopePositions(MusicChannel* channel, const Instrument* instrument, int32_t p) {
-    if (instrument->volumeEnvelopeFlags & ENVELOPE_ON)
-        PlaceEnvelope(&channel->volumeEnvelope, VolumeShape(instrument), p);
-    channel->updateFlags |= UPDATE_VOLUME;
-}
-
-void ExtendedRow(Player* player, MusicChannel* channel, const PatternCell& cell,
-                 const Instrument* instrument, const Sample* sample, const RowLevels& before) {
-    StandardEffectState& s = channel->standardEffects;
+void ExtendedRow(Player* player, MusicChannel* channel, const PatternCell& cell) {
+    StandardEffectState& s = channel->standard.effects;
     const uint8_t y = cell.effectParameter & 15;
     switch (cell.effectParameter >> 4) {
     case 0x1:
@@ -300,13 +246,11 @@ void ExtendedRow(Player* player, MusicChannel* channel, const PatternCell& cell,
     case 0xC:
         if (y == 0) SetVolume(channel, 0);
         break;
-    case 0xD: EffectRow(player, channel, cell, instrument, sample, before); break;
-    default: break; // E0, E6, EE, EF: nothing here
+    default: break; // E0, E6, EE, EF: nothing here; ED is the note side's
     }
 }
 
-void ExtendedTick(Player* player, MusicChannel* channel, const PatternCell& cell,
-                  const Instrument* instrument, const Sample* sample) {
+void ExtendedTick(Player* player, MusicChannel* channel, const PatternCell& cell) {
     const int32_t y = cell.effectParameter & 15;
     // Counted within the row period: a pattern delay's later periods retrigger and cut again,
     // the retrigger on their first tick too.
@@ -321,29 +265,17 @@ void ExtendedTick(Player* player, MusicChannel* channel, const PatternCell& cell
     case 0xC:
         if (tick == y) SetVolume(channel, 0);
         break;
-    case 0xD: EffectTick(player, channel, cell, instrument, sample); break;
     default: break;
     }
 }
 
-// Tone portamento's target and direction, set by a note on a tone-portamento row (3xx, 5xy or
-// the volume column's Mx).
-void AimPortamento(MusicChannel* channel) {
-    StandardEffectState& s = channel->standardEffects;
-    channel->portaTarget = channel->notePeriod;
-    if (channel->portaTarget == channel->period)
-        s.portaDirection = 0;
-    else
-        s.portaDirection = channel->portaTarget > channel->period ? 1 : 2;
-}
-
-// Before the effect column runs on a tick: a restart of the note's envelopes (the note side
-// cleared the tremor counter it shares) starts the counters over, and a volume that the note
-// side set ends what tremolo held.
+// Before the effect column runs on a tick: a restart of the note by the note side (its
+// hand-over, noteRestarted) starts the counters over, and a volume that the note side set ends
+// what tremolo held.
 void Arrive(MusicChannel* channel, bool keyOffRow) {
-    StandardEffectState& s = channel->standardEffects;
+    StandardEffectState& s = channel->standard.effects;
     // A key-off with an instrument starts tremor's count over, but multi-retrigger's goes on.
-    if (s.restartSeen && channel->tremorCounter == 0) {
+    if (channel->standard.noteRestarted) {
         const uint8_t retrigCounter = s.retrigCounter;
         StandardRestartEffects(channel);
         if (keyOffRow) s.retrigCounter = retrigCounter;
@@ -352,9 +284,8 @@ void Arrive(MusicChannel* channel, bool keyOffRow) {
 }
 
 void Leave(MusicChannel* channel) {
-    StandardEffectState& s = channel->standardEffects;
-    channel->tremorCounter = 1;
-    s.restartSeen = 1;
+    StandardEffectState& s = channel->standard.effects;
+    channel->standard.noteRestarted = 0;
     s.lastVolume = channel->volume;
     if (s.tremorMuted) {
         channel->volumeDelta = -channel->volume;
@@ -368,13 +299,18 @@ void Leave(MusicChannel* channel) {
 } // namespace
 
 void StandardRestartEffects(MusicChannel* channel) {
-    channel->standardEffects.tremorPosition = 0;
-    channel->standardEffects.tremorMuted = 0;
-    channel->standardEffects.retrigCounter = 0;
+    channel->standard.effects.tremorPosition = 0;
+    channel->standard.effects.tremorMuted = 0;
+    channel->standard.effects.retrigCounter = 0;
+}
+
+void StandardVibratoTick(const Player* player, MusicChannel* channel) {
+    ApplyVibrato(player, channel);
+    channel->vibratoPosition = AdvancePhase(channel->vibratoPosition, channel->vibratoSpeed);
 }
 
 void StandardTonePortamento(const Player* player, MusicChannel* channel) {
-    StandardEffectState& s = channel->standardEffects;
+    StandardEffectState& s = channel->standard.effects;
     const int32_t step = 4 * channel->portaSpeed;
     // Once there the direction becomes "up", not "none": a later 3xx with no note, after the
     // period moved past the target, jumps straight back to it instead of sliding.
@@ -403,13 +339,12 @@ void StandardTonePortamento(const Player* player, MusicChannel* channel) {
 }
 
 void StandardEffectRow(Player* player, MusicChannel* channel, const PatternCell& cell,
-                       const Instrument* instrument, const Sample* sample,
-                       const RowLevels& before) {
-    StandardEffectState& s = channel->standardEffects;
+                       const Selection& playing, const RowLevels& before) {
+    (void)before;
+    StandardEffectState& s = channel->standard.effects;
     Arrive(channel, cell.note == 255);
     const uint8_t v = cell.volumeColumn;
     if (cell.instrument != 0 || (v >= 0x10 && v <= 0x50)) s.outVolumeHeld = 0;
-    if (IsTonePortamentoRow(cell) && IsNote(cell.note)) AimPortamento(channel);
     if (cell.effect != 0x4 && cell.effect != 0x6) s.vibratoOffset = 0;
 
     const uint8_t p = cell.effectParameter, x = p >> 4, y = p & 15;
@@ -440,13 +375,12 @@ void StandardEffectRow(Player* player, MusicChannel* channel, const PatternCell&
         channel->panning = p;
         channel->updateFlags |= UPDATE_PANNING;
         break;
-    case 0x9: EffectRow(player, channel, cell, instrument, sample, before); break;
     case 0xA: Remember(&channel->volumeSlideMemory, p); break;
     case 0xC: SetVolume(channel, p); break;
-    case 0xE: ExtendedRow(player, channel, cell, instrument, sample, before); break;
+    case 0xE: ExtendedRow(player, channel, cell); break;
     case 0x10: SetGlobalVolume(player, p); break;
     case 0x11: Remember(&player->globalVolumeSlideMemory, p); break;
-    case 0x15: SetEnvelopePositions(channel, instrument, p); break;
+    case 0x15: SetStandardEnvelopePosition(channel, playing.instrument, p); break;
     case 0x19: Remember(&channel->panningSlideMemory, p); break;
     case 0x1B:
         // Each nibble keeps its own memory.
@@ -454,7 +388,7 @@ void StandardEffectRow(Player* player, MusicChannel* channel, const PatternCell&
         if (y != 0) channel->retrigIntervalMemory = y;
         // The row tick counts towards the interval too (a note there leaves the count as it
         // is), except on a row whose volume column sets a volume above 0.
-        if (v < 0x11 || v > 0x50) MultiRetrigger(channel, cell);
+        if (v < 0x11 || v > 0x50) MultiRetrigger(player, channel, cell);
         break;
     case 0x1D: Remember(&s.tremorMemory, p); break;
     case 0x21:
@@ -472,7 +406,8 @@ void StandardEffectRow(Player* player, MusicChannel* channel, const PatternCell&
 }
 
 void StandardEffectTick(Player* player, MusicChannel* channel, const PatternCell& cell,
-                        const Instrument* instrument, const Sample* sample) {
+                        const Selection& playing) {
+    (void)playing;
     Arrive(channel, false);
     const uint8_t p = cell.effectParameter;
     switch (cell.effect) {
@@ -486,39 +421,29 @@ void StandardEffectTick(Player* player, MusicChannel* channel, const PatternCell
         // The parameters are taken on every tick: they win over a volume-column vibrato's.
         if (p >> 4) channel->vibratoSpeed = p >> 4;
         if (p & 15) channel->vibratoDepth = p & 15;
-        ApplyVibrato(player, channel);
-        channel->vibratoPosition = AdvancePhase(channel->vibratoPosition, channel->vibratoSpeed);
+        StandardVibratoTick(player, channel);
         break;
     case 0x5:
         StandardTonePortamento(player, channel);
         VolumeSlide(channel);
         break;
     case 0x6:
-        ApplyVibrato(player, channel);
-        channel->vibratoPosition = AdvancePhase(channel->vibratoPosition, channel->vibratoSpeed);
+        StandardVibratoTick(player, channel);
         VolumeSlide(channel);
         break;
     case 0x7: TremoloTick(channel); break;
     case 0xA: VolumeSlide(channel); break;
-    case 0xE: ExtendedTick(player, channel, cell, instrument, sample); break;
+    case 0xE: ExtendedTick(player, channel, cell); break;
     case 0x11: {
         const uint8_t m = player->globalVolumeSlideMemory;
-        if (m >> 4)
-            SetGlobalVolume(player, player->globalVolume + (m >> 4));
-        else if (m & 15)
-            SetGlobalVolume(player, player->globalVolume - (m & 15));
+        if (m != 0) SetGlobalVolume(player, Slide(player->globalVolume, m, 0, 64));
         break;
     }
-    case 0x19: {
-        const uint8_t m = channel->panningSlideMemory;
-        if (m >> 4)
-            channel->panning = std::min(channel->panning + (m >> 4), 255);
-        else
-            channel->panning = std::max(channel->panning - (m & 15), 0);
+    case 0x19:
+        channel->panning = Slide(channel->panning, channel->panningSlideMemory, 0, 255);
         channel->updateFlags |= UPDATE_PANNING;
         break;
-    }
-    case 0x1B: MultiRetrigger(channel, cell); break;
+    case 0x1B: MultiRetrigger(player, channel, cell); break;
     case 0x1D: TremorTick(channel, p); break;
     default: break;
     }

@@ -1,18 +1,18 @@
-// standard_notes.cpp: the tracks' row tick and later ticks under the standard rules, as the
-// original tracker plays them: notes and instruments, key-off, envelopes and fade-out,
-// auto-vibrato, the volume column, note delay and sample offset; the rest of the effect column
-// lies in standard_effects.cpp. Runs inside MixBlock on the thread that renders the player.
+// standard_notes.cpp: the note side of the standard rules, as the original tracker plays it:
+// notes and instruments, key-off, note delay and sample offset, and the tick's hand-over to the
+// voice. Envelopes, fade-out and auto-vibrato lie in standard_envelopes.cpp, the rest of the
+// effect column in standard_effects.cpp. Runs inside MixBlock on the thread that renders the
+// player.
 //
 // A track keeps two instruments apart: the number its cells selected last (for the next note)
 // and the instrument the last started note took, whose envelopes, fade-out and auto-vibrato play
 // until another note starts. An instrument number without a note, or with a tone portamento's
 // note, only puts back the playing sample's default volume and panning and restarts the playing
 // instrument's envelopes.
-#include "music/standard_notes.h"
-
 #include "music/mixer.h"
 #include "music/module.h"
 #include "music/player.h"
+#include "music/rules_standard.h"
 #include "music/sequencer_internal.h"
 
 #include <algorithm>
@@ -21,8 +21,6 @@
 namespace {
 
 constexpr uint8_t KEY_OFF = 255;
-constexpr int32_t MAX_ENVELOPE_POINTS = 12;
-constexpr int32_t FULL_FADE = 65536; // fadeoutVolume at its start (Instrument::fadeout is x 2)
 constexpr uint8_t ALL_LEVELS = UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_PANNING;
 
 // What the notes of an instrument number the song does not have play: nothing, with volume 0
@@ -32,11 +30,6 @@ const Sample emptySample = [] {
     sample.panning = 128;
     return sample;
 }();
-
-const Instrument* PlayingInstrument(const MusicChannel& channel) {
-    const Instrument* instrument = channel.standardNote.instrument;
-    return instrument ? instrument : &emptyInstrument;
-}
 
 const Sample* PlayingSample(const MusicChannel& channel) {
     return channel.sample ? channel.sample : &emptySample;
@@ -59,60 +52,21 @@ const Sample* NoteSample(const Instrument* instrument, uint8_t note) {
     return sample->stereo ? sample->stereo : sample;
 }
 
-// A cell whose effect column this file plays: sample offset, key-off and note delay.
-bool IsNoteDelay(const PatternCell& cell) {
-    return cell.effect == 0xE && (cell.effectParameter >> 4) == 0xD;
-}
-bool OwnEffect(const PatternCell& cell) {
-    return cell.effect == 0x9 || cell.effect == 0x14 || IsNoteDelay(cell);
-}
-
-// A point's value, held within 0-64 (a file may store any 16-bit value).
-int32_t PointValue(const EnvelopePoint& point) {
-    return std::min<int32_t>(point.y, 64);
-}
-
 // An instrument number puts back the default volume and panning of the sample the last note
 // chose.
 void ResetVolumes(MusicChannel* channel) {
-    channel->volume = channel->standardNote.defaultVolume;
-    channel->panning = channel->standardNote.defaultPanning;
+    channel->volume = channel->standard.note.defaultVolume;
+    channel->panning = channel->standard.note.defaultPanning;
 }
 
-// An instrument number (with a note or without) restarts the playing instrument: its enabled
-// envelopes from their start, the key pressed again, the fade-out and auto-vibrato anew.
+// An instrument number (with a note or without) restarts the playing instrument, and the
+// vibrato and tremolo phases unless their waveform keeps them; the effect column hears of it.
 void RestartInstrument(MusicChannel* channel) {
-    StandardNoteState& note = channel->standardNote;
     if ((channel->waveControl & 0x0F) < 4) channel->vibratoPosition = 0;
     if ((channel->waveControl >> 4) < 4) channel->tremoloPosition = 0;
-    channel->tremorCounter = 0;
-    channel->keyOff = 0;
-    const Instrument* instrument = PlayingInstrument(*channel);
-    // An envelope that is off keeps its place: only the enabled ones start again.
-    if (instrument->volumeEnvelopeFlags & ENVELOPE_ON) {
-        channel->volumeEnvelope.tick = 0;
-        channel->volumeEnvelope.point = 0;
-    }
-    if (instrument->panningEnvelopeFlags & ENVELOPE_ON) {
-        channel->panningEnvelope.tick = 0;
-        channel->panningEnvelope.point = 0;
-        if (instrument->panningPointCount > 0)
-            channel->panningEnvelope.fixed = PointValue(instrument->panningEnvelope[0]) * 65536;
-    }
-    channel->fadeoutVolume = FULL_FADE;
-    if (instrument->vibratoDepth > 0) {
-        note.autoVibratoPosition = 0;
-        if (instrument->vibratoSweep > 0) {
-            note.autoVibratoAmplitude = 0;
-            note.autoVibratoSweep = (instrument->vibratoDepth << 8) / instrument->vibratoSweep;
-        } else {
-            note.autoVibratoAmplitude = instrument->vibratoDepth << 8;
-            note.autoVibratoSweep = 0;
-        }
-    }
+    channel->standard.noteRestarted = 1;
+    RestartPlayingInstrument(channel);
 }
-
-void MoveEnvelope(EnvelopeState* state, const EnvelopeShape& shape);
 
 struct Trigger {
     bool offset;       // the cell's effect is 9xx
@@ -123,7 +77,7 @@ struct Trigger {
 // instrument and its sample. A note that the sample's relative note moves beyond the table
 // changes the sample but starts nothing and keeps the instrument and the volume defaults.
 void StartNote(Player* player, MusicChannel* channel, uint8_t note, Trigger trigger) {
-    StandardNoteState& state = channel->standardNote;
+    StandardNoteState& state = channel->standard.note;
     if (note == KEY_OFF) {
         StandardKeyOff(channel);
         return;
@@ -141,8 +95,7 @@ void StartNote(Player* player, MusicChannel* channel, uint8_t note, Trigger trig
     // (a key-off stays in force) and moves the envelope onto the new instrument's.
     if (state.instrument && state.instrument != instrument) {
         channel->fadeoutVolume = FULL_FADE;
-        if (instrument->volumeEnvelopeFlags & ENVELOPE_ON)
-            MoveEnvelope(&channel->volumeEnvelope, VolumeShape(instrument));
+        MoveVolumeEnvelope(channel, instrument);
     }
     state.instrument = instrument;
     // A note of an instrument the song lacks (or one without samples) leaves the defaults an
@@ -176,13 +129,23 @@ void PreparePortamento(Player* player, MusicChannel* channel, uint8_t note) {
     channel->notePeriod = NotePeriod(player->module, realNote, SampleFinetune(player, sample));
 }
 
+// Tone portamento's target and direction, set by a note on a tone-portamento row (3xx, 5xy or
+// the volume column's Mx, whatever the effect column holds beside Mx: 9xx, Kxx and ED0 too).
+void AimPortamento(MusicChannel* channel) {
+    StandardEffectState& s = channel->standard.effects;
+    channel->portaTarget = channel->notePeriod;
+    if (channel->portaTarget == channel->period)
+        s.portaDirection = 0;
+    else
+        s.portaDirection = channel->portaTarget > channel->period ? 1 : 2;
+}
+
 // The row's note and instrument (not on a delayed row: the note delay reads them on its tick).
 void ReadNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
-    StandardNoteState& state = channel->standardNote;
+    StandardNoteState& state = channel->standard.note;
     const uint8_t instrument = cell.instrument;
     if (instrument != 0) {
         state.instrumentNumber = instrument;
-        channel->instrumentIndex = static_cast<uint8_t>(instrument - 1);
     }
     uint8_t note = IsNote(cell.note) || cell.note == KEY_OFF ? cell.note : 0;
     // K00 is a key-off in the note's place: the cell's note does not start, and an instrument
@@ -198,14 +161,15 @@ void ReadNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
         // silence holds over the row (see HoldTremorSilence).
         if (instrument != 0) {
             ResetVolumes(channel);
-            if (cell.note == KEY_OFF) channel->standardEffects.tremorMuted = 0;
+            if (cell.note == KEY_OFF) channel->standard.effects.tremorMuted = 0;
         }
         return;
     }
     if (note != 0) {
-        if (IsTonePortamentoRow(cell))
+        if (IsTonePortamentoRow(cell)) {
             PreparePortamento(player, channel, note);
-        else
+            AimPortamento(channel);
+        } else
             StartNote(player, channel, note, Trigger{cell.effect == 0x9, cell.effectParameter});
     }
     if (instrument != 0) {
@@ -221,63 +185,16 @@ void ReadNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
     }
 }
 
-// The volume column on the row tick: set volume and panning, the fine slides, the vibrato's
-// speed, the tone portamento's speed.
-void StandardVolumeRow(MusicChannel* channel, uint8_t v) {
-    const int32_t y = v & 15;
-    switch (v >> 4) {
-    case 0x1:
-    case 0x2:
-    case 0x3:
-    case 0x4: channel->volume = v - 0x10; break;
-    case 0x5:
-        if (v == 0x50) channel->volume = 64;
-        break;
-    case 0x8: channel->volume = std::max(channel->volume - y, 0); break;
-    case 0x9: channel->volume = std::min(channel->volume + y, 64); break;
-    case 0xA:
-        if (y != 0) channel->vibratoSpeed = static_cast<uint8_t>(y);
-        break;
-    case 0xC: channel->panning = y * 16; break;
-    case 0xF:
-        if (y != 0) channel->portaSpeed = static_cast<uint8_t>(y * 16);
-        channel->portaTarget = channel->notePeriod;
-        break;
-    default: break;
-    }
-}
-
-// The volume column on the later ticks: the slides, vibrato and tone portamento.
-void StandardVolumeTick(MusicChannel* channel, uint8_t v) {
-    const int32_t y = v & 15;
-    switch (v >> 4) {
-    case 0x6: channel->volume = std::max(channel->volume - y, 0); break;
-    case 0x7: channel->volume = std::min(channel->volume + y, 64); break;
-    case 0xB:
-        if (y != 0) channel->vibratoDepth = static_cast<uint8_t>(y);
-        Vibrato(channel);
-        AdvanceVibrato(channel);
-        break;
-    case 0xD:
-        // The tracker subtracts the slide as the byte 256 - y, and a left slide of 0 (the byte
-        // 0) takes the panning to hard left.
-        channel->panning = y == 0 ? 0 : std::max(channel->panning - y, 0);
-        break;
-    case 0xE: channel->panning = std::min(channel->panning + y, 255); break;
-    case 0xF: TonePortamento(channel); break;
-    default: break;
-    }
-}
-
 // EDx on its tick: the row's note starts now (the last note again when the row has none, a
 // key-off releases), the instrument number puts back the defaults, and the envelopes restart
 // in every case, even after a key-off (which so loses its release and fade-out). Of the volume
 // column only a set volume or set panning applies.
+} // namespace
+
 void NoteDelay(Player* player, MusicChannel* channel, const PatternCell& cell) {
-    StandardNoteState& state = channel->standardNote;
+    StandardNoteState& state = channel->standard.note;
     if (cell.instrument != 0) {
         state.instrumentNumber = cell.instrument;
-        channel->instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
     }
     const uint8_t note = IsNote(cell.note) || cell.note == KEY_OFF ? cell.note : 0;
     // A delayed key-off puts back the sample's default volume (not its panning) first: with a
@@ -293,139 +210,60 @@ void NoteDelay(Player* player, MusicChannel* channel, const PatternCell& cell) {
     if (v >= 0xC0 && v <= 0xCF && note != KEY_OFF) channel->panning = (v & 15) * 16;
 }
 
-// One tick of an envelope. `tick` is the tick about to be played, 0 at the restart (the
-// effect that sets the envelope position leaves it at its parameter); reaching a point's tick sets
-// the point's value and heads for the next point, or holds at the sustain point while the key
-// is down (the tick runs on, so the point is not met again until key-off moves it back), or
-// jumps from the loop's end to its start.
-void EnvelopeTick(EnvelopeState* state, const EnvelopeShape& shape, bool keyOff) {
-    const int32_t n = std::min<int32_t>(shape.pointCount, MAX_ENVELOPE_POINTS);
-    if (n == 0) return;
-    const EnvelopePoint* points = shape.points;
-    int32_t point = std::clamp(state->point, 0, n - 1);
-    if (state->tick != points[point].x) {
-        state->fixed += state->slope;
-    } else {
-        state->fixed = PointValue(points[point]) * 65536;
-        point += 1;
-        if (shape.flags & ENVELOPE_LOOP) {
-            // At the loop's end the envelope goes back to the loop's start, unless the end is
-            // also the sustain point and the key is released.
-            if (point - 1 == shape.loopEnd && shape.loopStart < n &&
-                (!(shape.flags & ENVELOPE_SUSTAIN) || point - 1 != shape.sustain || !keyOff)) {
-                point = shape.loopStart;
-                state->tick = points[point].x;
-                state->fixed = PointValue(points[point]) * 65536;
-                point += 1;
-            }
-        }
-        if (point >= n) {
-            state->slope = 0;
-        } else if ((shape.flags & ENVELOPE_SUSTAIN) && !keyOff && point - 1 == shape.sustain) {
-            state->point = point - 1;
-            state->slope = 0;
-        } else {
-            state->point = point;
-            const int32_t dx = points[point].x - points[point - 1].x;
-            const int32_t dy = PointValue(points[point]) - PointValue(points[point - 1]);
-            state->slope = dx > 0 ? dy * 65536 / dx : 0;
-        }
-    }
-    // Past its last point an envelope stays there: its position does not run on.
-    if (state->slope != 0 || state->point != n - 1 || state->tick <= points[n - 1].x)
-        state->tick += 1;
-    state->fixed = std::clamp(state->fixed, 0, 64 * 65536);
-    state->value = state->fixed >> 16;
-}
-
-// Moves an envelope onto another shape, keeping its position: a note without instrument number
-// that changes the playing instrument goes on with the new instrument's envelope from where the
-// old one stood (the position it played last, played again), at the new envelope's value there.
-void MoveEnvelope(EnvelopeState* state, const EnvelopeShape& shape) {
-    const int32_t n = std::min<int32_t>(shape.pointCount, MAX_ENVELOPE_POINTS);
-    if (n == 0) return;
-    const EnvelopePoint* points = shape.points;
-    state->tick = std::max(state->tick - 1, 0);
-    int32_t point = 0;
-    while (point < n - 1 && points[point].x < state->tick) ++point;
-    state->point = point;
-    if (point == 0 || points[point].x < state->tick) {
-        // Before the first point, or past the last: the point's value, held.
-        state->fixed = PointValue(points[point]) * 65536;
-        state->slope = 0;
-        if (points[point].x < state->tick) state->tick = points[point].x + 1;
-        return;
-    }
-    const int32_t dx = points[point].x - points[point - 1].x;
-    const int32_t dy = PointValue(points[point]) - PointValue(points[point - 1]);
-    state->slope = dx > 0 ? dy * 65536 / dx : 0;
-    state->fixed = PointValue(points[point - 1]) * 65536 +
-                   state->slope * (state->tick - 1 - points[point - 1].x);
-}
-
-// The instrument's auto-vibrato: its depth grows over `sweep` ticks while the key is down.
-void AutoVibratoTick(MusicChannel* channel, const Instrument* instrument) {
-    StandardNoteState& state = channel->standardNote;
-    if (instrument->vibratoDepth == 0) return;
-    int32_t amplitude = state.autoVibratoAmplitude;
-    if (state.autoVibratoSweep > 0) {
-        // After key-off a sweep that has not ended leaves the amplitude at one step of it.
-        amplitude = state.autoVibratoSweep;
-        if (!channel->keyOff) {
-            amplitude += state.autoVibratoAmplitude;
-            if ((amplitude >> 8) > instrument->vibratoDepth) {
-                amplitude = instrument->vibratoDepth << 8;
-                state.autoVibratoSweep = 0;
-            }
-            state.autoVibratoAmplitude = amplitude;
-        }
-    }
-    state.autoVibratoPosition =
-        static_cast<uint8_t>(state.autoVibratoPosition + instrument->vibratoRate);
-    const int32_t q = state.autoVibratoPosition;
-    int32_t wave;
-    switch (instrument->vibratoType) {
-    case 1: wave = q > 127 ? 64 : -64; break;
-    case 2: wave = (((q >> 1) + 64) & 127) - 64; break;
-    case 3: wave = (((-(q >> 1)) + 64) & 127) - 64; break;
-    default:
-        // The sine starts downwards, rounded to whole steps of 64.
-        wave = -static_cast<int32_t>(std::lround(64.0 * std::sin(q * 3.14159265358979 / 128.0)));
-        break;
-    }
-    channel->periodDelta += (wave * amplitude) >> 14;
-}
-
-// What every tick ends with: the fade-out after key-off, the envelopes, the auto-vibrato, and
-// the levels pushed into the voice.
-void FinishTick(Player* player, MusicChannel* channel) {
-    StandardNoteState& state = channel->standardNote;
-    const Instrument* instrument = PlayingInstrument(*channel);
-    // The fade-out runs from the key-off's own tick, with or without a volume envelope (a
-    // volume set after a key-off without envelope fades too), at the speed of the instrument
-    // playing now: a note without instrument number that changes the instrument changes the
-    // speed of a fade already running.
-    if (channel->keyOff)
-        channel->fadeoutVolume = std::max(channel->fadeoutVolume - instrument->fadeout, 0);
-    const bool keyOff = channel->keyOff != 0;
+void StandardKeyOff(MusicChannel* channel) {
+    channel->keyOff = 1;
+    const Instrument* instrument = StandardPlayingInstrument(*channel);
     if (instrument->volumeEnvelopeFlags & ENVELOPE_ON) {
-        EnvelopeTick(&channel->volumeEnvelope, VolumeShape(instrument), keyOff);
-        state.envelopeVolume = channel->volumeEnvelope.fixed;
+        // A volume envelope held at its sustain point goes on from that point at the next tick.
+        EnvelopeState& envelope = channel->volumeEnvelope;
+        const int32_t n = UsedPoints(VolumeShape(instrument));
+        if (n > 0) {
+            const int32_t x = instrument->volumeEnvelope[std::clamp(envelope.point, 0, n - 1)].x;
+            if (envelope.tick > x) envelope.tick = x;
+        }
     } else {
-        state.envelopeVolume = 64 * 65536;
+        // Without a volume envelope key-off sets the volume to 0: a later volume command makes
+        // the note sound again (fading out).
+        channel->volume = 0;
     }
-    if (instrument->panningEnvelopeFlags & ENVELOPE_ON) {
-        // The panning envelope reaches the voice a tick later than the volume envelope: each
-        // tick pans by the value the envelope had before its step.
-        state.envelopePanning = channel->panningEnvelope.fixed;
-        EnvelopeTick(&channel->panningEnvelope, PanningShape(instrument), keyOff);
-    } else {
-        state.envelopePanning = 32 * 65536;
-    }
-    AutoVibratoTick(channel, instrument);
-    channel->updateFlags |= ALL_LEVELS;
+    // The panning envelope is not moved back to its sustain point: one that holds there stays
+    // there after key-off.
+}
 
-    const Sample* sample = PlayingSample(*channel);
+// A track whose effect column is a note delay or Kxx runs no effect: a silence that tremor left
+// holds over the row (a volume set there included), unless a note starts: on the delay's tick
+// after a delay, at once beside Kxx (K00 is a key-off in the note's place).
+void HoldTremorSilence(MusicChannel* channel, const PatternCell& cell, int32_t tick) {
+    if (!channel->standard.effects.tremorMuted) return;
+    const bool delay = IsNoteDelay(cell);
+    const int32_t start = delay ? cell.effectParameter & 15 : 0;
+    const bool noteStarts = IsNote(cell.note) && (delay || cell.effectParameter != 0);
+    if (noteStarts && tick >= start) return;
+    channel->volumeDelta = -channel->volume;
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+Selection StandardNoteRow(Player* player, MusicChannel* channel, const PatternCell& cell) {
+    // A delayed row's note, instrument and volume column wait for the delay's tick.
+    if (!IsNoteDelay(cell) || (cell.effectParameter & 15) == 0) {
+        ReadNote(player, channel, cell);
+        VolumeColumnRow(player, channel, cell.volumeColumn);
+    }
+    return StandardPlaying(player, *channel);
+}
+
+const Instrument* StandardPlayingInstrument(const MusicChannel& channel) {
+    const Instrument* instrument = channel.standard.note.instrument;
+    return instrument ? instrument : &emptyInstrument;
+}
+
+Selection StandardPlaying(const Player* player, const MusicChannel& channel) {
+    (void)player;
+    return {StandardPlayingInstrument(channel), PlayingSample(channel)};
+}
+
+void StandardFinishTrack(Player* player, MusicChannel* channel, const Sample* sample) {
+    channel->updateFlags |= ALL_LEVELS;
     if ((channel->updateFlags & UPDATE_TRIGGER) && channel->voice) {
         // An offset at or past the sample's end cuts the note; one past a loop's end (the
         // sample going on beyond its loop) starts inside the loop.
@@ -441,105 +279,4 @@ void FinishTick(Player* player, MusicChannel* channel) {
         }
     }
     UpdateVoice(player, channel, sample);
-}
-
-} // namespace
-
-void StandardKeyOff(MusicChannel* channel) {
-    channel->keyOff = 1;
-    const Instrument* instrument = PlayingInstrument(*channel);
-    if (instrument->volumeEnvelopeFlags & ENVELOPE_ON) {
-        // A volume envelope held at its sustain point goes on from that point at the next tick.
-        EnvelopeState& envelope = channel->volumeEnvelope;
-        const int32_t n = std::min<int32_t>(instrument->volumePointCount, MAX_ENVELOPE_POINTS);
-        if (n > 0) {
-            const int32_t x = instrument->volumeEnvelope[std::clamp(envelope.point, 0, n - 1)].x;
-            if (envelope.tick > x) envelope.tick = x;
-        }
-    } else {
-        // Without a volume envelope key-off sets the volume to 0: a later volume command makes
-        // the note sound again (fading out).
-        channel->volume = 0;
-    }
-    // The panning envelope is not moved back to its sustain point: one that holds there stays
-    // there after key-off.
-}
-
-namespace {
-
-// A track whose effect column is a note delay or Kxx runs no effect: a silence that tremor left
-// holds over the row (a volume set there included), unless a note starts: on the delay's tick
-// after a delay, at once beside Kxx (K00 is a key-off in the note's place).
-void HoldTremorSilence(MusicChannel* channel, const PatternCell& cell, int32_t tick) {
-    if (!channel->standardEffects.tremorMuted) return;
-    const bool delay = IsNoteDelay(cell);
-    const int32_t start = delay ? cell.effectParameter & 15 : 0;
-    const bool noteStarts = IsNote(cell.note) && (delay || cell.effectParameter != 0);
-    if (noteStarts && tick >= start) return;
-    channel->volumeDelta = -channel->volume;
-    channel->updateFlags |= UPDATE_VOLUME;
-}
-
-} // namespace
-
-void StandardProcessRow(Player* player) {
-    const Module* module = player->module;
-    player->nextOrderPosition = -1;
-    player->nextRow = -1;
-    bool jumpSeen = false;
-    const PatternCell* cells = RowCells(player);
-    player->currentRowCells = cells;
-    const int32_t tracks = TrackCount(module);
-    for (int32_t c = 0; c < tracks; ++c) {
-        const PatternCell& cell = cells[c];
-        MusicChannel* channel = &player->channels[c];
-        const RowLevels before{channel->volume, channel->period, channel->panning};
-        if (channel->lastEffect == 7 && cell.effect != 7)
-            channel->volume = before.volume + channel->volumeDelta;
-        channel->lastEffect = cell.effect;
-        channel->volumeDelta = 0;
-        channel->periodDelta = 0;
-        channel->updateFlags = 0;
-
-        // A delayed row's note, instrument and volume column wait for the delay's tick.
-        if (!IsNoteDelay(cell) || (cell.effectParameter & 15) == 0) {
-            ReadNote(player, channel, cell);
-            StandardVolumeRow(channel, cell.volumeColumn);
-        }
-        FlowControl(player, channel, cell, &jumpSeen);
-        if (!OwnEffect(cell))
-            StandardEffectRow(player, channel, cell, PlayingInstrument(*channel),
-                              PlayingSample(*channel), before);
-        else if (IsNoteDelay(cell) || cell.effect == 0x14)
-            HoldTremorSilence(channel, cell, 0);
-        FinishTick(player, channel);
-    }
-}
-
-void StandardProcessTick(Player* player) {
-    const Module* module = player->module;
-    const PatternCell* cells = player->currentRowCells ? player->currentRowCells : emptyRow;
-    const int32_t tracks = TrackCount(module);
-    // Note delay and Kxx count the ticks of each row period: inside a pattern delay they act
-    // again in every repetition of the row.
-    const int32_t tick = player->flow.periodTick;
-    for (int32_t c = 0; c < tracks; ++c) {
-        const PatternCell& cell = cells[c];
-        MusicChannel* channel = &player->channels[c];
-        channel->volumeDelta = 0;
-        channel->periodDelta = 0;
-        channel->updateFlags = 0;
-        StandardVolumeTick(channel, cell.volumeColumn);
-        if (IsNoteDelay(cell)) {
-            if (tick == (cell.effectParameter & 15)) NoteDelay(player, channel, cell);
-            HoldTremorSilence(channel, cell, tick);
-        } else if (cell.effect == 0x14) {
-            if (tick == cell.effectParameter) StandardKeyOff(channel);
-            HoldTremorSilence(channel, cell, tick);
-        } else if (!OwnEffect(cell)) {
-            StandardEffectTick(player, channel, cell, PlayingInstrument(*channel),
-                               PlayingSample(*channel));
-        }
-        FinishTick(player, channel);
-    }
 }

@@ -74,7 +74,7 @@ TEST(EffectSlides, PortamentoUpStopsAt56AndDownHasNoLimit) {
     const PatternCell down = Cell(nullptr, 0, 0, 0x02, 0xFF);
     run.channel(0).period = 2147483647 - 2000;
     run.channel(0).portaDownMemory = 0xFF;
-    EffectTick(run.player(), &run.channel(0), down, &emptyInstrument, &silentSample);
+    EffectTick(run.player(), &run.channel(0), down, Selection{&emptyInstrument, &silentSample});
     EXPECT_EQ(run.channel(0).period, 2147483647 - 2000 + 1020);
 }
 

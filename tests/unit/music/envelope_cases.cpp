@@ -36,7 +36,7 @@ int AutoVibratoDelta(uint8_t type, int32_t position) {
     instrument.vibratoType = type;
     instrument.vibratoDepth = 64; // a = w x 64, >> 6: the waveform value itself
     MusicChannel channel{};
-    channel.autoVibratoPosition = position;
+    channel.demo.autoVibratoPosition = position;
     AutoVibrato(&channel, &instrument);
     EXPECT_TRUE(channel.updateFlags & UPDATE_FREQUENCY);
     return channel.periodDelta;
@@ -145,9 +145,9 @@ TEST(AutoVibrato, SweepRampsInAndPositionWraps) {
         channel.periodDelta = 0;
         AutoVibrato(&channel, &instrument);
         deltas.push_back(channel.periodDelta);
-        positions.push_back(channel.autoVibratoPosition);
+        positions.push_back(channel.demo.autoVibratoPosition);
     }
     EXPECT_EQ(deltas, (V{0, 16, -32, 48}));
     EXPECT_EQ(positions, (V{100, 200, 44, 144}));
-    EXPECT_EQ(channel.autoVibratoSweep, 4);
+    EXPECT_EQ(channel.demo.autoVibratoSweep, 4);
 }

@@ -69,7 +69,7 @@ TEST(SequencerVoices, InstrumentOnTonePortamentoRowResetsFromTheOldInstrumentsSa
     run.Ticks(6);
     EXPECT_EQ(run.channel(0).volume, 32);
     run.Tick();
-    EXPECT_EQ(run.channel(0).instrumentIndex, 0);
+    EXPECT_EQ(run.channel(0).demo.instrumentIndex, 0);
     EXPECT_EQ(run.channel(0).volume, 64);   // the first instrument's sample volume
     EXPECT_EQ(run.channel(0).panning, 128); // and panning
 }
@@ -154,7 +154,7 @@ TEST(SequencerVoices, MissingInstrumentsNotesAndSamplesPlaySilence) {
     EXPECT_EQ(run.channel(0).voice->sample, &silentSample);
     EXPECT_EQ(run.channel(1).voice->sample, &silentSample);
     EXPECT_EQ(run.channel(2).voice->sample, nullptr); // taken as no note: nothing starts
-    EXPECT_EQ(run.channel(2).noteIndex, 0);
+    EXPECT_EQ(run.channel(2).demo.noteIndex, 0);
     EXPECT_NE(run.channel(3).voice->sample, &silentSample);
     EXPECT_EQ(s[0].volume, 0);
     EXPECT_EQ(s[1].volume, 0);

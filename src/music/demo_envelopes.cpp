@@ -1,38 +1,12 @@
-// envelopes.cpp: the instrument's volume and panning envelopes, the reset a new instrument gives
-// a track, and auto-vibrato. Runs inside MixBlock on the thread that renders the player.
+// demo_envelopes.cpp: the demo's stepping of the instrument's volume and panning envelopes, the
+// fade-out, the reset a new instrument gives a track, and auto-vibrato (the envelopes' shapes
+// and placement are shared: envelope_shapes.cpp). Runs inside MixBlock on the thread that
+// renders the player.
 #include "music/module.h"
 #include "music/sequencer_internal.h"
 
 #include <algorithm>
 #include <cmath>
-
-namespace {
-
-constexpr int32_t MAX_ENVELOPE_POINTS = 12;
-
-// Heads the envelope from point k (at `offset` ticks past it) towards point k + 1.
-void StartSegment(EnvelopeState* state, const EnvelopePoint* points, int32_t k, int32_t offset) {
-    const int32_t dx = points[k + 1].x - points[k].x;
-    const int64_t dy = (static_cast<int64_t>(points[k + 1].y) - points[k].y) * 65536;
-    state->slope = dx == 0 ? 0 : static_cast<int32_t>(dy / dx);
-    state->fixed = static_cast<int32_t>(static_cast<int64_t>(offset) * state->slope +
-                                        static_cast<int64_t>(points[k].y) * 65536);
-    state->point = k + 1;
-}
-
-} // namespace
-
-EnvelopeShape VolumeShape(const Instrument* instrument) {
-    return EnvelopeShape{instrument->volumeEnvelope,      instrument->volumePointCount,
-                         instrument->volumeEnvelopeFlags, instrument->volumeSustain,
-                         instrument->volumeLoopStart,     instrument->volumeLoopEnd};
-}
-
-EnvelopeShape PanningShape(const Instrument* instrument) {
-    return EnvelopeShape{instrument->panningEnvelope,      instrument->panningPointCount,
-                         instrument->panningEnvelopeFlags, instrument->panningSustain,
-                         instrument->panningLoopStart,     instrument->panningLoopEnd};
-}
 
 void RestartEnvelopes(MusicChannel* channel) {
     // The 16.16 values (`fixed`) are kept on purpose (see EnvelopeStep).
@@ -46,8 +20,8 @@ void RestartEnvelopes(MusicChannel* channel) {
     channel->panningEnvelope.value = 32;
     channel->keyOff = 0;
     channel->fadeoutVolume = 65536;
-    channel->autoVibratoSweep = 0;
-    channel->autoVibratoPosition = 0;
+    channel->demo.autoVibratoSweep = 0;
+    channel->demo.autoVibratoPosition = 0;
 }
 
 void ResetChannelForInstrument(MusicChannel* channel, const Sample* sample) {
@@ -56,13 +30,13 @@ void ResetChannelForInstrument(MusicChannel* channel, const Sample* sample) {
     RestartEnvelopes(channel);
     if ((channel->waveControl & 0x0F) <= 3) channel->vibratoPosition = 0;
     if ((channel->waveControl >> 4) <= 3) channel->tremoloPosition = 0;
-    channel->tremorCounter = 0;
+    channel->demo.tremorCounter = 0;
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_PANNING;
 }
 
 void EnvelopeStep(MusicChannel* channel, EnvelopeState* state, const EnvelopeShape& shape,
                   uint8_t updateBit) {
-    const int32_t n = std::min(shape.pointCount, MAX_ENVELOPE_POINTS);
+    const int32_t n = UsedPoints(shape);
     const EnvelopePoint* points = shape.points;
     if (state->point >= 0 && state->point < n) {
         int32_t k = state->point;
@@ -96,25 +70,17 @@ void EnvelopeStep(MusicChannel* channel, EnvelopeState* state, const EnvelopeSha
     channel->updateFlags |= updateBit;
 }
 
-void PlaceEnvelope(EnvelopeState* state, const EnvelopeShape& shape, int32_t position) {
-    const int32_t n = std::min<int32_t>(shape.pointCount, MAX_ENVELOPE_POINTS);
+void SetDemoEnvelopePosition(MusicChannel* channel, const Instrument* instrument, int32_t p) {
+    if (!(instrument->volumeEnvelopeFlags & ENVELOPE_ON)) return;
+    const EnvelopeShape shape = VolumeShape(instrument);
+    const int32_t n = UsedPoints(shape);
     if (n == 0) return; // no points to place the envelope on
-    const EnvelopePoint* points = shape.points;
-    int32_t i = 0;
-    if (n < 2 || position > points[1].x) {
-        i = 1;
-        while (i + 1 < n && position > points[i + 1].x) ++i;
-        i = std::min(i, n - 1);
+    // Past the last point the envelope is done there; its 16.16 value stays (see
+    // EnvelopeStep).
+    if (!PlaceEnvelope(&channel->volumeEnvelope, shape, p)) {
+        channel->volumeEnvelope.value = shape.points[n - 1].y;
+        channel->volumeEnvelope.done = 1;
     }
-    if (i >= n - 1) {
-        state->value = points[n - 1].y;
-        state->done = 1;
-        return;
-    }
-    state->done = 0;
-    state->tick = position;
-    StartSegment(state, points, i, position - points[i].x);
-    state->value = state->fixed >> 16;
 }
 
 void StepEnvelopes(MusicChannel* c, const Instrument* instrument, bool keyOffSilences) {
@@ -128,8 +94,16 @@ void StepEnvelopes(MusicChannel* c, const Instrument* instrument, bool keyOffSil
         EnvelopeStep(c, &c->panningEnvelope, PanningShape(instrument), UPDATE_PANNING);
 }
 
+void DemoEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick) {
+    StepEnvelopes(channel, instrument, rowTick);
+    if (channel->keyOff) {
+        channel->fadeoutVolume = std::max(channel->fadeoutVolume - instrument->fadeout, 0);
+        channel->updateFlags |= UPDATE_VOLUME;
+    }
+}
+
 void AutoVibrato(MusicChannel* channel, const Instrument* instrument) {
-    const int32_t q = channel->autoVibratoPosition;
+    const int32_t q = channel->demo.autoVibratoPosition;
     int32_t w = 0;
     switch (instrument->vibratoType) {
     case 0: w = static_cast<int32_t>(std::sin((2 * q) * 3.1415920257568359 / 256) * 64); break;
@@ -140,10 +114,11 @@ void AutoVibrato(MusicChannel* channel, const Instrument* instrument) {
     }
     int32_t a = w * instrument->vibratoDepth;
     if (instrument->vibratoSweep != 0)
-        a = (a * channel->autoVibratoSweep) / instrument->vibratoSweep;
+        a = (a * channel->demo.autoVibratoSweep) / instrument->vibratoSweep;
     channel->periodDelta += a >> 6;
-    if (channel->autoVibratoSweep < instrument->vibratoSweep) channel->autoVibratoSweep += 1;
-    channel->autoVibratoPosition += instrument->vibratoRate;
-    if (channel->autoVibratoPosition > 255) channel->autoVibratoPosition -= 256;
+    if (channel->demo.autoVibratoSweep < instrument->vibratoSweep)
+        channel->demo.autoVibratoSweep += 1;
+    channel->demo.autoVibratoPosition += instrument->vibratoRate;
+    if (channel->demo.autoVibratoPosition > 255) channel->demo.autoVibratoPosition -= 256;
     channel->updateFlags |= UPDATE_FREQUENCY;
 }

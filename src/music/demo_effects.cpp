@@ -1,6 +1,6 @@
-// effects.cpp: the effect commands and the volume column, their row-tick and later-tick halves
-// and parameter memories (flow control lives with the row driver). Runs inside MixBlock on the
-// thread that renders the player.
+// demo_effects.cpp: the demo's effect column, its row-tick and later-tick halves (flow control
+// lies with the demo's table in rules_demo.cpp, the volume column in volume_column.cpp). Runs
+// inside MixBlock on the thread that renders the player.
 #include "music/mixer.h"
 #include "music/module.h"
 #include "music/player.h"
@@ -10,33 +10,6 @@
 #include <cmath>
 
 namespace {
-
-// Magnitude of a waveform at a phase from -32 to 31: 0 sine, 1 ramp, anything else square.
-int32_t WaveMagnitude(int32_t waveform, int32_t phase) {
-    switch (waveform) {
-    case 0: return vibratoSineTable[phase & 31];
-    case 1: return phase >= 0 ? (phase & 31) * 8 : 255 - (phase & 31) * 8;
-    default: return 255;
-    }
-}
-
-int8_t AdvancePhase(int8_t phase, uint8_t speed) {
-    int32_t next = phase + speed;
-    if (next > 31) next -= 64;
-    return static_cast<int8_t>(next);
-}
-
-void Remember(uint8_t* memory, uint8_t parameter) {
-    if (parameter != 0) *memory = parameter;
-}
-
-// The shared slide rule: up by the high nibble, else down by the low one, within [low, high].
-int32_t Slide(int32_t value, uint8_t memory, int32_t low, int32_t high) {
-    const int32_t x = memory >> 4, y = memory & 15;
-    if (x != 0) return std::min(value + x, high);
-    if (y != 0) return std::max(value - y, low);
-    return value;
-}
 
 void VolumeSlide(MusicChannel* channel) {
     channel->volume = Slide(channel->volume, channel->volumeSlideMemory, 0, 64);
@@ -61,7 +34,7 @@ void Arpeggio(const Player* player, MusicChannel* channel, const PatternCell& ce
 }
 
 void SampleOffset(MusicChannel* channel, const Sample* sample) {
-    const uint32_t offset = static_cast<uint32_t>(channel->sampleOffsetMemory) * 256u;
+    const uint32_t offset = static_cast<uint32_t>(channel->demo.sampleOffsetMemory) * 256u;
     if (offset < sample->loopStart + sample->loopLength) {
         if (channel->voice) channel->voice->startOffset = offset;
     } else {
@@ -70,33 +43,12 @@ void SampleOffset(MusicChannel* channel, const Sample* sample) {
     }
 }
 
-void SetEnvelopePosition(MusicChannel* channel, const Instrument* instrument, int32_t p) {
-    if (!(instrument->volumeEnvelopeFlags & ENVELOPE_ON)) return;
-    PlaceEnvelope(&channel->volumeEnvelope, VolumeShape(instrument), p);
-}
-
 void MultiRetrigger(const Player* player, MusicChannel* channel) {
     const int32_t y = channel->retrigIntervalMemory, x = channel->retrigVolumeMemory;
     if (y == 0 || player->tick % y != 0) return;
     if (x != 0) {
-        int32_t v = channel->volume;
-        switch (x) {
-        case 0x1: v -= 1; break;
-        case 0x2: v -= 2; break;
-        case 0x3: v -= 4; break;
-        case 0x4: v -= 8; break;
-        case 0x5: v -= 16; break;
-        case 0x6: v = 2 * v / 3; break;
-        case 0x7: v >>= 1; break;
-        case 0x8: break;
-        case 0x9: v += 1; break;
-        case 0xA: v += 2; break;
-        case 0xB: v += 4; break;
-        case 0xC: v += 8; break;
-        case 0xD: v += 16; break;
-        case 0xE: v = 3 * v / 2; break;
-        case 0xF: v *= 2; break;
-        }
+        const int32_t v =
+            RetrigVolume(channel->volume, x, player->ruleSet->retrigTwoThirdsByShifts);
         channel->volume = std::clamp(v, 0, 64);
         channel->updateFlags |= UPDATE_VOLUME;
     }
@@ -132,13 +84,13 @@ void ExtendedRow(Player* player, MusicChannel* channel, const PatternCell& cell,
         channel->updateFlags |= UPDATE_PANNING;
         break;
     case 0xA:
-        Remember(&channel->fineVolumeSlideMemory, y);
-        channel->volume = std::min(channel->volume + channel->fineVolumeSlideMemory, 64);
+        Remember(&channel->demo.fineVolumeSlideMemory, y);
+        channel->volume = std::min(channel->volume + channel->demo.fineVolumeSlideMemory, 64);
         channel->updateFlags |= UPDATE_VOLUME;
         break;
     case 0xB:
-        Remember(&channel->fineVolumeSlideMemory, y);
-        channel->volume = std::max(channel->volume - channel->fineVolumeSlideMemory, 0);
+        Remember(&channel->demo.fineVolumeSlideMemory, y);
+        channel->volume = std::max(channel->volume - channel->demo.fineVolumeSlideMemory, 0);
         channel->updateFlags |= UPDATE_VOLUME;
         break;
     case 0xD:
@@ -147,11 +99,11 @@ void ExtendedRow(Player* player, MusicChannel* channel, const PatternCell& cell,
         channel->panning = before.panning;
         channel->updateFlags &= ~LOW_UPDATE_BITS;
         break;
-    default: break; // E0, E3, EF do nothing; E6 and EE belong to the row driver
+    default: break; // E0, E3, EF do nothing; E6 and EE are flow commands
     }
 }
 
-void ExtendedTick(const Player* player, MusicChannel* channel, const PatternCell& cell,
+void ExtendedTick(Player* player, MusicChannel* channel, const PatternCell& cell,
                   const Sample* sample) {
     const uint8_t x = cell.effectParameter >> 4, y = cell.effectParameter & 15;
     switch (x) {
@@ -170,7 +122,7 @@ void ExtendedTick(const Player* player, MusicChannel* channel, const PatternCell
             ResetChannelForInstrument(channel, sample);
             channel->period = channel->notePeriod;
             channel->updateFlags |= UPDATE_FREQUENCY;
-            if (cell.volumeColumn != 0) VolumeColumnRow(channel, cell.volumeColumn);
+            if (cell.volumeColumn != 0) VolumeColumnRow(player, channel, cell.volumeColumn);
             channel->updateFlags |= UPDATE_TRIGGER;
         } else {
             channel->updateFlags &= ~LOW_UPDATE_BITS;
@@ -182,13 +134,9 @@ void ExtendedTick(const Player* player, MusicChannel* channel, const PatternCell
 
 } // namespace
 
-// |sin(2 i pi / 64)| x 256, truncated, with pi taken as 3.141592: the peak is 255.
-const uint8_t vibratoSineTable[32] = {0,   25,  49,  74,  97,  120, 142, 162, 181, 197, 212,
-                                      225, 236, 244, 251, 254, 255, 254, 251, 244, 236, 225,
-                                      212, 197, 181, 162, 142, 120, 97,  74,  49,  25};
-
 void Vibrato(MusicChannel* channel) {
-    const int32_t m = WaveMagnitude(channel->waveControl & 3, channel->vibratoPosition);
+    const int32_t m =
+        WaveMagnitude(channel->waveControl & 3, channel->vibratoPosition, channel->vibratoPosition);
     const int32_t delta = ((m * channel->vibratoDepth) >> 7) * 4;
     channel->periodDelta = channel->vibratoPosition >= 0 ? -delta : delta;
     channel->updateFlags |= UPDATE_FREQUENCY;
@@ -201,7 +149,8 @@ void AdvanceVibrato(MusicChannel* channel) {
 void Tremolo(MusicChannel* channel) {
     // Waveform 3 is sine here, where vibrato takes it as square.
     const int32_t waveform = (channel->waveControl >> 4) & 3;
-    const int32_t m = WaveMagnitude(waveform == 3 ? 0 : waveform, channel->tremoloPosition);
+    const int32_t m = WaveMagnitude(waveform == 3 ? 0 : waveform, channel->tremoloPosition,
+                                    channel->tremoloPosition);
     const int32_t d = (m * channel->tremoloDepth) >> 6;
     if (channel->tremoloPosition >= 0)
         channel->volumeDelta = channel->volume + d > 64 ? 64 - channel->volume : d;
@@ -212,10 +161,11 @@ void Tremolo(MusicChannel* channel) {
 }
 
 void Tremor(MusicChannel* channel) {
-    if (channel->tremorCounter >= channel->tremorOnTicks) channel->volumeDelta = -channel->volume;
-    channel->tremorCounter += 1;
-    if (channel->tremorCounter == channel->tremorOnTicks + channel->tremorOffTicks)
-        channel->tremorCounter = 0;
+    if (channel->demo.tremorCounter >= channel->demo.tremorOnTicks)
+        channel->volumeDelta = -channel->volume;
+    channel->demo.tremorCounter += 1;
+    if (channel->demo.tremorCounter == channel->demo.tremorOnTicks + channel->demo.tremorOffTicks)
+        channel->demo.tremorCounter = 0;
     channel->updateFlags |= UPDATE_VOLUME;
 }
 
@@ -228,77 +178,10 @@ void TonePortamento(MusicChannel* channel) {
     channel->updateFlags |= UPDATE_FREQUENCY;
 }
 
-void VolumeColumnRow(MusicChannel* channel, uint8_t v) {
-    const int32_t y = v & 15;
-    switch (v >> 4) {
-    case 0x1:
-    case 0x2:
-    case 0x3:
-    case 0x4:
-        channel->volume = v - 0x10;
-        channel->updateFlags |= UPDATE_VOLUME;
-        break;
-    case 0x5:
-        if (v == 0x50) {
-            channel->volume = 64;
-            channel->updateFlags |= UPDATE_VOLUME;
-        }
-        break;
-    case 0x6:
-    case 0x8:
-        channel->volume = std::max(channel->volume - y, 0);
-        channel->updateFlags |= UPDATE_VOLUME;
-        break;
-    case 0x7:
-    case 0x9:
-        channel->volume = std::min(channel->volume + y, 64);
-        channel->updateFlags |= UPDATE_VOLUME;
-        break;
-    case 0xA: channel->vibratoSpeed = static_cast<uint8_t>(y); break;
-    case 0xB: channel->vibratoDepth = static_cast<uint8_t>(y); break;
-    case 0xC:
-        channel->panning = y * 16;
-        channel->updateFlags |= UPDATE_PANNING;
-        break;
-    case 0xD:
-        channel->panning -= y;
-        channel->updateFlags |= UPDATE_PANNING;
-        break;
-    case 0xE:
-        channel->panning += y;
-        channel->updateFlags |= UPDATE_PANNING;
-        break;
-    case 0xF:
-        if (y != 0) channel->portaSpeed = static_cast<uint8_t>(y * 16);
-        channel->portaTarget = channel->notePeriod;
-        channel->updateFlags &= ~UPDATE_TRIGGER;
-        break;
-    default: break;
-    }
-}
-
-void VolumeColumnTick(MusicChannel* channel, uint8_t v) {
-    switch (v >> 4) {
-    case 0x6:
-    case 0x7:
-    case 0xD:
-    case 0xE:
-        // The volume and panning slides of the column do on every later tick what they did on
-        // the row tick.
-        VolumeColumnRow(channel, v);
-        break;
-    case 0xB:
-        channel->vibratoDepth = static_cast<uint8_t>(v & 15);
-        Vibrato(channel);
-        AdvanceVibrato(channel);
-        break;
-    case 0xF: TonePortamento(channel); break;
-    default: break;
-    }
-}
-
 void EffectRow(Player* player, MusicChannel* channel, const PatternCell& cell,
-               const Instrument* instrument, const Sample* sample, const RowLevels& before) {
+               const Selection& playing, const RowLevels& before) {
+    const Instrument* instrument = playing.instrument;
+    const Sample* sample = playing.sample;
     const uint8_t p = cell.effectParameter, x = p >> 4, y = p & 15;
     switch (cell.effect) {
     case 0x1: Remember(&channel->portaUpMemory, p); break;
@@ -331,7 +214,7 @@ void EffectRow(Player* player, MusicChannel* channel, const PatternCell& cell,
         channel->updateFlags |= UPDATE_PANNING;
         break;
     case 0x9:
-        if (p != 0) channel->sampleOffsetMemory = p;
+        if (p != 0) channel->demo.sampleOffsetMemory = p;
         SampleOffset(channel, sample);
         break;
     case 0xA: Remember(&channel->volumeSlideMemory, p); break;
@@ -345,7 +228,7 @@ void EffectRow(Player* player, MusicChannel* channel, const PatternCell& cell,
         channel->updateFlags |= UPDATE_VOLUME;
         break;
     case 0x11: Remember(&player->globalVolumeSlideMemory, p); break;
-    case 0x15: SetEnvelopePosition(channel, instrument, p); break;
+    case 0x15: SetDemoEnvelopePosition(channel, instrument, p); break;
     case 0x19:
         if (p != 0) {
             channel->panningSlideMemory = p;
@@ -360,8 +243,8 @@ void EffectRow(Player* player, MusicChannel* channel, const PatternCell& cell,
         break;
     case 0x1D:
         if (p != 0) {
-            channel->tremorOnTicks = x + 1;
-            channel->tremorOffTicks = y + 1;
+            channel->demo.tremorOnTicks = x + 1;
+            channel->demo.tremorOffTicks = y + 1;
         }
         Tremor(channel);
         break;
@@ -379,8 +262,8 @@ void EffectRow(Player* player, MusicChannel* channel, const PatternCell& cell,
 }
 
 void EffectTick(Player* player, MusicChannel* channel, const PatternCell& cell,
-                const Instrument* instrument, const Sample* sample) {
-    (void)instrument;
+                const Selection& playing) {
+    const Sample* sample = playing.sample;
     switch (cell.effect) {
     case 0x0:
         if (cell.effectParameter != 0) Arpeggio(player, channel, cell, sample);
