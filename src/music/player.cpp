@@ -18,10 +18,10 @@ const RuleSet* RuleSetFor(PlayerRules rules) {
     return rules == PlayerRules::Standard ? &standardRules : &demoRules;
 }
 
-// Sizes and mixer constants for a rate: blockFrames = (rate / 50 + 3) & ~3 (884 at 44100 Hz).
+// Sizes and mixer constants for a rate: blockFrames = BlockFrames(rate) (884 at 44100 Hz).
 void ConfigureMixer(MixerState& mixer, int32_t rate, int32_t ringBlocks) {
     mixer.mixRate = rate;
-    mixer.blockFrames = (rate / 50 + 3) & ~3;
+    mixer.blockFrames = BlockFrames(rate);
     mixer.ringFrames = mixer.blockFrames * ringBlocks;
     // Below 345 Hz the ramp would be 0 frames long and its reciprocal infinite; one frame is
     // the shortest ramp there is.

@@ -134,7 +134,7 @@ constexpr int32_t HIGHEST_RATE = 384000;
 // Blocks in the output's ring: about two seconds.
 constexpr int32_t OUTPUT_RING_BLOCKS = 100;
 
-// A player for `module` at `rate` Hz with a ring of `ringBlocks` blocks of (rate / 50 + 3) & ~3
+// A player for `module` at `rate` Hz with a ring of `ringBlocks` blocks of BlockFrames(rate)
 // frames, positioned at the song's start (nothing rendered yet). Null for a null module, a rate
 // outside LOWEST_RATE..HIGHEST_RATE, no blocks, or no memory.
 Player* CreatePlayer(const Module* module, int32_t rate, PlayerRules rules, int32_t ringBlocks = 1);
