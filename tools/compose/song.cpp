@@ -568,7 +568,7 @@ Builder Build(int stage) {
     // The last stage thins out under the claps, to leave the drop its room.
     Drums(b, 0, 4, DrumPlan{groove, 4 * (stage - 1), 0, 8, 0x20 + 4 * stage});
     b.Put(BASS_CH, 0, BassLine(MAIN, stage == 2 ? BASS_DRIVE : BASS_PULSE));
-    Pads(b, MAIN, stage == 3 ? 16 : 24);
+    Pads(b, MAIN, stage == 3 ? 12 : 24);
     if (stage == 2) b.Put(ARP_CH, 0, Arpeggios(MAIN, 0x1C, 0x12));
     if (stage == 3) {
         b.Put(ARP_CH, 0, Arpeggios(MAIN, 0x14, 0x0C));
@@ -627,7 +627,7 @@ void Band(Builder& b, const Progression& chords, const Track& theme, const char*
 Builder Main(int part, const Track& theme) {
     Builder b(64);
     // The first theme holds back (softer pads and plucks) so that the peak has room to climb.
-    Band(b, MAIN, theme, BASS_DRIVE, ".", -3);
+    Band(b, MAIN, theme, BASS_DRIVE, ".", -6);
     Drums(b, 0, 4, DrumPlan{Groove::DROP, 4 * part, 13, 8, 0x34});
     b.Put(FX_CH, 0, "F06"); // back from the fill's double time
     return b;
@@ -843,11 +843,14 @@ Builder Peak(int stage) {
     // The first eight bars double the lead from the other side; the second eight answer it
     // with a line of its own in quarter notes, under it and between its notes.
     b.Put(LEAD2_CH, 0, second ? PeakCounter(stage == 3) : SecondLead(theme, 0xD0));
-    b.Put(FX_CH, 0, ForBell(theme, second ? -12 : 12, 0x2C));
+    b.Put(FX_CH, 0, ForBell(theme, second ? -12 : 12, second ? 0x24 : 0x2C));
     b.Put(LEAD_ECHO_CH, 0, Echo(theme, 3, 0x28, 0xD8, 64));
     for (size_t bar = 0; bar < chords.size(); ++bar) {
         b.Put(GATE_CH, int(bar) * BAR,
-              std::string(chords[bar]->chip) + " 09 v" + Hex2(stage == 1 ? 0x38 : 0x40));
+              std::string(chords[bar]->chip) + " 09 v" +
+                  Hex2(stage == 1   ? 0x38
+                       : stage == 2 ? 0x40
+                                    : 0x3A));
     }
     return b;
 }
