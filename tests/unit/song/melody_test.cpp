@@ -126,8 +126,10 @@ TEST(Harmony, EverySoundingNoteFitsItsBarAndTheTunesDoNotRubOnTheBeat) {
             }
         if (failures > 30) return;
     }
-    std::printf("figure: %d sounding notes checked, %d pairs of tunes on the beat\n", sounding,
-                pairs);
+    std::printf(
+        "figure: %d sounding notes checked, %d pairs of tunes on the beat, %zu notes marked "
+        "passing\n",
+        sounding, pairs, passing.size());
     EXPECT_GT(sounding, 10000);
     EXPECT_GT(pairs, 1000);
 }
