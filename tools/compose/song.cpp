@@ -1,16 +1,21 @@
 // song.cpp: "Zarq-Neat.xm", the demo's soundtrack. A minor, 125 BPM, four rows to the beat,
 // sixteen to the bar. The arrangement follows the show:
-//   0 s    intro: a pad swell and a rising wind under the title
-//   5 s    build: kick, bass, hats and plucks come in one by one, a double-time snare fill
-//   30 s   first theme: the band with off-beat hats and claps only
+//   0 s    intro: a pad swell and a rising wind under the title, the bells announce the hook
+//   5 s    build: kick, bass, hats and plucks come in one by one, thinning before the drop,
+//          a double-time snare fill
+//   30 s   the drop, first theme opening with the hook: claps and sixteenth hats with choked
+//          open off-beats
 //   55 s   second theme on F G Em Am: sixteenth hats and ghost snares; a phrase starts on the
 //          show's change at 65 s, the bridge at 80 s, then a riser
-//   95 s   breakdown for the particles: no drums, bells and chip arpeggios, then the lift
-//   125 s  peak: everything, with a gated pad, a second lead on the other side and bells
-//   164 s  close for the credits at 100 BPM, each phrase varied on its second pass, then the
-//          ending and back to the build.
+//   95 s   breakdown for the particles: no drums; its own tune on Dm F Am G (the hook from D)
+//          on the bells, then on the lead over bells and chip arpeggios, then the lift
+//   125 s  peak: everything, with a gated pad and bells; a second lead doubles the first from
+//          the other side for eight bars, then the drums drive under a countermelody
+//   164 s  close for the credits at 100 BPM on tunes of their own, then the cadence F G Am,
+//          faded out before the show ends; back to the build.
 // Patterns are layered from tracks in the composer's notation (notation.h). Every pattern
-// declares the chord of each of its bars; the song's checks hold every note to it.
+// declares the chord of each of its bars; the song's checks hold every note to it. Every phrase
+// of the lead ends with a key-off, and its echo stops at each bar line.
 #include "song.h"
 
 #include <algorithm>
