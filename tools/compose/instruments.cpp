@@ -108,7 +108,7 @@ xmw::Instrument LeadInstrument() {
     high.relativeNote = 12;
     for (xmw::Sample* s : {&low, &high}) {
         s->finetune = CONCERT_FINETUNE;
-        s->volume = 40;
+        s->volume = 50;
         s->panning = 104;
     }
     xmw::Instrument lead;
@@ -158,7 +158,7 @@ xmw::Instrument PluckInstrument(bool echo) {
     xmw::Sample sample = MakeSample("pluck", Pluck(64, 24000, 88), false, 0.95);
     sample.relativeNote = 12;
     sample.finetune = CONCERT_FINETUNE;
-    sample.volume = echo ? 24 : 32;
+    sample.volume = echo ? 44 : 64;
     sample.panning = echo ? 200 : 64;
     xmw::Instrument pluck;
     pluck.name = echo ? "pluck echo" : "pluck";
@@ -201,15 +201,17 @@ xmw::Instrument WindFx() {
 }
 
 xmw::Instrument BellInstrument() {
-    xmw::Sample low = MakeSample("bell", Bell(128, 40, 4), true, 0.9);
-    SetLoop(low, xmw::Loop::Forward, 128 * 40, 128 * 4);
-    xmw::Sample high = MakeSample("bell high", Bell(64, 40, 4), true, 0.9);
-    SetLoop(high, xmw::Loop::Forward, 64 * 40, 64 * 4);
-    low.relativeNote = 24;
-    high.relativeNote = 12;
+    // One-shot: the ring is in the sample. Both samples are read at 28130 frames a second on the
+    // A of their range, where they ring for a second; lower notes ring longer.
+    const double rate = 28130.0;
+    xmw::Sample low = MakeSample("bell", Bell(64, uint32_t(1.25 * rate), 1.0 * rate), true, 0.9);
+    xmw::Sample high =
+        MakeSample("bell high", Bell(32, uint32_t(1.1 * rate), 0.85 * rate), true, 0.9);
+    low.relativeNote = 12;
+    high.relativeNote = 0;
     for (xmw::Sample* s : {&low, &high}) {
         s->finetune = CONCERT_FINETUNE;
-        s->volume = 36;
+        s->volume = 44;
         s->panning = 168;
     }
     xmw::Instrument bell;
@@ -217,12 +219,12 @@ xmw::Instrument BellInstrument() {
     bell.samples = {std::move(low), std::move(high)};
     MapRange(bell, 1, 60, 0);
     MapRange(bell, 61, 96, 1);
-    // Strike, then a long decay to silence, as a struck bell does whether the key is held or not.
-    bell.volumeEnvelope = Envelope({{0, 64}, {5, 46}, {20, 30}, {60, 14}, {120, 5}, {180, 0}});
+    // Level while it rings; a key-off damps it over about half a second.
+    bell.volumeEnvelope = Envelope({{0, 64}, {400, 64}});
     bell.vibratoType = 0;
-    bell.vibratoDepth = 2;
+    bell.vibratoDepth = 1;
     bell.vibratoRate = 24;
-    bell.fadeout = 0x180;
+    bell.fadeout = 0x800;
     return bell;
 }
 

@@ -1,18 +1,26 @@
 // song.cpp: "Zarq-Neat.xm", the demo's soundtrack. A minor, 125 BPM, four rows to the beat,
 // sixteen to the bar. The arrangement follows the show:
-//   0 s    intro: a pad swell and a rising wind under the title
-//   5 s    build: kick, bass, hats and plucks come in one by one, a double-time snare fill
-//   30 s   first theme: the band with off-beat hats and claps only
+//   0 s    intro: a pad swell and a rising wind under the title, the bells announce the hook
+//   5 s    build: kick, bass, hats and plucks come in one by one, thinning before the drop,
+//          a double-time snare fill
+//   30 s   the drop, first theme opening with the hook: claps and sixteenth hats with choked
+//          open off-beats
 //   55 s   second theme on F G Em Am: sixteenth hats and ghost snares; a phrase starts on the
 //          show's change at 65 s, the bridge at 80 s, then a riser
-//   95 s   breakdown for the particles: no drums, bells and chip arpeggios, then the lift
-//   125 s  peak: everything, with a gated pad, a second lead on the other side and bells
-//   164 s  close for the credits at 100 BPM, each phrase varied on its second pass, then the
-//          ending and back to the build.
+//   95 s   breakdown for the particles: no drums; its own tune on Dm F Am G (the hook from D)
+//          on the bells, then on the lead over bells and chip arpeggios, then the lift
+//   125 s  peak: everything, with a gated pad and bells; a second lead doubles the first from
+//          the other side for eight bars, then the drums drive under a countermelody
+//   164 s  close for the credits at 100 BPM on tunes of their own, then the cadence F G Am,
+//          faded out before the show ends; back to the build.
 // Patterns are layered from tracks in the composer's notation (notation.h). Every pattern
-// declares the chord of each of its bars; the song's checks hold every note to it.
+// declares the chord of each of its bars; the song's checks hold every note to it. Every phrase
+// of the lead ends with a key-off, and its echo stops at each bar line.
 #include "song.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "instruments.h"
@@ -34,10 +42,11 @@ enum Channel : int {
     PAD_CH = 6, // three voices: 6, 7, 8
     FX_CH = 9,
     ECHO_CH = 10,
-    CRASH_CH = 11, // crashes and the open hats that ring into the next bar
-    LEAD2_CH = 12, // the second lead of the peak, the credits' counter-lines
-    GATE_CH = 13,  // the peak's gated pad
-    CHANNELS = 14,
+    CRASH_CH = 11,     // crashes and the open hats that ring into the next bar
+    LEAD2_CH = 12,     // the second lead of the peak, the credits' counter-lines
+    GATE_CH = 13,      // the peak's gated pad
+    LEAD_ECHO_CH = 14, // the lead's echo, from the right
+    CHANNELS = 15,
 };
 
 constexpr int BAR = 16;
@@ -155,12 +164,20 @@ const char* const HATS_SIXTEENTH =
     "@01 F#4 v20 | F#4 v12 ED1 | A#4 v20 EC4 | F#4 v12 ED1 | F#4 v20 | F#4 v12 ED1 | A#4 v20 EC4 |"
     " F#4 v12 ED1 | F#4 v20 | F#4 v12 ED1 | A#4 v20 EC4 | F#4 v12 ED1 | F#4 v20 | F#4 v12 E93 |"
     " A#4 v20 | F#4 v12 ED1";
+// Sixteenths, the off-beats opened and choked before the next beat.
+const char* const HATS_DROP =
+    "@01 F#4 v18 | F#4 v0E | A#4 v2A EC3 | F#4 v0E | F#4 v18 | F#4 v0E | A#4 v2A EC3 | F#4 v0E |"
+    " F#4 v18 | F#4 v0E | A#4 v2A EC3 | F#4 v0E | F#4 v18 | F#4 v0E | A#4 v2A EC3 | F#4 v0E";
+// The peak's second half drives: a kick on the last sixteenth before beats two and four.
+const char* const KICK_DRIVE =
+    "@01 C-4 v38 | .3 | C-4 v38 | .2 | C-4 v24 | C-4 v38 | .3 | C-4 v38 | .2 | C-4 v24";
 const char* const CRASH = "@01 C#5 v2C";
 
 enum class Groove {
     KICK,      // the build's kick alone
     KICK_HATS, // and off-beat hats
     OFFBEAT,   // four on the floor, claps, off-beat hats: the first theme holds back
+    DROP,      // the first theme: four on the floor, claps, sixteenth hats with open off-beats
     FULL,      // ghost snares and swung sixteenth hats
     HALF,      // half-time kick and rim shots
     SOFT,      // the credits' soft kick and rims
@@ -175,6 +192,7 @@ struct DrumPlan {
     int sectionBars = 0; // bars in the whole section; its last bar fills into the next
     int crashEvery = 8;  // bars between crashes, counted from the section's start
     int kickVolume = 0x38;
+    bool drive = false; // the driving kick
 };
 
 // Lays `bars` bars of drums from `row`. Every fourth bar of a phrase turns around (a kick
@@ -188,12 +206,16 @@ void Drums(Builder& b, int row, int bars, const DrumPlan& plan) {
         bool turn = bar % 4 == 3 && !last;
         Groove g = plan.groove;
         bool soft = g == Groove::SOFT || g == Groove::SOFT_HATS;
-        const char* kick = g == Groove::HALF ? KICK_HALF : soft ? KICK_SOFT : KICK_FOUR;
-        const char* snare = g == Groove::OFFBEAT        ? CLAPS
-                            : g == Groove::FULL         ? CLAPS_GHOSTS
-                            : g == Groove::HALF || soft ? RIMS
-                                                        : nullptr;
-        const char* hats = g == Groove::FULL                        ? HATS_SIXTEENTH
+        const char* kick = g == Groove::HALF ? KICK_HALF
+                           : soft            ? KICK_SOFT
+                           : plan.drive      ? KICK_DRIVE
+                                             : KICK_FOUR;
+        const char* snare = g == Groove::OFFBEAT || g == Groove::DROP ? CLAPS
+                            : g == Groove::FULL                       ? CLAPS_GHOSTS
+                            : g == Groove::HALF || soft               ? RIMS
+                                                                      : nullptr;
+        const char* hats = g == Groove::DROP                        ? HATS_DROP
+                           : g == Groove::FULL                      ? HATS_SIXTEENTH
                            : g == Groove::KICK || g == Groove::SOFT ? nullptr
                                                                     : HATS_OFF;
         Track kicks = Bar(kick);
@@ -323,9 +345,13 @@ Track ChipArpeggios(const Progression& chords, int volume) {
 // `panning` on every note, since a note with an instrument takes the sample's own.
 Track Echo(const Track& track, int delay, int volume, int panning, int rows) {
     Track out(rows);
+    // The echo stops at every bar line rather than smear one chord into the next: what it
+    // holds is released there, and notes that would cross it are left out.
+    for (int row = BAR; row < rows; row += BAR) out[size_t(row)].note = KEY_OFF_NOTE;
     for (int i = 0; i + delay < rows && i < int(track.size()); ++i) {
         const Cell& c = track[i];
         if (!c.note) continue;
+        if (i / BAR != (i + delay) / BAR) continue;
         Cell& e = out[i + delay];
         e.note = c.note;
         e.instrument = c.instrument == PLUCK ? uint8_t(PLUCK_ECHO) : c.instrument;
@@ -344,6 +370,11 @@ Track Echo(const Track& track, int delay, int volume, int panning, int rows) {
     return out;
 }
 
+// The lead's own echo: a dotted eighth later, softer, from the right (the lead sits left).
+Track LeadEcho(const Track& theme, int rows) {
+    return Echo(theme, 3, 0x1C, 0xD8, rows);
+}
+
 // Tremolo `parameter` on the first row, continued on every row that has no effect of its own.
 Track WithTremolo(Track track, uint8_t parameter) {
     for (size_t i = 0; i < track.size(); ++i) {
@@ -354,12 +385,29 @@ Track WithTremolo(Track track, uint8_t parameter) {
     return track;
 }
 
+// ---- The hook: a climb to the octave over two beats and a fall back (3 + 3 + 2 sixteenths),
+// answered a bar later; stated in the intro, the first theme, the breakdown and the credits,
+// each time fitted to its chords ----
+
+const int HOOK_ONSETS[] = {0, 3, 6, 8, 12, 14, 16, 22, 24};
+constexpr int HOOK_ROWS = 32;
+
+Figure HookFigure() {
+    return {std::vector<int>(std::begin(HOOK_ONSETS), std::end(HOOK_ONSETS)),
+            {+1, +1, +1, -1, -1, +1, -1, -1},
+            HOOK_ROWS};
+}
+
 // ---- The lead's themes (instrument 03; 4xy vibrato on held notes, 3xx glides) ----
+
+// The hook as the first theme states it, over Am and F.
+const char* const HOOK_AM = "@03 A-4 | .2 | C-5 | .2 | E-5 | . | A-5 | .3 | G-5 | . | E-5 | .";
+const char* const HOOK_F = "@03 F-5 | .5 | E-5 | . | C-5 | 461 | 462 | 462 | 462 | 462 | === | .";
 
 Track ThemeA1() {
     return Bars({
-        "@03 E-5 | .3 | D-5 | . | C-5 | .3 | B-4 | . | C-5 | .3",
-        "@03 A-4 | 462 | 462 | 462 | 462 | . | C-5 | . | F-5 | .3 | E-5 | . | C-5 | .",
+        HOOK_AM,
+        HOOK_F,
         "@03 G-4 | .3 | C-5 | . | E-5 | .3 | G-5 | .3 | E-5 | .",
         "@03 D-5 | 462 | 462 | 462 | B-4 308 | 308 | 308 | . | D-5 | .3 | G-4 | . | A-4 | .",
     });
@@ -369,7 +417,7 @@ Track ThemeA2() {
     return Bars({
         "@03 A-5 | .3 | G-5 | . | E-5 | .3 | D-5 | . | E-5 | .3",
         "@03 C-5 | . | A-4 | . | C-5 | . | F-5 | .3 | E-5 | .3 | D-5 | .",
-        "@03 E-5 | .3 | G-5 | .3 | C-6 | .3 | B-5 | . | G-5 | .",
+        "@03 E-5 | .3 | G-5 | .3 | C-6 | .3 | E-6 | . | D-6 | .",
         "@03 A-5 | 461 | 462 | 463 | 463 | 463 | 463 | 463 | === | .3 | E-5 v20 | . | D-5 v18 | .",
     });
 }
@@ -389,6 +437,58 @@ Track ThemeB2() {
         "@03 D-6 | .3 | B-5 | .3 | G-5 | .3 | D-6 310 | 310 | 310 | .",
         "@03 E-6 | .3 | G-6 | .3 | E-6 | . | D-6 | . | B-5 | . | G-5 | .",
         "@03 C-6 | . | B-5 | . | A-5 | 461 | 462 | 463 | 463 | 463 | 463 | 463 | K00 | .3",
+    });
+}
+
+// The breakdown's own tune, on Dm F Am G: the hook from D, then a climb through Am to a held D
+// over G. The second time its last two bars fall instead.
+Track ThemeD(bool again) {
+    if (!again)
+        return Bars({
+            "@03 D-5 | .2 | F-5 | .2 | A-5 | . | D-6 | .3 | C-6 | . | A-5 | .",
+            "@03 C-6 | .5 | A-5 | . | F-5 | 461 | 462 | 462 | 462 | 462 | === | .",
+            "@03 E-5 | .3 | A-5 | .3 | C-6 | .3 | E-6 | .3",
+            "@03 D-6 | 462 | 462 | 462 | 462 | 462 | 462 | . | B-5 | .3 | G-5 | .2 | ===",
+        });
+    return Bars({
+        "@03 D-5 | .2 | F-5 | .2 | A-5 | . | D-6 | .3 | C-6 | . | A-5 | .",
+        "@03 C-6 | .5 | A-5 | . | F-5 | 461 | 462 | 462 | 462 | 462 | === | .",
+        "@03 E-6 | .3 | C-6 | .3 | A-5 | .3 | E-5 | .3",
+        "@03 D-5 | 462 | 462 | 462 | 462 | 462 | 462 | . | G-5 | .3 | B-5 | .2 | ===",
+    });
+}
+
+// Half notes for the bells under the breakdown's tune: chord tones a third or more from it.
+const char* const BREAK_BELLS =
+    "@07 F-4 | .7 | A-4 | .7 | A-4 | .7 | C-5 | .7 | C-5 | .7 | E-5 | .7 | B-4 | .7 | D-5 | .6 |"
+    " ===";
+
+// The credits' own tunes. The first opens with the hook, its answer falling to A; the second
+// climbs over F G Em Am and rests on A; the third states the hook from C.
+Track ThemeC1() {
+    return Bars({
+        "@03 A-4 | .2 | C-5 | .2 | E-5 | . | A-5 | .3 | G-5 | . | E-5 | .",
+        "@03 F-5 | .5 | C-5 | . | A-4 | 461 | 462 | 462 | 462 | 462 | === | .",
+        "@03 G-4 | .3 | C-5 | .3 | E-5 | .1 | D-5 | .1 | C-5 | .3",
+        "@03 B-4 | .3 | D-5 | .3 | G-5 | 461 | 462 | 462 | 462 | 462 | === | .",
+    });
+}
+
+Track ThemeC2() {
+    return Bars({
+        "@03 A-5 | .3 | F-5 | .3 | C-6 | .5 | A-5 | .",
+        "@03 B-5 | .3 | G-5 | .3 | D-5 | .3 | G-5 | .3",
+        "@03 E-5 | .3 | G-5 | .3 | B-5 | .5 | A-5 | .",
+        "@03 A-5 | 461 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | === | .3",
+    });
+}
+
+Track ThemeC3() {
+    return Bars({
+        "@03 C-5 | .2 | E-5 | .2 | A-5 | . | C-6 | .3 | B-5 | . | A-5 | .",
+        "@03 C-6 | .5 | A-5 | . | F-5 | 461 | 462 | 462 | 462 | 462 | === | .",
+        "@03 E-5 | .3 | G-5 | .3 | C-6 | .3 | G-5 | .3",
+        "@03 D-6 | .3 | B-5 | .3 | G-5 | .1 | A-5 | .1 | B-5 | .1 | === | .",
     });
 }
 
@@ -453,10 +553,10 @@ Builder Intro() {
     b.Put(FX_CH, 24,
           "v+1 103 | 103 | v+1 103 | 103 | v+1 103 | 103 | v+1 103 | 103 | 103 | 103 |"
           " 103 | 103 | A03 | A03 | A03 | A03 | === | .");
-    // A bell motif, each answer delayed by a tick more than the last.
+    // The bells announce the hook over the pad, its answer staying on A minor.
     b.Put(ECHO_CH, 4,
-          "@07 E-5 v20 | .7 | C-5 v1C ED1 | .7 | A-4 v18 ED2 | .7 | E-5 v14 ED3 |"
-          " .3 | D-5 v10 | .3 | ===");
+          "@07 A-4 v24 | .2 | C-5 | .2 | E-5 | . | A-5 v28 | .3 | G-5 v20 | . | E-5 | . |"
+          " G-5 v24 | .5 | E-5 v1C | . | C-5 v20 | .5 | ===");
     PadsOff(b, 38);
     b.Put(KICK_CH, 41, "D00");
     return b;
@@ -470,12 +570,14 @@ Builder Build(int stage) {
     // The kick grows over the build: 0x28, 0x30, then full 0x38; hats join in the second
     // stage, claps in the third.
     Groove groove = stage == 1 ? Groove::KICK : stage == 2 ? Groove::KICK_HATS : Groove::OFFBEAT;
-    Drums(b, 0, 4, DrumPlan{groove, 4 * (stage - 1), 0, 8, 0x20 + 8 * stage});
-    b.Put(BASS_CH, 0, BassLine(MAIN, stage == 1 ? BASS_PULSE : BASS_DRIVE));
-    Pads(b, MAIN, stage == 3 ? 20 : 24);
-    if (stage >= 2) b.Put(ARP_CH, 0, Arpeggios(MAIN, 0x1C, 0x12));
+    // The last stage thins out under the claps, to leave the drop its room.
+    Drums(b, 0, 4, DrumPlan{groove, 4 * (stage - 1), 0, 8, 0x20 + 4 * stage});
+    b.Put(BASS_CH, 0, BassLine(MAIN, stage == 2 ? BASS_DRIVE : BASS_PULSE));
+    Pads(b, MAIN, stage == 3 ? 12 : 24);
+    if (stage == 2) b.Put(ARP_CH, 0, Arpeggios(MAIN, 0x1C, 0x12));
     if (stage == 3) {
-        b.Put(ECHO_CH, 0, Echo(Arpeggios(MAIN, 0x1C, 0x12), 3, 0x0E, 0, 64));
+        b.Put(ARP_CH, 0, Arpeggios(MAIN, 0x14, 0x0C));
+        b.Put(ECHO_CH, 0, Echo(Arpeggios(MAIN, 0x14, 0x0C), 3, 0x0A, 0, 64));
         // The wind swells over the last bar, rising into the fill.
         b.Put(FX_CH, 48,
               "C-4 06 v08 | v+2 101 | v+2 101 | v+2 101 | v+2 101 | v+2 101 | v+2 101 |"
@@ -517,18 +619,21 @@ void Band(Builder& b, const Progression& chords, const Track& theme, const char*
     b.Chords(0, chords);
     b.Put(BASS_CH, 0, BassLine(chords, bass));
     Pads(b, chords, 18 + level, padEffect);
-    Track arps = Arpeggios(chords, 0x18 + level, 0x0E + level);
+    Track arps = Arpeggios(chords, std::min(0x40, 0x40 + level), std::min(0x38, 0x30 + level));
     b.Put(ARP_CH, 0, arps);
-    b.Put(ECHO_CH, 0, Echo(arps, 3, 0x10, 0, b.pattern.rows));
-    if (!theme.empty()) b.Put(LEAD_CH, 0, theme);
+    b.Put(ECHO_CH, 0, Echo(arps, 3, std::min(0x40, 0x2C + level), 0, b.pattern.rows));
+    if (!theme.empty()) {
+        b.Put(LEAD_CH, 0, theme);
+        b.Put(LEAD_ECHO_CH, 0, LeadEcho(theme, b.pattern.rows));
+    }
 }
 
 // The first theme: 12 bars in three patterns, then the turn.
 Builder Main(int part, const Track& theme) {
     Builder b(64);
     // The first theme holds back (softer pads and plucks) so that the peak has room to climb.
-    Band(b, MAIN, theme, BASS_DRIVE, ".", -3);
-    Drums(b, 0, 4, DrumPlan{Groove::OFFBEAT, 4 * part, 13});
+    Band(b, MAIN, theme, BASS_DRIVE, ".", -6);
+    Drums(b, 0, 4, DrumPlan{Groove::DROP, 4 * part, 13, 8, 0x34});
     b.Put(FX_CH, 0, "F06"); // back from the fill's double time
     return b;
 }
@@ -608,20 +713,20 @@ Builder Bridge(int stage) {
     if (stage == 1) {
         b.Put(LEAD_CH, 0,
               Bars({
-                  "@03 D-5 v24 | .7 | F-5 | .3 | E-5 | .3",
+                  "@03 D-5 v24 | .7 | F-5 | .3 | A-5 | .3",
                   "@03 C-5 | 461 | 462 | 462 | 462 | 462 | 462 | . | A-4 | .3 | C-5 | .3",
                   "@03 E-5 | .7 | A-5 | .3 | G-5 | .3",
                   "@03 D-5 | 461 | 462 | 462 | 462 | 462 | 462 | 462 | === | .7",
               }));
         b.Put(FX_CH, 0,
-              Echo(ParseTrack("@07 D-6 | .7 | F-6 | .3 | E-6 | .3 | C-6 | .15 | A-5 | .3 |"
+              Echo(ParseTrack("@07 D-6 | .7 | F-6 | .3 | A-6 | .3 | C-6 | .15 | A-5 | .3 |"
                               " C-6 | .3 | E-6 | .7 | A-6 | .3 | G-6 | .3 | D-6"),
                    2, 0x14, 0xD0, 64));
     } else {
         b.Put(LEAD_CH, 0,
               Bars({
                   "@03 F-5 v24 | .7 | A-5 | .3 | G-5 | .3",
-                  "@03 F-5 | 461 | 462 | 462 | 462 | 462 | 462 | . | E-5 | .3 | C-5 | .3",
+                  "@03 F-5 | 461 | 462 | 462 | 462 | 462 | 462 | . | A-4 | .3 | C-5 | .3",
                   "@03 E-5 | 461 | 462 | 462 | 462 | 462 | 462 | 462 | === | .7",
               }));
         b.Put(FX_CH, 0,
@@ -664,11 +769,12 @@ Builder Breakdown(int stage) {
                          " P00 | P00 | P00 | P00 | P00 | P00 | P10 | P00 | P00 | P00 |"
                          " P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 |"
                          " P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 | === A02"));
-        b.Put(LEAD_CH, 0, WithTremolo(ForBell(ThemeB1(), -12, 0x20), 0x43));
+        b.Put(LEAD_CH, 0, WithTremolo(ForBell(ThemeD(false), -12, 0x24), 0x43));
     } else {
         b.Put(BASS_CH, 0, BassLine(BREAK, BASS_HOLD));
-        b.Put(LEAD_CH, 0, ThemeB1());
-        b.Put(FX_CH, 0, ForBell(ThemeA1(), 0, 0x1C));
+        b.Put(LEAD_CH, 0, ThemeD(true));
+        b.Put(LEAD_ECHO_CH, 0, LeadEcho(ThemeD(true), 64));
+        b.Put(FX_CH, 0, AtVolume(ParseTrack(BREAK_BELLS), 0x1C));
         // A soft snare run leads the drums back in.
         b.Put(SNARE_CH, 60, "@01 D-4 v0C | D-4 v10 | D-4 v14 | D-4 v18");
     }
@@ -706,6 +812,23 @@ Builder Lift(int stage) {
     return b;
 }
 
+Track PeakCounter(bool first) {
+    std::string v = " v28 8C0";
+    auto bar = [&v](const char* a, const char* b, const char* c, const char* d) {
+        return std::string("@03 ") + a + v + " | .3 | " + b + v + " | .3 | " + c + v + " | .3 | " +
+               d + v + " | .3";
+    };
+    std::vector<std::string> bars;
+    if (first)
+        bars = {bar("A-4", "C-5", "A-4", "C-5"), bar("D-5", "B-4", "D-5", "G-4"),
+                bar("G-4", "B-4", "E-5", "B-4"), bar("C-5", "E-5", "C-5", "E-5")};
+    else
+        bars = {bar("C-5", "A-4", "C-5", "A-4"), bar("B-4", "D-5", "B-4", "G-4"),
+                bar("G-4", "B-4", "G-4", "E-5"), bar("E-5", "C-5", "E-5", "C-5")};
+    bars.back().replace(bars.back().rfind(" | .3"), 5, " | .2 | ===");
+    return Bars({bars[0], bars[1], bars[2], bars[3]});
+}
+
 // The peak: 16 bars of everything at once. The pads shimmer with tremolo, a gated pad pulses
 // in sixteenths on the right, a second lead answers the first from the other side and the
 // bells double the theme.
@@ -717,13 +840,22 @@ Builder Peak(int stage) {
                   : stage == 2 ? ThemeA2()
                   : stage == 3 ? ThemeB1()
                                : ThemeB2();
-    Band(b, chords, theme, stage % 2 ? BASS_ROLL : BASS_DRIVE, "742", 6);
-    Drums(b, 0, 4, DrumPlan{Groove::FULL, 4 * (stage - 1), 16, 4, 0x40});
-    b.Put(LEAD2_CH, 0, SecondLead(theme, 0xD0));
-    b.Put(FX_CH, 0, ForBell(theme, second ? -12 : 12, 0x1C));
+    // The lead at full volume, over its usual level.
+    Band(b, chords, AtVolume(theme, 0x3A), stage % 2 ? BASS_ROLL : BASS_DRIVE, "742", 10);
+    DrumPlan drums{Groove::FULL, 4 * (stage - 1), 16, 4, 0x40};
+    drums.drive = second;
+    Drums(b, 0, 4, drums);
+    // The first eight bars double the lead from the other side; the second eight answer it
+    // with a line of its own in quarter notes, under it and between its notes.
+    b.Put(LEAD2_CH, 0, second ? PeakCounter(stage == 3) : SecondLead(theme, 0xD0));
+    b.Put(FX_CH, 0, ForBell(theme, second ? -12 : 12, second ? 0x24 : 0x2C));
+    b.Put(LEAD_ECHO_CH, 0, Echo(theme, 3, 0x28, 0xD8, 64));
     for (size_t bar = 0; bar < chords.size(); ++bar) {
         b.Put(GATE_CH, int(bar) * BAR,
-              std::string(chords[bar]->chip) + " 09 v" + Hex2(stage == 1 ? 0x24 : 0x2C));
+              std::string(chords[bar]->chip) + " 09 v" +
+                  Hex2(stage == 1   ? 0x38
+                       : stage == 2 ? 0x40
+                                    : 0x3A));
     }
     return b;
 }
@@ -756,74 +888,157 @@ Builder Descend() {
     return b;
 }
 
-// The close, at 100 BPM (the ending slows to 72). Stage 1 bells, 2 soft band with the lead, 3
-// second theme on bells (its third bar played twice by a pattern loop), 4 second theme on the
-// lead, 5 the ending. On the second pass (pass 2) every phrase changes: the lead an octave up,
-// counter-lines, the bells moved.
-Builder Calm(int stage, int pass) {
+const char* const BASS_LOW = "@02 A-1 v1C | .11 | === | .3";
+
+// The close, at 100 BPM: eight patterns on the credits' own tunes, each heard twice at most
+// (once on the bells, once on the lead), then the cadence.
+//   1 the bells state the credits' first tune over the pads
+//   2 soft drums, the lead takes it over with the plucks and their echo
+//   3 the second tune on the lead, over F G Em Am
+//   4 the bells take the second tune, a counter-line on the other side
+//   5 the third tune, the hook from C, on the lead with a counter-line
+//   6 the second theme comes back on the lead
+//   7 the bells play the third tune an octave up over the counter-line
+//   8 the first theme, hook and all, for the last time
+Builder Calm(int stage) {
     Builder b(64);
-    bool second = stage == 3 || stage == 4;
+    bool second = stage == 3 || stage == 4 || stage == 6;
     const Progression& chords = second ? SECOND : MAIN;
     b.Chords(0, chords);
     b.Put(FX_CH, 0, "F64");
     Pads(b, chords, 16);
-    b.Put(BASS_CH, 0, BassLine(chords, BASS_HOLD));
+    b.Put(BASS_CH, 0, BassLine(chords, BASS_LOW));
     Track arps = Arpeggios(chords, 0x10, 0x09);
-    bool again = pass == 2;
+    auto lead = [&b](const Track& theme) {
+        b.Put(LEAD_CH, 0, theme);
+        b.Put(LEAD_ECHO_CH, 0, LeadEcho(theme, 64));
+    };
     switch (stage) {
     case 1:
-        b.Put(ECHO_CH, 0, ForBell(ThemeA1(), again ? 12 : 0, again ? 0x12 : 0x18));
-        b.Put(ARP_CH, again ? 0 : 16, Track(arps.begin() + (again ? 0 : 16), arps.end()));
-        if (again) b.Put(LEAD2_CH, 0, CounterLine(chords, 0x14, 0x50));
+        b.Put(ECHO_CH, 0, ForBell(ThemeC1(), 0, 0x20));
+        b.Put(ARP_CH, 16, Track(arps.begin() + 16, arps.end()));
         break;
     case 2:
-        Drums(b, 0, 4, DrumPlan{Groove::SOFT, 0, 0, again ? 4 : 0});
-        b.Put(LEAD_CH, 0, again ? Transpose(ThemeA2(), 12) : ThemeA2());
+        Drums(b, 0, 4, DrumPlan{Groove::SOFT, 0, 0, 0});
+        lead(ThemeC1());
         b.Put(ARP_CH, 0, arps);
         b.Put(ECHO_CH, 0, Echo(arps, 3, 0x0C, 0, 64));
-        if (again) b.Put(LEAD2_CH, 0, CounterLine(chords, 0x18, 0xB0));
         break;
     case 3:
-        b.Put(ECHO_CH, 0, ForBell(ThemeB1(), again ? 0 : -12, 0x18));
-        b.Put(ARP_CH, 0, again ? Transpose(arps, -12) : arps);
-        b.Put(HAT_CH, 32, "E60 | .14 | E61");
-        b.Put(GATE_CH, 63, LOOP_EXIT);
-        if (again) {
-            b.Put(KICK_CH, 0, Bars({KICK_SOFT, KICK_SOFT, KICK_SOFT, KICK_SOFT}));
-            b.Put(SNARE_CH, 48, "@01 .12 | D-4 v10 | D-4 v14 | D-4 v18 | D-4 v1C");
-        }
-        break;
-    case 4:
-        Drums(b, 0, 4, DrumPlan{Groove::SOFT_HATS, 0, again ? 0 : 4, again ? 4 : 0});
-        if (again) {
-            b.Put(FX_CH, 0, ForBell(ThemeB2(), -12, 0x18));
-            b.Put(LEAD2_CH, 0, CounterLine(chords, 0x18, 0x40));
-        } else {
-            b.Put(LEAD_CH, 0, ThemeB2());
-        }
+        Drums(b, 0, 4, DrumPlan{Groove::SOFT_HATS, 0, 0, 4});
+        lead(ThemeC2());
         b.Put(ARP_CH, 0, arps);
         break;
+    case 4:
+        b.Put(ECHO_CH, 0, ForBell(ThemeC2(), -12, 0x20));
+        b.Put(LEAD2_CH, 0, CounterLine(chords, 0x18, 0xB0));
+        b.Put(ARP_CH, 0, Transpose(arps, -12));
+        b.Put(KICK_CH, 0, Bars({KICK_SOFT, KICK_SOFT, KICK_SOFT, KICK_SOFT}));
+        b.Put(SNARE_CH, 48, "@01 .12 | D-4 v10 | D-4 v14 | D-4 v18 | D-4 v1C");
+        break;
+    case 5:
+        Drums(b, 0, 4, DrumPlan{Groove::SOFT_HATS, 0, 0, 4});
+        lead(ThemeC3());
+        b.Put(LEAD2_CH, 0, CounterLine(chords, 0x14, 0x50));
+        b.Put(ARP_CH, 0, arps);
+        b.Put(ECHO_CH, 0, Echo(arps, 3, 0x0C, 0, 64));
+        break;
+    case 6:
+        Drums(b, 0, 4, DrumPlan{Groove::SOFT_HATS, 0, 4, 0});
+        lead(ThemeB1());
+        b.Put(ARP_CH, 0, arps);
+        break;
+    case 7:
+        Drums(b, 0, 4, DrumPlan{Groove::SOFT, 0, 0, 4});
+        b.Put(ECHO_CH, 0, ForBell(ThemeC3(), 12, 0x18));
+        b.Put(LEAD2_CH, 0, CounterLine(chords, 0x14, 0xB0));
+        b.Put(ARP_CH, 0, Transpose(arps, -12));
+        break;
     default:
-        // Slowing down into the last chord, which rings until the song starts over.
-        b.Put(ECHO_CH, 0, ForBell(ThemeA1(), 0, 0x14));
-        b.Put(ARP_CH, 0, Track(arps.begin(), arps.begin() + 48));
-        b.Put(HAT_CH, 40, "F5A | .7 | F50 | .7 | F48");
-        b.Put(BASS_CH, 48, "@02 A-1 v24 | .15");
-        b.Chords(3, {&Am});
-        for (int voice = 0; voice < 3; ++voice)
-            b.Put(PAD_CH + voice, 48, std::string(Am.pad[voice]) + " v18 308");
-        b.Put(LEAD_CH, 48, "@07 A-5 v18 | .5 | E-5 v10 ED3 | .5 | A-4 v0C ED2 | . | . | ===");
-        b.Put(ECHO_CH, 63, "===");
+        Drums(b, 0, 4, DrumPlan{Groove::SOFT, 0, 4, 0});
+        lead(ThemeA1());
+        b.Put(ARP_CH, 0, arps);
+        b.Put(ECHO_CH, 0, Echo(arps, 3, 0x0C, 0, 64));
         break;
     }
     return b;
 }
 
+// The cadence: F and G under the lead's last words, then A minor struck and left to ring while
+// the whole song fades; silent bars after it carry the song past the end of the show.
+Builder Ending() {
+    Builder b(96);
+    b.Chords(0, {&F, &G, &Am, &Am, &Am, &Am});
+    b.Put(FX_CH, 0, "F64");
+    Pads(b, {&F, &G}, 16);
+    b.Put(BASS_CH, 0, BassLine({&F, &G}, BASS_LOW));
+    b.Put(ARP_CH, 0, Arpeggios({&F, &G}, 0x10, 0x09));
+    Track last = Bars({"@03 A-5 | .3 | G-5 | .3 | F-5 | .3 | C-5 | .3",
+                       "@03 D-5 | .3 | B-4 | .3 | G-4 | 461 | 462 | 462 | 462 | 462 | 462 | 462"});
+    b.Put(LEAD_CH, 0, last);
+    b.Put(LEAD_ECHO_CH, 0, LeadEcho(last, 32));
+    b.Put(LEAD_ECHO_CH, 32, "===");
+    // The last chord.
+    b.Put(BASS_CH, 32, "@02 A-1 v24");
+    for (int voice = 0; voice < 3; ++voice)
+        b.Put(PAD_CH + voice, 32, std::string(Am.pad[voice]) + " 04 v1C");
+    b.Put(LEAD_CH, 32,
+          "@03 A-4 v24 | 461 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 |"
+          " 462 | 462 | 462 | 462 | 462 | ===");
+    b.Put(ECHO_CH, 32, "@07 A-5 v20 | .5 | E-5 v18 ED3 | .5 | C-5 v14 ED2 | .5 | A-4 v10");
+    b.Put(HAT_CH, 32, "@01 C#5 v20");
+    // The fade: global volume down one step a tick, every third row, from 247 s to silence.
+    for (int row = 40; row < 80; row += 3) b.Put(KICK_CH, row, "H01");
+    b.Put(KICK_CH, 80, "G00");
+    for (int ch : {int(BASS_CH), int(LEAD_CH), int(PAD_CH), PAD_CH + 1, PAD_CH + 2})
+        b.Put(ch, 80, "===");
+    return b;
+}
+
+// The lead's sample loops and its envelope holds while the key is down: a pattern that does
+// not start a lead note releases whatever the last one left sounding.
+void CloseLeads(Builder& b) {
+    for (int channel : {int(LEAD_CH), int(LEAD2_CH), int(LEAD_ECHO_CH), int(ECHO_CH)}) {
+        PatternCell& first = b.pattern.At(0, channel);
+        if (!first.note) first.note = KEY_OFF_NOTE;
+    }
+}
+
+// Tune notes outside their bar's chord, reached and left by step (at most a whole tone), are
+// passing notes: they may rub against another tune.
+void MarkPassingNotes(const Builder& b, int pattern, std::vector<PassingNote>& out);
+
 // Orders and show times at which the parts start; the checks compare them with playback.
+void MarkPassingNotes(const Builder& b, int pattern, std::vector<PassingNote>& out) {
+    for (int channel = 0; channel < CHANNELS; ++channel) {
+        struct Start {
+            int row, note;
+        };
+        std::vector<Start> starts;
+        int instrument = 0;
+        for (int row = 0; row < b.pattern.rows; ++row) {
+            const PatternCell& c = b.pattern.At(row, channel);
+            if (c.instrument) instrument = c.instrument;
+            if (c.note >= 1 && c.note <= 96 && (instrument == LEAD || instrument == BELL))
+                starts.push_back({row, c.note});
+        }
+        for (size_t i = 1; i + 1 < starts.size(); ++i) {
+            const Chord& chord = *b.harmony[size_t(starts[i].row / BAR)];
+            int root = (Note(chord.root) - 1) % 12, pc = (starts[i].note - 1) % 12;
+            int from = (pc - root + 12) % 12;
+            if (from == 0 || from == chord.third || from == 7) continue;
+            if (std::abs(starts[i].note - starts[i - 1].note) <= 2 &&
+                std::abs(starts[i + 1].note - starts[i].note) <= 2)
+                out.push_back({pattern, starts[i].row, channel});
+        }
+    }
+}
+
 struct Arrangement {
     xmw::Song song;
     std::vector<Landmark> landmarks;
     std::vector<std::vector<const Chord*>> harmony; // per pattern, per bar
+    std::vector<PassingNote> passing;
 };
 
 Arrangement Arrange() {
@@ -842,6 +1057,8 @@ Arrangement Arrange() {
             if (!built.harmony[bar])
                 throw NotationError("pattern " + std::to_string(song.patterns.size()) + " bar " +
                                     std::to_string(bar) + " has no chord");
+        CloseLeads(built);
+        MarkPassingNotes(built, int(song.patterns.size()), a.passing);
         song.patterns.push_back(std::move(built.pattern));
         a.harmony.push_back(std::move(built.harmony));
         return int(song.patterns.size() - 1);
@@ -864,11 +1081,11 @@ Arrangement Arrange() {
     const int peak1 = add(Peak(1)), peak2 = add(Peak(2)), peak3 = add(Peak(3)),
               peak4 = add(Peak(4));
     const int descend = add(Descend());
-    const int calm1 = add(Calm(1, 1)), calm2 = add(Calm(2, 1)), calm3 = add(Calm(3, 1)),
-              calm4 = add(Calm(4, 1));
-    const int calm2b = add(Calm(2, 2)), calm3b = add(Calm(3, 2)), calm4b = add(Calm(4, 2)),
-              calm1b = add(Calm(1, 2));
-    const int ending = add(Calm(5, 1));
+    const int calm1 = add(Calm(1)), calm2 = add(Calm(2)), calm3 = add(Calm(3)),
+              calm4 = add(Calm(4));
+    const int calm5 = add(Calm(5)), calm6 = add(Calm(6)), calm7 = add(Calm(7)),
+              calm8 = add(Calm(8));
+    const int ending = add(Ending());
 
     auto play = [&song](std::initializer_list<int> patterns) {
         for (int p : patterns) song.orders.push_back(uint8_t(p));
@@ -896,7 +1113,7 @@ Arrangement Arrange() {
     mark("peak: the flash", 125);
     play({peak1, peak2, peak3, peak4, descend});
     mark("credits: close", 164.4);
-    play({calm1, calm2, calm3, calm4, calm2b, calm3b, calm4b, calm1b, ending});
+    play({calm1, calm2, calm3, calm4, calm5, calm6, calm7, calm8, ending});
     song.restartPosition = 1; // back to the build, at its own tempo
     return a;
 }
@@ -933,6 +1150,26 @@ std::vector<std::vector<BarChord>> SongHarmony() {
 std::vector<int> SongScale() {
     // A natural minor.
     return {9, 11, 0, 2, 4, 5, 7};
+}
+
+std::vector<SongPart> SongParts() {
+    return {
+        {"drums", {KIT}, false},
+        {"bass", {BASS}, false},
+        {"lead", {LEAD}, true},
+        {"pads", {PAD, GATE}, false},
+        {"plucks", {PLUCK, PLUCK_ECHO}, true},
+        {"bells", {BELL}, true},
+        {"fx", {WIND}, false},
+    };
+}
+
+Figure SongHook() {
+    return HookFigure();
+}
+
+std::vector<PassingNote> SongPassingNotes() {
+    return Arrange().passing;
 }
 
 } // namespace compose

@@ -33,4 +33,31 @@ std::vector<std::vector<BarChord>> SongHarmony();
 // The pitch classes of the song's key.
 std::vector<int> SongScale();
 
+// The song's parts by instrument, as stems and checks group them. Melodic parts carry the
+// tunes, and what they sound together must agree.
+struct SongPart {
+    const char* name;
+    std::vector<int> instruments;
+    bool melodic;
+};
+std::vector<SongPart> SongParts();
+
+// The hook: the two-bar figure the song keeps coming back to. Its rhythm is the rows, counted
+// from its first note, on which its notes start; its contour the direction of each step
+// between them (+1 up, -1 down, 0 the same note).
+struct Figure {
+    std::vector<int> onsets;
+    std::vector<int> contour;
+    int rows; // the figure's length
+};
+Figure SongHook();
+
+// Notes meant as passing dissonances against another tune: pattern, row and channel.
+struct PassingNote {
+    int pattern;
+    int row;
+    int channel;
+};
+std::vector<PassingNote> SongPassingNotes();
+
 } // namespace compose

@@ -129,13 +129,13 @@ void FadeTail(Wave& wave, uint32_t frames) {
 Wave Kick(double rate, uint32_t seed) {
     Noise noise(seed);
     OnePole click;
-    // Short and pitched at 55 Hz, above most of the bass's fundamentals, so the two do not mask
-    // each other; the click carries it through small speakers.
+    // Short and pitched at 60 Hz, between the bass's roots (A-1 at 55 Hz, C-2 at 65 Hz), so the
+    // two do not mask each other; the click carries it through small speakers.
     Wave wave(size_t(0.3 * rate));
     double phase = 0;
     for (size_t i = 0; i < wave.size(); ++i) {
         double t = double(i) / rate;
-        double frequency = 55.0 + 130.0 * Exp(-t / 0.028) + 70.0 * Exp(-t / 0.004);
+        double frequency = 60.0 + 130.0 * Exp(-t / 0.028) + 70.0 * Exp(-t / 0.004);
         phase += frequency / rate;
         double body = SineTurns(phase) * Exp(-t / 0.12);
         double tick = click.Low(noise.Bipolar(), 0.5) * Exp(-t / 0.003);
@@ -325,29 +325,28 @@ Wave Pluck(uint32_t cycle, uint32_t frames, uint32_t seed) {
     return wave;
 }
 
-Wave Bell(uint32_t cycle, uint32_t attackCycles, uint32_t loopCycles) {
-    std::vector<double> table = SineTable(cycle);
-    // Inharmonic partials (ratio, level, decay in cycles) that die out before the steady body.
-    static const double strike[4][3] = {
-        {2.76, 0.5, 0.25}, {5.40, 0.3, 0.15}, {8.93, 0.18, 0.08}, {4.07, 0.25, 0.2}};
-    static const double body[6] = {0.0, 1.0, 0.28, 0.12, 0.06, 0.03};
-    Wave wave;
-    uint32_t total = attackCycles + loopCycles;
-    for (uint32_t c = 0; c < total; ++c) {
-        for (uint32_t i = 0; i < cycle; ++i) {
-            double sum = 0;
-            for (uint32_t h = 1; h <= 5; ++h) sum += body[h] * table[(h * i) % cycle];
-            if (c < attackCycles) {
-                double pos = double(c * cycle + i) / double(cycle); // in cycles
-                double left = 1.0 - pos / double(attackCycles);
-                for (const auto& p : strike) {
-                    double level = p[1] * Exp(-pos / (p[2] * double(attackCycles))) * left * left;
-                    sum += level * SineTurns(p[0] * pos);
-                }
-            }
-            wave.push_back(sum);
+Wave Bell(uint32_t cycle, uint32_t frames, double ringFrames) {
+    // Partials of a struck bell: ratio to the fundamental, level, and how long each rings as a
+    // share of the fundamental's ring. The strike's partials (2.76, 5.4, 8.93) sound nearly as
+    // loud as the fundamental at first and fade sooner, the octave hums on under them.
+    static const double partials[5][3] = {{1.00, 1.00, 1.00},
+                                          {2.00, 0.22, 0.80},
+                                          {2.76, 0.78, 0.45},
+                                          {5.40, 0.62, 0.35},
+                                          {8.93, 0.80, 0.30}};
+    Wave wave(frames, 0.0);
+    // A fundamental that falls 40 dB over `ringFrames` (e^-4.6).
+    const double tau = ringFrames / 4.6;
+    const double attack = double(cycle) * 0.75;
+    for (const auto& p : partials) {
+        double step = p[0] / double(cycle), decay = tau * p[2];
+        for (uint32_t i = 0; i < frames; ++i) {
+            double t = double(i);
+            double rise = t < attack ? t / attack : 1.0;
+            wave[i] += p[1] * rise * Exp(-t / decay) * SineTurns(step * t);
         }
     }
+    FadeTail(wave, frames / 10);
     return wave;
 }
 

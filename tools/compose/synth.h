@@ -67,8 +67,9 @@ Wave Bass(uint32_t cycle, uint32_t attackCycles, uint32_t loopCycles);
 Wave Lead(uint32_t cycle, uint32_t harmonics, uint32_t attackCycles, uint32_t beatCycles);
 // Plucked string (delay-line model) with exactly `cycle` frames per period.
 Wave Pluck(uint32_t cycle, uint32_t frames, uint32_t seed);
-// Soft bell: inharmonic partials with their own decays over a steady body of whole cycles.
-Wave Bell(uint32_t cycle, uint32_t attackCycles, uint32_t loopCycles);
+// Struck bell, one-shot, `frames` long: a fundamental of `cycle` frames and the inharmonic
+// partials of a bell, all dying away, the fundamental by 40 dB over `ringFrames`.
+Wave Bell(uint32_t cycle, uint32_t frames, double ringFrames);
 // Warm pad: pairs of slightly detuned partials, `frames` long; meant for a ping-pong loop.
 Wave Pad(uint32_t cycle, uint32_t frames, uint32_t seed);
 // Band-passed noise that breathes slowly, `frames` long; meant for a ping-pong loop.
