@@ -80,6 +80,8 @@ done
 [ -n "$display" ] || { echo "no free X display"; exit 1; }
 
 export DISPLAY=$display
+# Keys are held until the program has acted on them (hold_key_until): no repeats meanwhile.
+xset r off
 export HOME="$tmp/home" TMPDIR="$tmp/tmp" WINEPREFIX="$tmp/prefix"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$HOME" "$TMPDIR"
@@ -172,6 +174,23 @@ caption_in_frame() {
         [ "${width:-0}" -le 560 ] && [ "${height:-0}" -ge 12 ] && [ "${height:-0}" -le 80 ]
 }
 
+# Holds key $2 down in window $1 until the shell condition $3 holds (for up to ${4:-60} s, a
+# bound against a hang), then lets it go; the condition's result. The demo reads its key table
+# once a frame, so on a busy machine a press and its release could both come between two frames
+# and the key would go unseen.
+hold_key_until() {
+    local end=$(($(now_ms) + ${4:-60} * 1000))
+    focus_window "$1"
+    xdotool keydown "$2"
+    until eval "$3"; do
+        [ "$(now_ms)" -lt "$end" ] || break
+        sleep 0.1
+    done
+    xdotool keyup "$2"
+    eval "$3"
+}
+demo_ended() { ! kill -0 "$demo_pid" 2>/dev/null; }
+
 # Looks for the caption in frames of window $1 until one shows it, for up to ${3:-10} s (the
 # first frames may not be drawn yet).
 check_caption() {
@@ -237,21 +256,10 @@ if window=$(wait_window Demo 30); then
         fail "fullscreen: the display mode was refused"
         press_until_gone 'Pelo GL' Return
     fi
-    # F1 closes the window and opens a framed one: a new context with its own glyph lists. The
-    # key is pressed again only while the first window is still there.
+    # F1 closes the window and opens a framed one: a new context with its own glyph lists.
     toggled=""
-    for _ in 1 2 3 4 5; do
-        if xdotool search --name '^Demo$' 2>/dev/null | grep -qx "$window"; then
-            focus_window "$window"
-            xdotool key F1
-        fi
-        for _ in $(seq 15); do
-            toggled=$(xdotool search --name '^Demo$' 2>/dev/null | grep -vx "$window" | tail -1)
-            [ -n "$toggled" ] && break 2
-            sleep 0.2
-        done
-    done
-    if [ -n "$toggled" ]; then
+    if hold_key_until "$window" F1 \
+        'toggled=$(xdotool search --name "^Demo\$" 2>/dev/null | grep -vx "$window" | tail -1); [ -n "$toggled" ]'; then
         pass "fullscreen: F1 opens the window anew"
         # The white caption belongs to the intro's first five seconds: on a slow machine the
         # switch may take longer than that, and then there is no caption to look for.
@@ -263,7 +271,7 @@ if window=$(wait_window Demo 30); then
     else
         fail "fullscreen: F1 did not open a new window"
     fi
-    press_until_gone Demo Escape
+    hold_key_until "$(xdotool search --name '^Demo$' 2>/dev/null | tail -1)" Escape demo_ended
 else
     fail "fullscreen: no window titled Demo"
 fi
@@ -290,7 +298,7 @@ if wait_window 'Pelo GL' 30 >/dev/null; then
     if window=$(wait_window Demo 30); then
         pass "windowed: Yes opens the window"
         check_caption "$window" windowed
-        press_until_gone Demo Escape
+        hold_key_until "$window" Escape demo_ended
     else
         fail "windowed: no window after Yes"
     fi
