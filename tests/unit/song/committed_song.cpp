@@ -25,8 +25,7 @@ bool Collect(const RenderedBlock& block, void* context) {
 
 Song Load(bool render) {
     Song song;
-    InstallMemoryFile(SONG_NAME, CommittedBytes());
-    Module* module = LoadMemoryModule(SONG_NAME);
+    Module* module = LoadModuleBytes(CommittedBytes());
     if (!module) return song;
     song.loaded = true;
     song.channels = module->channelCount;
