@@ -110,8 +110,7 @@ void LoadLargestCorpusSong(benchmark::State& state) {
             // Only songs this loader accepts count.
             std::ifstream in(entry.path(), std::ios::binary);
             std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
-            InstallMemoryFile("probe.xm", bytes);
-            Module* module = LoadMemoryModule("probe.xm");
+            Module* module = LoadModuleBytes(std::move(bytes));
             if (module && entry.file_size() > largestSize) {
                 largest = entry.path();
                 largestSize = entry.file_size();
@@ -124,10 +123,11 @@ void LoadLargestCorpusSong(benchmark::State& state) {
         return;
     }
     std::ifstream in(largest, std::ios::binary);
-    InstallMemoryFile("largest.xm", std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}));
+    MemoryFileSet files;
+    files.Install("largest.xm", std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}));
     state.SetLabel(largest.filename().string());
     for (auto _ : state) {
-        Module* module = LoadMemoryModule("largest.xm");
+        Module* module = files.Load("largest.xm");
         benchmark::DoNotOptimize(module);
         FreeModule(module);
     }

@@ -32,7 +32,6 @@ static_assert(SameCode(NEATXM_OK, LOAD_OK) &&
               SameCode(NEATXM_ERROR_UNSUPPORTED, LOAD_UNSUPPORTED) &&
               SameCode(NEATXM_ERROR_OUT_OF_MEMORY, LOAD_OUT_OF_MEMORY) &&
               SameCode(NEATXM_ERROR_INVALID, LOAD_INVALID));
-static_assert(sizeof(neatxm_file_callbacks) == sizeof(FileCallbacks));
 
 namespace {
 
@@ -52,6 +51,27 @@ void Succeed(neatxm_error* error) {
         error->code = NEATXM_OK;
         error->message[0] = '\0';
     }
+}
+
+// The caller's public operations as the loader's set: the context is the caller's record, and
+// each operation hands on to the one in it.
+const neatxm_file_callbacks& Public(void* context) {
+    return *static_cast<const neatxm_file_callbacks*>(context);
+}
+FileCallbacks OverPublic(const neatxm_file_callbacks* files) {
+    FileCallbacks set{};
+    SetFileCallbacks(
+        &set, [](void* c, const char* name) { return Public(c).open(name); },
+        [](void* c, void* handle) { return Public(c).close(handle); },
+        [](void* c, void* buffer, int32_t count, void* handle) {
+            return Public(c).read(buffer, count, handle);
+        },
+        [](void* c, void* handle, int32_t offset, int origin) {
+            return Public(c).seek(handle, offset, origin);
+        },
+        [](void* c, void* handle) { return Public(c).tell(handle); },
+        const_cast<neatxm_file_callbacks*>(files));
+    return set;
 }
 
 // Wraps a loaded module; the length to the first wrap is found once, here.
@@ -115,8 +135,7 @@ neatxm_song* neatxm_load_callbacks(const neatxm_file_callbacks* files, const cha
                                    neatxm_error* error) {
     if (!files || !files->open || !files->close || !files->read || !files->seek || !files->tell)
         return Fail(error, NEATXM_ERROR_ARGUMENT, "an incomplete set of file operations"), nullptr;
-    FileCallbacks set{};
-    SetFileCallbacks(&set, files->open, files->close, files->read, files->seek, files->tell);
+    const FileCallbacks set = OverPublic(files);
     LoadError loaded{};
     return Wrap(LoadModule(&set, name, nullptr, &loaded), loaded, error);
 }

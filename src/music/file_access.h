@@ -5,11 +5,14 @@
 
 #include <cstdint>
 
-using FileOpenFn = void* (*)(const char* name);
-using FileCloseFn = int (*)(void* handle);
-using FileReadFn = int32_t (*)(void* buffer, int32_t count, void* handle);
-using FileSeekFn = int (*)(void* handle, int32_t offset, int origin);
-using FileTellFn = int32_t (*)(void* handle);
+// Every operation is handed the set's `context` first: the caller's own state (a table of
+// files in memory, an archive), so that no caller needs a global to reach it. The handle `open`
+// returns is handed to the other four.
+using FileOpenFn = void* (*)(void* context, const char* name);
+using FileCloseFn = int (*)(void* context, void* handle);
+using FileReadFn = int32_t (*)(void* context, void* buffer, int32_t count, void* handle);
+using FileSeekFn = int (*)(void* context, void* handle, int32_t offset, int origin);
+using FileTellFn = int32_t (*)(void* context, void* handle);
 
 struct FileCallbacks {
     FileOpenFn open;
@@ -17,15 +20,17 @@ struct FileCallbacks {
     FileReadFn read;
     FileSeekFn seek;
     FileTellFn tell;
+    void* context; // the caller's; the loader only hands it on
 };
 
-// Fills `set` with the five operations; if any is null, all five become null (an incomplete set
-// would call through a null operation half-way through a load).
+// Fills `set` with the five operations and their context; if any operation is null, the whole
+// set becomes empty (an incomplete set would call through a null operation half-way through a
+// load).
 void SetFileCallbacks(FileCallbacks* set, FileOpenFn open, FileCloseFn close, FileReadFn read,
-                      FileSeekFn seek, FileTellFn tell);
+                      FileSeekFn seek, FileTellFn tell, void* context = nullptr);
 // True when the set is given and all five operations are in it.
 bool FileCallbacksComplete(const FileCallbacks* set);
-// The standard-library operations (fopen "rb", fclose, fread, fseek, ftell).
+// The standard-library operations (fopen "rb", fclose, fread, fseek, ftell); no context.
 extern const FileCallbacks standardFileCallbacks;
 
 struct ModuleStream {
@@ -47,8 +52,8 @@ struct MemoryFile {
     uint64_t size;
     uint64_t position;
 };
-// Operations over a MemoryFile whose address is the handle; `open` is not used (a stream over
-// memory is made with OpenMemoryStream) and fails.
+// Operations over a MemoryFile whose address is the handle (no context); `open` is not used (a
+// stream over memory is made with MemoryStream) and fails.
 extern const FileCallbacks memoryFileCallbacks;
 // A stream over `file`, which must outlive it. Never fails.
 ModuleStream MemoryStream(MemoryFile* file);

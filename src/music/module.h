@@ -110,8 +110,9 @@ struct Module {
     // the loader for files another tracker saved under the original tracker's signature.
     bool exclusiveLoops;
     // The same file as the mature players read it, where that differs from the reading above
-    // (pattern headers longer than their fields); the standard rules play it. Owned; usually
-    // null.
+    // (pattern headers longer than their fields); the standard rules play it. Its tables point
+    // at this song's wherever the two readings agree (patterns, the instrument table, single
+    // samples) and are its own only where they differ. Owned; usually null.
     Module* standardReading;
     // Players created for this song and not yet destroyed; a song in use cannot be freed.
     mutable std::atomic<int32_t> playerCount{0};

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -278,6 +280,67 @@ TEST(Api, TheCppLayerThrowsTheLoadersReason) {
         EXPECT_EQ(error.code(), NEATXM_ERROR_CANNOT_OPEN);
         EXPECT_NE(std::string(error.what()).find("other.xm"), std::string::npos);
     }
+}
+
+TEST(Api, LoadsThroughTheCallersOwnFileOperations) {
+    // The caller's operations are the C library's, counted through the handle they open: each
+    // is called with the handle its own open returned, and the file is closed again.
+    struct Counted {
+        FILE* file;
+        int calls;
+        bool* closed;
+    };
+    static bool closed = false;
+    const neatxm_file_callbacks files = {
+        [](const char* name) -> void* {
+            FILE* file = std::fopen(name, "rb");
+            return file ? new Counted{file, 0, &closed} : nullptr;
+        },
+        [](void* handle) {
+            auto* counted = static_cast<Counted*>(handle);
+            const int result = std::fclose(counted->file);
+            *counted->closed = counted->calls > 0;
+            delete counted;
+            return result;
+        },
+        [](void* buffer, int32_t count, void* handle) {
+            auto* counted = static_cast<Counted*>(handle);
+            ++counted->calls;
+            return count <= 0
+                       ? 0
+                       : static_cast<int32_t>(std::fread(buffer, 1, size_t(count), counted->file));
+        },
+        [](void* handle, int32_t offset, int origin) {
+            auto* counted = static_cast<Counted*>(handle);
+            ++counted->calls;
+            return std::fseek(counted->file, offset, origin);
+        },
+        [](void* handle) {
+            return static_cast<int32_t>(std::ftell(static_cast<Counted*>(handle)->file));
+        },
+    };
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("api_callbacks_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         ".xm");
+    const std::vector<uint8_t> bytes = xmw::WriteXm(TwoOrderSong());
+    FILE* out = std::fopen(path.string().c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
+    std::fclose(out);
+
+    neatxm_error error{};
+    neatxm_song* song = neatxm_load_callbacks(&files, path.string().c_str(), &error);
+    ASSERT_NE(song, nullptr) << error.message;
+    EXPECT_TRUE(closed);
+    neatxm_song_info info{};
+    ASSERT_EQ(neatxm_song_get_info(song, &info), NEATXM_OK);
+    EXPECT_EQ(info.orders, 2);
+    EXPECT_EQ(info.samples, 1);
+    EXPECT_EQ(neatxm_song_free(song), NEATXM_OK);
+    EXPECT_EQ(neatxm_load_callbacks(&files, (path.string() + ".missing").c_str(), &error), nullptr);
+    EXPECT_EQ(error.code, NEATXM_ERROR_CANNOT_OPEN);
+    std::filesystem::remove(path);
 }
 
 } // namespace

@@ -16,10 +16,8 @@ namespace {
 
 class FileAccessTest : public ::testing::Test {
   protected:
-    void TearDown() override {
-        EXPECT_EQ(OpenMemoryFileCount(), 0);
-        ClearMemoryFiles();
-    }
+    void TearDown() override { EXPECT_EQ(files.OpenCount(), 0); }
+    MemoryFileSet files;
 };
 
 std::vector<uint8_t> Counting(size_t n) {
@@ -29,29 +27,32 @@ std::vector<uint8_t> Counting(size_t n) {
 }
 
 TEST_F(FileAccessTest, OneMissingOperationEmptiesTheWholeSet) {
+    const FileCallbacks& all = *files.Operations();
     FileCallbacks set{};
-    SetFileCallbacks(&set, MemoryOpen, MemoryClose, MemoryRead, MemorySeek, MemoryTell);
+    SetFileCallbacks(&set, all.open, all.close, all.read, all.seek, all.tell, all.context);
     EXPECT_TRUE(FileCallbacksComplete(&set));
-    EXPECT_EQ(set.tell, &MemoryTell);
-    SetFileCallbacks(&set, MemoryOpen, MemoryClose, MemoryRead, MemorySeek, nullptr);
+    EXPECT_EQ(set.tell, all.tell);
+    EXPECT_EQ(set.context, &files);
+    SetFileCallbacks(&set, all.open, all.close, all.read, all.seek, nullptr, all.context);
     EXPECT_FALSE(FileCallbacksComplete(&set));
     EXPECT_EQ(set.open, nullptr);
     EXPECT_EQ(set.close, nullptr);
     EXPECT_EQ(set.read, nullptr);
     EXPECT_EQ(set.seek, nullptr);
+    EXPECT_EQ(set.context, nullptr);
     // Nothing can be opened through an emptied set, nor through none at all.
-    InstallMemoryFile("a.xm", Counting(4));
+    files.Install("a.xm", Counting(4));
     EXPECT_EQ(OpenModuleStream(&set, "a.xm"), nullptr);
     EXPECT_EQ(OpenModuleStream(nullptr, "a.xm"), nullptr);
     EXPECT_FALSE(FileCallbacksComplete(nullptr));
-    SetFileCallbacks(nullptr, MemoryOpen, MemoryClose, MemoryRead, MemorySeek, MemoryTell);
+    SetFileCallbacks(nullptr, all.open, all.close, all.read, all.seek, all.tell, all.context);
 }
 
 TEST_F(FileAccessTest, ReadReturnsWhatTheFileHoldsAndTellFollowsSeeks) {
-    InstallMemoryFile("ten.bin", Counting(10));
-    ModuleStream* stream = OpenModuleStream(MemoryFiles(), "ten.bin");
+    files.Install("ten.bin", Counting(10));
+    ModuleStream* stream = OpenModuleStream(files.Operations(), "ten.bin");
     ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(OpenMemoryFileCount(), 1);
+    EXPECT_EQ(files.OpenCount(), 1);
     uint8_t buffer[17] = {};
     EXPECT_EQ(StreamRead(buffer, 17, stream), 10);
     EXPECT_EQ(buffer[9], Counting(10)[9]);
@@ -71,7 +72,7 @@ TEST_F(FileAccessTest, NullStreamsAreHarmless) {
     EXPECT_EQ(StreamTell(nullptr), 0);
     EXPECT_NE(StreamSeek(nullptr, 4, 0), 0);
     CloseModuleStream(nullptr);
-    EXPECT_EQ(OpenModuleStream(MemoryFiles(), "missing.xm"), nullptr);
+    EXPECT_EQ(OpenModuleStream(files.Operations(), "missing.xm"), nullptr);
 }
 
 TEST_F(FileAccessTest, StandardOperationsReadARealFile) {
@@ -112,7 +113,7 @@ TEST_F(FileAccessTest, MemoryStreamSeeksAndReadsWithinTheCallersBytes) {
     ModuleStream stream = MemoryStream(&file);
     EXPECT_EQ(stream.files, &memoryFileCallbacks);
     // A memory stream is made, never opened by name.
-    EXPECT_EQ(memoryFileCallbacks.open("anything"), nullptr);
+    EXPECT_EQ(memoryFileCallbacks.open(nullptr, "anything"), nullptr);
 
     uint8_t buffer[16] = {};
     EXPECT_EQ(StreamRead(buffer, 4, &stream), 4);

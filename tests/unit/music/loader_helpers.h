@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "memory_files.h"
 #include "music/module.h"
 #include "xm_writer.h"
@@ -19,10 +21,14 @@ struct ModuleDeleter {
 };
 using ModulePtr = std::unique_ptr<Module, ModuleDeleter>;
 
+// Loads through the file operations by name, as LoadModule does, and checks that the load closed
+// its stream.
 inline ModulePtr LoadBytes(std::vector<uint8_t> bytes, SampleLoader loader = nullptr,
                            LoadError* error = nullptr) {
-    InstallMemoryFile("test.xm", std::move(bytes));
-    return ModulePtr(LoadMemoryModule("test.xm", loader, error));
+    int leftOpen = 0;
+    ModulePtr module(LoadModuleBytes(std::move(bytes), loader, error, &leftOpen));
+    EXPECT_EQ(leftOpen, 0) << "the loader left its stream open";
+    return module;
 }
 
 inline ModulePtr LoadSong(const xmw::Song& song, SampleLoader loader = nullptr,

@@ -14,13 +14,7 @@ namespace {
 
 using xmw::Loop;
 
-class LoaderTest : public ::testing::Test {
-  protected:
-    void TearDown() override {
-        EXPECT_EQ(OpenMemoryFileCount(), 0) << "the loader left its stream open";
-        ClearMemoryFiles();
-    }
-};
+class LoaderTest : public ::testing::Test {};
 
 TEST_F(LoaderTest, HeaderFields) {
     xmw::Song song = xmw::MinimalSong();
@@ -437,31 +431,54 @@ TEST_F(LoaderTest, SampleLoaderSuppliesPlainValues) {
 // ==== Entry points ====
 
 TEST_F(LoaderTest, EntryPointsSayWhatCannotBeOpened) {
-    InstallMemoryFile("song.xm", xmw::WriteXm(xmw::MinimalSong()));
+    MemoryFileSet files;
+    files.Install("song.xm", xmw::WriteXm(xmw::MinimalSong()));
     LoadError error{};
-    EXPECT_EQ(LoadMemoryModule("missing.xm", nullptr, &error), nullptr);
+    EXPECT_EQ(files.Load("missing.xm", nullptr, &error), nullptr);
     EXPECT_EQ(error.code, LOAD_CANNOT_OPEN);
     EXPECT_STREQ(error.message, "cannot open missing.xm");
+    const FileCallbacks& all = *files.Operations();
     FileCallbacks incomplete;
-    SetFileCallbacks(&incomplete, MemoryOpen, MemoryClose, MemoryRead, MemorySeek, nullptr);
+    SetFileCallbacks(&incomplete, all.open, all.close, all.read, all.seek, nullptr, all.context);
     EXPECT_EQ(LoadModule(&incomplete, "song.xm", nullptr, &error), nullptr);
     EXPECT_EQ(error.code, LOAD_CANNOT_OPEN);
     EXPECT_STREQ(error.message, "cannot open song.xm: no complete set of file operations");
     EXPECT_EQ(LoadModule(nullptr, "song.xm", nullptr, &error), nullptr);
     EXPECT_EQ(error.code, LOAD_CANNOT_OPEN);
-    EXPECT_EQ(LoadModule(MemoryFiles(), nullptr, nullptr, &error), nullptr);
+    EXPECT_EQ(LoadModule(files.Operations(), nullptr, nullptr, &error), nullptr);
     EXPECT_STREQ(error.message, "cannot open a song without a name");
     EXPECT_EQ(LoadModuleFromMemory(nullptr, 100, nullptr, &error), nullptr);
     EXPECT_EQ(error.code, LOAD_CANNOT_OPEN);
     EXPECT_EQ(ParseXm(nullptr, nullptr, &error), 0);
     EXPECT_EQ(error.code, LOAD_CANNOT_OPEN);
-    EXPECT_EQ(LoadMemoryModule("missing.xm"), nullptr); // no error record wanted
+    EXPECT_EQ(files.Load("missing.xm"), nullptr); // no error record wanted
 
     // A success leaves no trace of the failure before it.
-    ModulePtr module(LoadMemoryModule("song.xm", nullptr, &error));
+    ModulePtr module(files.Load("song.xm", nullptr, &error));
     ASSERT_TRUE(module);
     EXPECT_EQ(error.code, LOAD_OK);
     EXPECT_STREQ(error.message, "");
+    EXPECT_EQ(files.OpenCount(), 0) << "the loader left its stream open";
+}
+
+TEST_F(LoaderTest, EachSetOfFilesReachesItsOwnFilesThroughItsContext) {
+    // Two sets with a file of the same name: each load opens, reads and closes its own set's
+    // file and counts nothing in the other.
+    xmw::Song six = xmw::MinimalSong();
+    six.channels = 6;
+    MemoryFileSet a, b;
+    a.Install("song.xm", xmw::WriteXm(xmw::MinimalSong()));
+    b.Install("song.xm", xmw::WriteXm(six));
+    ModulePtr fromB(b.Load("song.xm"));
+    ASSERT_TRUE(fromB);
+    EXPECT_EQ(fromB->channelCount, 6);
+    EXPECT_EQ(a.CallCount(), 0);
+    EXPECT_GT(b.CallCount(), 0);
+    ModulePtr fromA(a.Load("song.xm"));
+    ASSERT_TRUE(fromA);
+    EXPECT_NE(fromA->channelCount, 6);
+    EXPECT_EQ(a.OpenCount(), 0);
+    EXPECT_EQ(b.OpenCount(), 0);
 }
 
 TEST_F(LoaderTest, MemoryLoadKeepsNothingOfTheCallersBuffer) {
@@ -486,8 +503,7 @@ TEST_F(LoaderTest, MemoryLoadKeepsNothingOfTheCallersBuffer) {
 
 TEST_F(LoaderTest, ASongAPlayerStillPlaysIsNotFreed) {
     EXPECT_EQ(FreeModule(nullptr), 0);
-    InstallMemoryFile("song.xm", xmw::WriteXm(xmw::MinimalSong()));
-    Module* module = LoadMemoryModule("song.xm");
+    Module* module = LoadModuleBytes(xmw::WriteXm(xmw::MinimalSong()));
     ASSERT_NE(module, nullptr);
     Player* player = CreatePlayer(module, 8000, PlayerRules::Standard);
     ASSERT_NE(player, nullptr);

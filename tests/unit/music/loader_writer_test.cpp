@@ -10,10 +10,7 @@
 
 namespace {
 
-class LoaderWriterTest : public ::testing::Test {
-  protected:
-    void TearDown() override { ClearMemoryFiles(); }
-};
+class LoaderWriterTest : public ::testing::Test {};
 
 TEST_F(LoaderWriterTest, NoteNamesGiveTheFileNoteNumbers) {
     EXPECT_EQ(xmw::NoteNumber("C-0"), 1);

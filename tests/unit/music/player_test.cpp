@@ -124,8 +124,7 @@ template <typename Sample> void ExpectAnyPiecesMatchBlocks(const Module* song, i
 } // namespace
 
 TEST(PlayerPieces, WriterSongGivesTheSameBytesInPiecesOfAnySize) {
-    InstallMemoryFile("busy.xm", xmw::WriteXm(BusySong()));
-    SongPtr song(LoadMemoryModule("busy.xm"));
+    SongPtr song(LoadModuleBytes(xmw::WriteXm(BusySong())));
     ASSERT_TRUE(song);
     // Five seconds: the song wraps within the first two, so later passes are covered too.
     const int32_t total = 5 * 44100 + 123;
@@ -144,8 +143,7 @@ TEST(PlayerPieces, CorpusSongGivesTheSameBytesInPiecesOfAnySize) {
 }
 
 TEST(PlayerPieces, FloatFramesAreThe16BitFramesBeforeRounding) {
-    InstallMemoryFile("busy.xm", xmw::WriteXm(BusySong()));
-    SongPtr song(LoadMemoryModule("busy.xm"));
+    SongPtr song(LoadModuleBytes(xmw::WriteXm(BusySong())));
     ASSERT_TRUE(song);
     const int32_t total = 44100;
     const auto pcm = RenderInPieces<int16_t>(song.get(), PlayerRules::Demo, total, {1000});
@@ -165,8 +163,7 @@ TEST(PlayerRuleSets, StandardAndDemoRulesPutTheSongOnOppositeSides) {
     xmw::Song busy = BusySong();
     // Vibrato's depth is finer under the standard rules: the two rule sets part there.
     busy.patterns[0].At(0, 0) = Cell("C-4", 1);
-    InstallMemoryFile("busy.xm", xmw::WriteXm(busy));
-    SongPtr song(LoadMemoryModule("busy.xm"));
+    SongPtr song(LoadModuleBytes(xmw::WriteXm(busy)));
     ASSERT_TRUE(song);
     const int32_t total = 3 * 44100;
     const auto demo = RenderInPieces<int16_t>(song.get(), PlayerRules::Demo, total, {884});
@@ -254,8 +251,7 @@ TEST(PlayerLength, FramesToFirstWrapAgreesWithTheRenderOfAWriterSong) {
     xmw::Song song = BusySong();
     song.orders = {0, 0};
     song.restartPosition = 1;
-    InstallMemoryFile("busy.xm", xmw::WriteXm(song));
-    SongPtr module(LoadMemoryModule("busy.xm"));
+    SongPtr module(LoadModuleBytes(xmw::WriteXm(song)));
     ASSERT_TRUE(module);
     const int64_t max = 60 * 44100;
     const int64_t rendered = RenderedFirstWrap(module.get(), max);

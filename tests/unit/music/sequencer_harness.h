@@ -141,14 +141,12 @@ inline ::testing::AssertionResult SameDump(const std::vector<std::string>& actua
 class Harness {
   public:
     explicit Harness(const xmw::Song& song, PlayerRules rules = PlayerRules::Demo) {
-        InstallMemoryFile("harness.xm", xmw::WriteXm(song));
-        module_ = LoadMemoryModule("harness.xm");
+        module_ = LoadModuleBytes(xmw::WriteXm(song));
         if (module_ != nullptr) player_ = CreatePlayer(module_, 44100, rules);
     }
     ~Harness() {
         DestroyPlayer(player_);
         if (module_) FreeModule(module_);
-        ClearMemoryFiles();
     }
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;

@@ -131,9 +131,7 @@ TickingSong::TickingSong(int variant) {
     instrument.samples.push_back(sample);
     song.instruments.push_back(instrument);
 
-    const std::string name = "ticking" + std::to_string(variant) + ".xm";
-    InstallMemoryFile(name, xmw::WriteXm(song));
-    module = LoadMemoryModule(name);
+    module = LoadModuleBytes(xmw::WriteXm(song));
 }
 
 TickingSong::~TickingSong() {

@@ -273,8 +273,7 @@ TEST_F(OutputThread, RepeatedStartStopCyclesLeaveNothingBehind) {
 }
 
 TEST_F(OutputThread, ASongThatIsPlayingCannotBeFreedUntilThePlaybackStops) {
-    InstallMemoryFile("song.xm", xmw::WriteXm(xmw::MinimalSong()));
-    Module* loaded = LoadMemoryModule("song.xm");
+    Module* loaded = LoadModuleBytes(xmw::WriteXm(xmw::MinimalSong()));
     ASSERT_NE(loaded, nullptr);
     ASSERT_EQ(StartPlayback(out, loaded), 1);
     {
@@ -291,7 +290,6 @@ TEST_F(OutputThread, ASongThatIsPlayingCannotBeFreedUntilThePlaybackStops) {
     EXPECT_EQ(StopPlayback(out, loaded), 1);
     EXPECT_FALSE(fake.ringFreedWhileHeld);
     EXPECT_EQ(FreeModule(loaded), 1);
-    ClearMemoryFiles();
 }
 
 TEST(OutputOpen, SizesFollowTheRate) {

@@ -51,8 +51,7 @@ void ReadInstruments(const Module& module, Song& song) {
 
 Song Load(bool render) {
     Song song;
-    InstallMemoryFile(SONG_NAME, CommittedBytes());
-    Module* module = LoadMemoryModule(SONG_NAME);
+    Module* module = LoadModuleBytes(CommittedBytes());
     if (!module) return song;
     song.loaded = true;
     ReadInstruments(*module, song);

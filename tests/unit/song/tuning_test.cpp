@@ -33,8 +33,7 @@ std::vector<double> PlayNote(int instrument, const char* note, int blocks) {
     pattern.At(0, 0) = PatternCell{xmw::NoteNumber(note), 1, 0, 0, 0};
     song.patterns.push_back(pattern);
     song.orders = {0};
-    InstallMemoryFile("note.xm", xmw::WriteXm(song));
-    Module* module = LoadMemoryModule("note.xm");
+    Module* module = LoadModuleBytes(xmw::WriteXm(song));
     std::vector<double> mono;
     if (!module) return mono;
     RenderSummary summary{};
