@@ -97,6 +97,7 @@ struct Player {
     StandardFlow flow;
     PlayerHandler startHandler; // called by playback start; none by default
     PlayerHandler tickHandler;  // SequencerTick, or a wrapper of it
+    void* handlerContext;       // the installer's own pointer for its handlers; null by default
     // The cells the last row tick read (channelCount of them; an empty row when the row lay
     // outside its pattern); the later ticks of that row work on them. Null before the first.
     const PatternCell* currentRowCells;

@@ -22,14 +22,14 @@ struct FlowCheck {
     std::string violation;
     int64_t rowTicks;
 };
-FlowCheck flow;
 
 int32_t RowCountAt(const Module* m, int32_t order) {
     if (order < 0 || order >= m->songLength || m->orders[order] >= m->patternCount) return 0;
     return m->patterns[m->orders[order]].rowCount;
 }
 
-bool Allowed(const Module* m, const PatternCell* previous, int32_t order, int32_t row) {
+bool Allowed(const FlowCheck& flow, const Module* m, const PatternCell* previous, int32_t order,
+             int32_t row) {
     const int32_t next = flow.order + 1 >= m->songLength ? m->restartPosition : flow.order + 1;
     if (flow.row + 1 < RowCountAt(m, flow.order) ? order == flow.order && row == flow.row + 1
                                                  : order == next && row == 0)
@@ -60,14 +60,16 @@ bool Allowed(const Module* m, const PatternCell* previous, int32_t order, int32_
 }
 
 // The player's tick, then a look at where its row tick went (the position the player reports).
+// The check's record is the handler's context.
 void CheckingTick(Player* player) {
+    FlowCheck& flow = *static_cast<FlowCheck*>(player->handlerContext);
     const PatternCell* previous = player->currentRowCells; // the row played before this tick
     SequencerTick(player);
     if (player->position.tick != 0) return;
     const Module* m = player->module;
     const int32_t order = player->position.order;
     const int32_t row = player->position.row;
-    if (flow.started && flow.violation.empty() && !Allowed(m, previous, order, row))
+    if (flow.started && flow.violation.empty() && !Allowed(flow, m, previous, order, row))
         flow.violation = "(" + std::to_string(flow.order) + "," + std::to_string(flow.row) +
                          ") -> (" + std::to_string(order) + "," + std::to_string(row) + ")";
     if (order < 0 || order >= std::max<int>(m->songLength, 1))
@@ -85,7 +87,7 @@ struct Rendered {
 };
 
 // Renders 884-frame blocks until the song wraps (or `maxSeconds`), hashing the 16-bit output.
-Rendered Render(const fs::path& file, double maxSeconds) {
+Rendered Render(const fs::path& file, double maxSeconds, FlowCheck& flow) {
     Rendered result;
     Module* module = LoadModule(&standardFileCallbacks, file.c_str(), nullptr);
     if (module == nullptr) return result;
@@ -98,6 +100,7 @@ Rendered Render(const fs::path& file, double maxSeconds) {
         return result;
     }
     player->tickHandler = CheckingTick;
+    player->handlerContext = &flow;
     const int32_t blockFrames = player->mixer.blockFrames;
     const int64_t maxBlocks = static_cast<int64_t>(maxSeconds * 44100 / blockFrames);
     std::vector<int16_t> block(2 * static_cast<size_t>(blockFrames));
@@ -118,12 +121,14 @@ void RenderFolder(const char* folder, double maxSeconds, bool twice) {
     if (files.empty()) GTEST_SKIP() << "no XM files in " << (CorpusDir() / folder);
     for (const auto& file : files) {
         SCOPED_TRACE(file.filename().string());
-        const Rendered first = Render(file, maxSeconds);
+        FlowCheck flow;
+        const Rendered first = Render(file, maxSeconds, flow);
         if (!first.loaded) continue; // refused by the loader: its own tests cover that
         EXPECT_EQ(flow.violation, "") << "position moved against the flow rules";
         EXPECT_GT(flow.rowTicks, 0);
         if (twice) {
-            const Rendered second = Render(file, maxSeconds);
+            FlowCheck again;
+            const Rendered second = Render(file, maxSeconds, again);
             EXPECT_EQ(second.blocks, first.blocks);
             EXPECT_EQ(second.hash, first.hash) << "two renders differ";
         }
@@ -147,9 +152,10 @@ TEST(SongsCorpus, SongsRenderToTheirWrapWithinTheFlowRules) {
 TEST(SongsCorpus, ASongRendersTheSameBytesTwice) {
     const auto files = CorpusFiles("songs");
     if (files.empty()) GTEST_SKIP() << "no XM files in " << (CorpusDir() / "songs");
-    const Rendered first = Render(files.front(), 30);
+    FlowCheck flow, again;
+    const Rendered first = Render(files.front(), 30, flow);
     if (!first.loaded) GTEST_SKIP() << files.front() << " did not load";
-    const Rendered second = Render(files.front(), 30);
+    const Rendered second = Render(files.front(), 30, again);
     EXPECT_EQ(first.blocks, second.blocks);
     EXPECT_EQ(first.hash, second.hash);
 }

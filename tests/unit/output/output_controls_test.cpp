@@ -193,8 +193,7 @@ struct ShortSong {
     ShortSong() {
         xmw::Song song = xmw::MinimalSong(4);
         song.speed = 1;
-        InstallMemoryFile("short.xm", xmw::WriteXm(song));
-        module = LoadMemoryModule("short.xm");
+        module = LoadModuleBytes(xmw::WriteXm(song));
     }
     ~ShortSong() { FreeModule(module); }
     Module* module = nullptr;
@@ -245,7 +244,6 @@ TEST(OutputEnd, StopAtTheEndGivesSilenceAndFinishesOnceHeard) {
     EXPECT_FALSE(Silent(RingBlock(out->player, 4)));
     EXPECT_FALSE(Now(out).finished);
     DestroyMusicOutput(out);
-    ClearMemoryFiles();
 }
 
 // A stand-in for a working device: moves fake 0 on by half a block a millisecond.
