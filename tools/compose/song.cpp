@@ -587,10 +587,11 @@ Builder Build(int stage) {
     b.Chords(0, MAIN);
     b.Put(FX_CH, 0, "F7D");           // the restart lands here: tempo back to 125
     b.Put(ECHO_CH, 0, MASTER_VOLUME); // and the song's global volume
-    // The kick grows over the build: 0x28, 0x30, then full 0x38; hats join in the second
-    // stage, claps in the third.
+    // The kick grows over the build: 0x24, 0x28, then 0x2C; hats join in the second stage,
+    // claps in the third.
     Groove groove = stage == 1 ? Groove::KICK : stage == 2 ? Groove::KICK_HATS : Groove::OFFBEAT;
-    // The last stage thins out under the claps, to leave the drop its room.
+    // The last stage thins out under the claps (softer pads and bass), to leave the drop its
+    // room.
     Drums(b, 0, 4, DrumPlan{groove, 4 * (stage - 1), 0, 8, 0x20 + 4 * stage});
     Track bass = BassLine(MAIN, stage == 2 ? BASS_DRIVE : BASS_PULSE);
     b.Put(BASS_CH, 0, stage == 3 ? WithDefaultVolume(bass, 0x1C) : bass);
