@@ -51,6 +51,10 @@ enum Channel : int {
 
 constexpr int BAR = 16;
 
+// The song's global volume: a little under full, so that the peak's densest beats keep about a
+// decibel of headroom however a player resamples them.
+const char* const MASTER_VOLUME = "G34";
+
 // ---- Building blocks ----
 
 Track Bar(std::string_view text) {
@@ -139,6 +143,21 @@ struct Builder {
 Track AtVolume(Track track, int volume) {
     for (Cell& c : track)
         if (c.note >= 1 && c.note <= 96) c.volume = uint8_t(0x10 + volume);
+    return track;
+}
+
+// The track with every note that has no volume of its own set to `volume` (0-0x40).
+Track WithDefaultVolume(Track track, int volume) {
+    for (Cell& c : track)
+        if (c.note >= 1 && c.note <= 96 && !c.volume) c.volume = uint8_t(0x10 + volume);
+    return track;
+}
+
+// The track with every volume the volume column sets scaled to `percent` of itself.
+Track Scaled(Track track, int percent) {
+    for (Cell& c : track)
+        if (c.volume >= 0x10 && c.volume <= 0x50)
+            c.volume = uint8_t(0x10 + ((c.volume - 0x10) * percent + 50) / 100);
     return track;
 }
 
@@ -553,10 +572,11 @@ Builder Intro() {
     b.Put(FX_CH, 24,
           "v+1 103 | 103 | v+1 103 | 103 | v+1 103 | 103 | v+1 103 | 103 | 103 | 103 |"
           " 103 | 103 | A03 | A03 | A03 | A03 | === | .");
+    b.Put(ECHO_CH, 0, MASTER_VOLUME);
     // The bells announce the hook over the pad, its answer staying on A minor.
     b.Put(ECHO_CH, 4,
-          "@07 A-4 v24 | .2 | C-5 | .2 | E-5 | . | A-5 v28 | .3 | G-5 v20 | . | E-5 | . |"
-          " G-5 v24 | .5 | E-5 v1C | . | C-5 v20 | .5 | ===");
+          "@07 A-4 v3A | .2 | C-5 | .2 | E-5 | . | A-5 v40 | .3 | G-5 v34 | . | E-5 | . |"
+          " G-5 v3A | .5 | E-5 v2E | . | C-5 v34 | .5 | ===");
     PadsOff(b, 38);
     b.Put(KICK_CH, 41, "D00");
     return b;
@@ -565,14 +585,16 @@ Builder Intro() {
 Builder Build(int stage) {
     Builder b(64);
     b.Chords(0, MAIN);
-    b.Put(FX_CH, 0, "F7D");   // the restart lands here: tempo back to 125
-    b.Put(ECHO_CH, 0, "G40"); // and full global volume
-    // The kick grows over the build: 0x28, 0x30, then full 0x38; hats join in the second
-    // stage, claps in the third.
+    b.Put(FX_CH, 0, "F7D");           // the restart lands here: tempo back to 125
+    b.Put(ECHO_CH, 0, MASTER_VOLUME); // and the song's global volume
+    // The kick grows over the build: 0x24, 0x28, then 0x2C; hats join in the second stage,
+    // claps in the third.
     Groove groove = stage == 1 ? Groove::KICK : stage == 2 ? Groove::KICK_HATS : Groove::OFFBEAT;
-    // The last stage thins out under the claps, to leave the drop its room.
+    // The last stage thins out under the claps (softer pads and bass), to leave the drop its
+    // room.
     Drums(b, 0, 4, DrumPlan{groove, 4 * (stage - 1), 0, 8, 0x20 + 4 * stage});
-    b.Put(BASS_CH, 0, BassLine(MAIN, stage == 2 ? BASS_DRIVE : BASS_PULSE));
+    Track bass = BassLine(MAIN, stage == 2 ? BASS_DRIVE : BASS_PULSE);
+    b.Put(BASS_CH, 0, stage == 3 ? WithDefaultVolume(bass, 0x1C) : bass);
     Pads(b, MAIN, stage == 3 ? 12 : 24);
     if (stage == 2) b.Put(ARP_CH, 0, Arpeggios(MAIN, 0x1C, 0x12));
     if (stage == 3) {
@@ -594,16 +616,21 @@ Builder Fill() {
           "F03 | 104 | 104 | 104 | 104 | 104 | 104 | 104 | 104 | 104 | 104 | 104 |"
           " 104 | 104 | 104 | 104 | 104 | 104 | 104 | 104 | A08 | A08 | A08 | A08 |"
           " A08 | A08 | A08 | A08 | === | .3");
+    // The fill climbs to the drop without matching it: its drums sit under the theme's.
     b.Put(KICK_CH, 0,
-          "@01 C-4 v38 | .7 | C-4 v38 | .7 | C-4 v38 | .7 | C-4 v38 | .3 | C-4 v30 |"
-          " C-4 v30 | C-4 v30 | C-4 v30");
+          Scaled(
+              ParseTrack("@01 C-4 v38 | .7 | C-4 v38 | .7 | C-4 v38 | .7 | C-4 v38 | .3 | C-4 v30 |"
+                         " C-4 v30 | C-4 v30 | C-4 v30"),
+              75));
     b.Put(SNARE_CH, 0,
-          "@01 D-4 v14 | . | D-4 v18 | . | D-4 v1C | . | D-4 v20 | . | D-4 v20 | . |"
-          " D-4 v24 | . | D-4 v24 | . | D-4 v28 | . | D-4 v28 R02 | R02 | R02 | R02"
-          " | D-4 v2C R01 | R01 | R01 | R01 | D-4 v30 | D-4 v30 | D-4 v30 | D-4 v30"
-          " | E-4 v34 | . | E-4 v38 | .");
+          Scaled(
+              ParseTrack("@01 D-4 v14 | . | D-4 v18 | . | D-4 v1C | . | D-4 v20 | . | D-4 v20 | . |"
+                         " D-4 v24 | . | D-4 v24 | . | D-4 v28 | . | D-4 v28 R02 | R02 | R02 | R02"
+                         " | D-4 v2C R01 | R01 | R01 | R01 | D-4 v30 | D-4 v30 | D-4 v30 | D-4 v30"
+                         " | E-4 v34 | . | E-4 v38 | ."),
+              75));
     b.Put(BASS_CH, 0,
-          "@02 G-1 v30 | .15 | G-2 v28 | 104 | 104 | 104 | 104 | 104 | 104 | 104 |"
+          "@02 G-1 v24 | .15 | G-2 v20 | 104 | 104 | 104 | 104 | 104 | 104 | 104 |"
           " 104 | 104 | 104 | 104 | === | .3");
     b.Put(LEAD_CH, 16,
           "@03 D-5 v18 A04 | A04 | A04 | A04 | A04 | A04 | A04 | A04 | A04 | A04 |"
@@ -631,9 +658,12 @@ void Band(Builder& b, const Progression& chords, const Track& theme, const char*
 // The first theme: 12 bars in three patterns, then the turn.
 Builder Main(int part, const Track& theme) {
     Builder b(64);
-    // The first theme holds back (softer pads and plucks) so that the peak has room to climb.
+    // The first theme holds back (softer bass, pads and plucks) so that the peak has room to
+    // climb.
     Band(b, MAIN, theme, BASS_DRIVE, ".", -6);
-    Drums(b, 0, 4, DrumPlan{Groove::DROP, 4 * part, 13, 8, 0x34});
+    b.Put(BASS_CH, 0, WithDefaultVolume(BassLine(MAIN, BASS_DRIVE), 0x20));
+    // The kick hits hardest at the drop, then settles.
+    Drums(b, 0, 4, DrumPlan{Groove::DROP, 4 * part, 13, 8, part == 0 ? 0x34 : 0x2E});
     b.Put(FX_CH, 0, "F06"); // back from the fill's double time
     return b;
 }
@@ -769,12 +799,12 @@ Builder Breakdown(int stage) {
                          " P00 | P00 | P00 | P00 | P00 | P00 | P10 | P00 | P00 | P00 |"
                          " P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 |"
                          " P00 | P00 | P00 | P00 | P00 | P00 | P00 | P00 | === A02"));
-        b.Put(LEAD_CH, 0, WithTremolo(ForBell(ThemeD(false), -12, 0x24), 0x43));
+        b.Put(LEAD_CH, 0, WithTremolo(ForBell(ThemeD(false), -12, 0x40), 0x43));
     } else {
         b.Put(BASS_CH, 0, BassLine(BREAK, BASS_HOLD));
         b.Put(LEAD_CH, 0, ThemeD(true));
         b.Put(LEAD_ECHO_CH, 0, LeadEcho(ThemeD(true), 64));
-        b.Put(FX_CH, 0, AtVolume(ParseTrack(BREAK_BELLS), 0x1C));
+        b.Put(FX_CH, 0, AtVolume(ParseTrack(BREAK_BELLS), 0x24));
         // A soft snare run leads the drums back in.
         b.Put(SNARE_CH, 60, "@01 D-4 v0C | D-4 v10 | D-4 v14 | D-4 v18");
     }
@@ -789,12 +819,14 @@ Builder Lift(int stage) {
     Progression chords = stage == 1 ? MAIN : Progression{&Am, &F, &G};
     b.Chords(0, chords);
     Pads(b, chords, 20, stage == 1 ? "." : "742");
-    b.Put(BASS_CH, 0, BassLine(chords, BASS_PULSE));
+    // Under the bells' tune the bass holds back; it comes up for the climb.
+    Track bass = BassLine(chords, BASS_PULSE);
+    b.Put(BASS_CH, 0, stage == 1 ? WithDefaultVolume(bass, 0x24) : bass);
     b.Put(ARP_CH, 0, Arpeggios(chords, 0x16, 0x0C));
     if (stage == 1) {
         Drums(b, 0, 4, DrumPlan{Groove::HALF, 0, 0, 8, 0x34});
         b.Put(HAT_CH, 48, Bar(HATS_SIXTEENTH));
-        b.Put(FX_CH, 0, ForBell(ThemeA1(), 12, 0x12));
+        b.Put(FX_CH, 0, ForBell(ThemeA1(), 12, 0x40));
     } else {
         Drums(b, 0, 2, DrumPlan{Groove::FULL, 4, 0, 0});
         b.Put(KICK_CH, 32,
@@ -840,22 +872,32 @@ Builder Peak(int stage) {
                   : stage == 2 ? ThemeA2()
                   : stage == 3 ? ThemeB1()
                                : ThemeB2();
-    // The lead at full volume, over its usual level.
-    Band(b, chords, AtVolume(theme, 0x3A), stage % 2 ? BASS_ROLL : BASS_DRIVE, "742", 10);
+    // The lead over its usual level; where the second lead doubles it, a little less.
+    Band(b, chords, AtVolume(theme, second ? 0x3A : 0x36), stage % 2 ? BASS_ROLL : BASS_DRIVE,
+         "742", 10);
+    // The peak's own balance: the bass's roots up, the pads under it, the plucks and their
+    // echo at full, and each half a little louder than the last.
+    b.Put(BASS_CH, 0,
+          WithDefaultVolume(BassLine(chords, stage % 2 ? BASS_ROLL : BASS_DRIVE),
+                            second ? 0x3A : 0x36));
+    Pads(b, chords, second ? 0x18 : 0x14, "742");
+    Track arps = Arpeggios(chords, 0x40, 0x3C);
+    b.Put(ARP_CH, 0, arps);
+    b.Put(ECHO_CH, 0, Echo(arps, 3, 0x40, 0, 64));
     DrumPlan drums{Groove::FULL, 4 * (stage - 1), 16, 4, 0x40};
     drums.drive = second;
     Drums(b, 0, 4, drums);
     // The first eight bars double the lead from the other side; the second eight answer it
     // with a line of its own in quarter notes, under it and between its notes.
     b.Put(LEAD2_CH, 0, second ? PeakCounter(stage == 3) : SecondLead(theme, 0xD0));
-    b.Put(FX_CH, 0, ForBell(theme, second ? -12 : 12, second ? 0x24 : 0x2C));
+    b.Put(FX_CH, 0, ForBell(theme, second ? -12 : 12, second ? 0x30 : 0x38));
     b.Put(LEAD_ECHO_CH, 0, Echo(theme, 3, 0x28, 0xD8, 64));
     for (size_t bar = 0; bar < chords.size(); ++bar) {
         b.Put(GATE_CH, int(bar) * BAR,
               std::string(chords[bar]->chip) + " 09 v" +
-                  Hex2(stage == 1   ? 0x38
-                       : stage == 2 ? 0x40
-                                    : 0x3A));
+                  Hex2(stage == 1   ? 0x30
+                       : stage == 2 ? 0x38
+                                    : 0x40));
     }
     return b;
 }
@@ -888,7 +930,7 @@ Builder Descend() {
     return b;
 }
 
-const char* const BASS_LOW = "@02 A-1 v1C | .11 | === | .3";
+const char* const BASS_LOW = "@02 A-1 v18 | .11 | === | .3";
 
 // The close, at 100 BPM: eight patterns on the credits' own tunes, each heard twice at most
 // (once on the bells, once on the lead), then the cadence.
@@ -906,23 +948,26 @@ Builder Calm(int stage) {
     const Progression& chords = second ? SECOND : MAIN;
     b.Chords(0, chords);
     b.Put(FX_CH, 0, "F64");
-    Pads(b, chords, 16);
-    b.Put(BASS_CH, 0, BassLine(chords, BASS_LOW));
-    Track arps = Arpeggios(chords, 0x10, 0x09);
+    // Where the bells carry the tune the pads and the bass make room for them.
+    bool bells = stage == 1 || stage == 4 || stage == 7;
+    Pads(b, chords, bells ? 12 : 16);
+    Track bass = BassLine(chords, BASS_LOW);
+    b.Put(BASS_CH, 0, bells ? AtVolume(bass, 0x12) : bass);
+    Track arps = Arpeggios(chords, 0x28, 0x16);
     auto lead = [&b](const Track& theme) {
         b.Put(LEAD_CH, 0, theme);
         b.Put(LEAD_ECHO_CH, 0, LeadEcho(theme, 64));
     };
     switch (stage) {
     case 1:
-        b.Put(ECHO_CH, 0, ForBell(ThemeC1(), 0, 0x20));
+        b.Put(ECHO_CH, 0, ForBell(ThemeC1(), 0, 0x40));
         b.Put(ARP_CH, 16, Track(arps.begin() + 16, arps.end()));
         break;
     case 2:
         Drums(b, 0, 4, DrumPlan{Groove::SOFT, 0, 0, 0});
         lead(ThemeC1());
         b.Put(ARP_CH, 0, arps);
-        b.Put(ECHO_CH, 0, Echo(arps, 3, 0x0C, 0, 64));
+        b.Put(ECHO_CH, 0, Echo(arps, 3, 0x20, 0, 64));
         break;
     case 3:
         Drums(b, 0, 4, DrumPlan{Groove::SOFT_HATS, 0, 0, 4});
@@ -930,7 +975,7 @@ Builder Calm(int stage) {
         b.Put(ARP_CH, 0, arps);
         break;
     case 4:
-        b.Put(ECHO_CH, 0, ForBell(ThemeC2(), -12, 0x20));
+        b.Put(ECHO_CH, 0, ForBell(ThemeC2(), -12, 0x40));
         b.Put(LEAD2_CH, 0, CounterLine(chords, 0x18, 0xB0));
         b.Put(ARP_CH, 0, Transpose(arps, -12));
         b.Put(KICK_CH, 0, Bars({KICK_SOFT, KICK_SOFT, KICK_SOFT, KICK_SOFT}));
@@ -941,7 +986,7 @@ Builder Calm(int stage) {
         lead(ThemeC3());
         b.Put(LEAD2_CH, 0, CounterLine(chords, 0x14, 0x50));
         b.Put(ARP_CH, 0, arps);
-        b.Put(ECHO_CH, 0, Echo(arps, 3, 0x0C, 0, 64));
+        b.Put(ECHO_CH, 0, Echo(arps, 3, 0x20, 0, 64));
         break;
     case 6:
         Drums(b, 0, 4, DrumPlan{Groove::SOFT_HATS, 0, 4, 0});
@@ -950,7 +995,7 @@ Builder Calm(int stage) {
         break;
     case 7:
         Drums(b, 0, 4, DrumPlan{Groove::SOFT, 0, 0, 4});
-        b.Put(ECHO_CH, 0, ForBell(ThemeC3(), 12, 0x18));
+        b.Put(ECHO_CH, 0, ForBell(ThemeC3(), 12, 0x40));
         b.Put(LEAD2_CH, 0, CounterLine(chords, 0x14, 0xB0));
         b.Put(ARP_CH, 0, Transpose(arps, -12));
         break;
@@ -958,7 +1003,7 @@ Builder Calm(int stage) {
         Drums(b, 0, 4, DrumPlan{Groove::SOFT, 0, 4, 0});
         lead(ThemeA1());
         b.Put(ARP_CH, 0, arps);
-        b.Put(ECHO_CH, 0, Echo(arps, 3, 0x0C, 0, 64));
+        b.Put(ECHO_CH, 0, Echo(arps, 3, 0x20, 0, 64));
         break;
     }
     return b;
@@ -972,7 +1017,7 @@ Builder Ending() {
     b.Put(FX_CH, 0, "F64");
     Pads(b, {&F, &G}, 16);
     b.Put(BASS_CH, 0, BassLine({&F, &G}, BASS_LOW));
-    b.Put(ARP_CH, 0, Arpeggios({&F, &G}, 0x10, 0x09));
+    b.Put(ARP_CH, 0, Arpeggios({&F, &G}, 0x28, 0x16));
     Track last = Bars({"@03 A-5 | .3 | G-5 | .3 | F-5 | .3 | C-5 | .3",
                        "@03 D-5 | .3 | B-4 | .3 | G-4 | 461 | 462 | 462 | 462 | 462 | 462 | 462"});
     b.Put(LEAD_CH, 0, last);
@@ -985,10 +1030,11 @@ Builder Ending() {
     b.Put(LEAD_CH, 32,
           "@03 A-4 v24 | 461 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 | 462 |"
           " 462 | 462 | 462 | 462 | 462 | ===");
-    b.Put(ECHO_CH, 32, "@07 A-5 v20 | .5 | E-5 v18 ED3 | .5 | C-5 v14 ED2 | .5 | A-4 v10");
+    b.Put(ECHO_CH, 32, "@07 A-5 v40 | .5 | E-5 v38 ED3 | .5 | C-5 v30 ED2 | .5 | A-4 v28");
     b.Put(HAT_CH, 32, "@01 C#5 v20");
-    // The fade: global volume down one step a tick, every third row, from 247 s to silence.
-    for (int row = 40; row < 80; row += 3) b.Put(KICK_CH, row, "H01");
+    // The fade: global volume down one step a tick, every fourth row, from 247 s to silence
+    // (five steps a row from the song's global volume leave almost nothing by row 80).
+    for (int row = 40; row < 80; row += 4) b.Put(KICK_CH, row, "H01");
     b.Put(KICK_CH, 80, "G00");
     for (int ch : {int(BASS_CH), int(LEAD_CH), int(PAD_CH), PAD_CH + 1, PAD_CH + 2})
         b.Put(ch, 80, "===");

@@ -184,8 +184,7 @@ std::vector<int16_t> RenderPart(const std::vector<int>& instruments) {
     const Song& song = Committed();
     if (!song.loaded) return frames;
     std::set<int> keep(instruments.begin(), instruments.end());
-    InstallMemoryFile(SONG_NAME, CommittedBytes());
-    Module* module = LoadMemoryModule(SONG_NAME);
+    Module* module = LoadModuleBytes(CommittedBytes());
     if (!module) return frames;
     // Each channel's instrument follows the order list; every pattern of this song is played in
     // one order position, or with the same instruments in each.

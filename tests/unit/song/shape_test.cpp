@@ -64,16 +64,55 @@ TEST(Balance, TheLeadStandsWithTheDrumsAndThePlucksAreHeard) {
         std::printf("figure: %s: drums %.1f, lead %.1f, plucks %.1f dB\n", section.name, drums,
                     lead, plucks);
         EXPECT_LE(std::fabs(lead - drums), 3.0) << section.name;
-        EXPECT_GE(plucks, lead - 6.0) << section.name;
+        EXPECT_GE(plucks, lead - 5.0) << section.name;
     }
+}
+
+// Seconds from the song's start at which the order position `order` first plays.
+double OrderSeconds(int order) {
+    for (const song_check::PlayedRow& r : song_check::PlayedRows())
+        if (r.order == order) return r.start;
+    ADD_FAILURE() << "order " << order << " never plays";
+    return 0;
+}
+
+TEST(Balance, WhereTheBellsCarryTheTuneTheyAreHeard) {
+    // An order carries its tune on the bells when they start more notes than the lead's
+    // instrument does (doubling the lead or answering it does not count).
+    const song_check::Song& song = CommittedRendering();
+    ASSERT_TRUE(song.rendered);
+    const std::vector<int16_t>& bells = Stem("bells");
+    int carried = 0;
+    for (int order = 0; order + 1 < int(song.orders.size()); ++order) {
+        const song_check::Pattern& pattern = song.patterns[size_t(song.orders[size_t(order)])];
+        int bellNotes = 0, leadNotes = 0;
+        for (const song_check::Cell& c : pattern.cells) {
+            if (c.note < 1 || c.note > 96) continue;
+            bellNotes += c.instrument == compose::BELL;
+            leadNotes += c.instrument == compose::LEAD;
+        }
+        if (bellNotes < 8 || bellNotes <= leadNotes) continue;
+        ++carried;
+        double from = OrderSeconds(order), to = OrderSeconds(order + 1);
+        double mix = RmsDb(song.frames, from, to), bell = RmsDb(bells, from, to);
+        std::printf("figure: bells carry order %d (%.1f-%.1f s): %.1f dB against a %.1f dB mix\n",
+                    order, from, to, bell, mix);
+        EXPECT_GE(bell, mix - 10.0) << "order " << order;
+    }
+    EXPECT_GE(carried, 4);
 }
 
 TEST(Balance, InTheCreditsTheBassSitsUnderTheLead) {
     double bass = RmsDb(Stem("bass"), 164.4, 250);
     double lead = RmsDb(Stem("lead"), 164.4, 250);
     double bells = RmsDb(Stem("bells"), 164.4, 250);
-    std::printf("figure: credits: bass %.1f, lead %.1f, bells %.1f dB\n", bass, lead, bells);
+    double plucks = RmsDb(Stem("plucks"), 164.4, 250);
+    double mix = RmsDb(CommittedRendering().frames, 164.4, 250);
+    std::printf("figure: credits: bass %.1f, lead %.1f, bells %.1f, plucks %.1f dB (mix %.1f)\n",
+                bass, lead, bells, plucks, mix);
     EXPECT_LT(bass, lead);
+    // The plucks are a part of the credits, not a murmur under them.
+    EXPECT_GE(plucks, mix - 14.0);
 }
 
 // The kit's hits of each bar in playing order, from the order position `from` to `to`: row in
@@ -108,7 +147,7 @@ TEST(Shape, TheDropLiftsAndBringsSomethingNewToTheGroove) {
     double before = RmsDb(song.frames, 22, 30), after = RmsDb(song.frames, 30, 38);
     std::printf("figure: drop: %.1f dB (22-30 s) to %.1f dB (30-38 s): %+.1f dB\n", before, after,
                 after - before);
-    EXPECT_GE(after - before, 2.0);
+    EXPECT_GE(after - before, 3.0);
     int drop = LandmarkOrder("cubes in full");
     std::set<std::pair<int, int>> heard;
     for (const DrumBar& bar : DrumBars(0, drop)) heard.insert(bar.places.begin(), bar.places.end());
@@ -154,6 +193,17 @@ TEST(Shape, ThePeaksSecondHalfChangesItsDrumsAndBringsACountermelody) {
                 doubled);
     EXPECT_GE(counter, 12);
     EXPECT_LT(doubled * 3, counter);
+}
+
+TEST(Shape, ThePeaksSecondHalfLiftsOverItsFirst) {
+    const song_check::Song& song = CommittedRendering();
+    ASSERT_TRUE(song.rendered);
+    int peak = LandmarkOrder("peak: the flash");
+    double start = OrderSeconds(peak), half = OrderSeconds(peak + 2), end = OrderSeconds(peak + 4);
+    double first = RmsDb(song.frames, start, half), second = RmsDb(song.frames, half, end);
+    std::printf("figure: peak: %.1f dB (%.1f-%.1f s), then %.1f dB (%.1f-%.1f s)\n", first, start,
+                half, second, half, end);
+    EXPECT_GE(second, first);
 }
 
 // The tunes (lead and bell notes) of a pattern's channel in four-bar phrases, written relative
