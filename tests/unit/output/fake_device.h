@@ -60,44 +60,25 @@ inline uint64_t BlockBytes(int64_t block, int64_t loops = 0, int64_t frame = 0) 
     return uint64_t(loops * RING_FRAMES + block * BLOCK_FRAMES + frame) * 4u;
 }
 
-// A stand-in for a device's own thread: moves the play position of fake `index` on, half a
-// block a millisecond, until told to stop.
-class MovingDevice {
-  public:
-    explicit MovingDevice(int index = 0)
-        : mover_([this, index] {
-              while (!quit_.load()) {
-                  fakes[index].position.fetch_add(uint32_t(BLOCK_FRAMES) * 2u);
-                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-              }
-          }) {}
-    ~MovingDevice() {
-        quit_.store(true);
-        mover_.join();
-    }
+// Waits (up to a few seconds) until the output thread of `output` reports `block` as heard.
+bool WaitForHeardBlock(const MusicOutput* output, int32_t block);
 
-  private:
-    std::atomic<bool> quit_{false};
+// Waits (up to a few seconds) until the output thread of fake `index` has asked for the position
+// twice more: one whole service pass has run on the position set before the call.
+bool WaitForServicePass(int index = 0);
 
-    // Waits (up to a few seconds) until the output thread of `output` reports `block` as heard.
-    bool WaitForHeardBlock(const MusicOutput* output, int32_t block);
+// Polls `done` for up to a few seconds.
+bool WaitUntil(const std::function<bool()>& done);
 
-    // Waits (up to a few seconds) until the output thread of fake `index` has asked for the
-    // position twice more: one whole service pass has run on the position set before the call.
-    bool WaitForServicePass(int index = 0);
-
-    // Polls `done` for up to a few seconds.
-    bool WaitUntil(const std::function<bool()>& done);
-
-    // A song of one channel at speed 1: every tick is a row of its own that sets a new volume and
-    // panning on one long looping note, and the rows run through eight orders, so every block's
-    // sound and position entry depend on how many ticks came before. `variant` changes the volumes,
-    // the pannings and the note, for songs that must not sound alike. Loaded (and freed) through
-    // the memory files.
-    struct TickingSong {
-        explicit TickingSong(int variant = 0);
-        ~TickingSong();
-        TickingSong(const TickingSong&) = delete;
-        TickingSong& operator=(const TickingSong&) = delete;
-        Module* module = nullptr;
-    };
+// A song of one channel at speed 1: every tick is a row of its own that sets a new volume and
+// panning on one long looping note, and the rows run through eight orders, so every block's
+// sound and position entry depend on how many ticks came before. `variant` changes the volumes,
+// the pannings and the note, for songs that must not sound alike. Loaded (and freed) through
+// the memory files.
+struct TickingSong {
+    explicit TickingSong(int variant = 0);
+    ~TickingSong();
+    TickingSong(const TickingSong&) = delete;
+    TickingSong& operator=(const TickingSong&) = delete;
+    Module* module = nullptr;
+};
