@@ -60,6 +60,27 @@ inline uint64_t BlockBytes(int64_t block, int64_t loops = 0, int64_t frame = 0) 
     return uint64_t(loops * RING_FRAMES + block * BLOCK_FRAMES + frame) * 4u;
 }
 
+// A stand-in for a device's own thread: moves the play position of fake `index` on, half a
+// block a millisecond, until told to stop.
+class MovingDevice {
+  public:
+    explicit MovingDevice(int index = 0)
+        : mover_([this, index] {
+              while (!quit_.load()) {
+                  fakes[index].position.fetch_add(uint32_t(BLOCK_FRAMES) * 2u);
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+          }) {}
+    ~MovingDevice() {
+        quit_.store(true);
+        mover_.join();
+    }
+
+  private:
+    std::atomic<bool> quit_{false};
+    std::thread mover_;
+};
+
 // Waits (up to a few seconds) until the output thread of `output` reports `block` as heard.
 bool WaitForHeardBlock(const MusicOutput* output, int32_t block);
 

@@ -246,26 +246,6 @@ TEST(OutputEnd, StopAtTheEndGivesSilenceAndFinishesOnceHeard) {
     DestroyMusicOutput(out);
 }
 
-// A stand-in for a working device: moves fake 0 on by half a block a millisecond.
-class MovingDevice {
-  public:
-    MovingDevice()
-        : mover_([this] {
-              while (!quit_.load()) {
-                  fake.position.fetch_add(uint32_t(BLOCK_FRAMES) * 2u);
-                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-              }
-          }) {}
-    ~MovingDevice() {
-        quit_.store(true);
-        mover_.join();
-    }
-
-  private:
-    std::atomic<bool> quit_{false};
-    std::thread mover_;
-};
-
 TEST(LostDevice, ADeviceThatSaysItIsGoneIsLostAndTheThreadDoesNotSpin) {
     TickingSong song;
     ASSERT_NE(song.module, nullptr);

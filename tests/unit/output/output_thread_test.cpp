@@ -231,27 +231,6 @@ TEST_F(OutputThread, ClosingTheDeviceWhilePlayingStopsThePlaybackFirst) {
     EXPECT_EQ(fake.ringBytes, 44400u * 4u);
 }
 
-// A stand-in for a device's own thread: moves the play position of fake `index` on, half a
-// block a millisecond, until told to stop.
-class MovingDevice {
-  public:
-    explicit MovingDevice(int index = 0)
-        : mover_([this, index] {
-              while (!quit_.load()) {
-                  fakes[index].position.fetch_add(uint32_t(BLOCK_FRAMES) * 2u);
-                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-              }
-          }) {}
-    ~MovingDevice() {
-        quit_.store(true);
-        mover_.join();
-    }
-
-  private:
-    std::atomic<bool> quit_{false};
-    std::thread mover_;
-};
-
 TEST_F(OutputThread, RepeatedStartStopCyclesLeaveNothingBehind) {
     MovingDevice device;
     constexpr int CYCLES = 60;
