@@ -2,6 +2,7 @@
 // the 4-bit packing, the split of a stereo sample into its two channels, and the copy past the
 // loop's end that the mixer reads, all into plain 16-bit frames. Any thread.
 #include <cstdlib>
+#include <initializer_list>
 
 #include "music/load_failure.h"
 #include "music/xm_stages.h"
