@@ -131,6 +131,7 @@ Player* CreatePlayer(const Module* module, int32_t rate, PlayerRules rules, int3
                          : module;
     player->rules = rules;
     player->ruleSet = RuleSetFor(rules);
+    player->controls = MixControls{}; // calloc leaves its defaults unset
     ConfigureMixer(player->mixer, rate, ringBlocks);
     if (!AllocateBuffers(player)) {
         ReleaseBuffers(player);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "music/mix_controls.h"
 #include "music/mixer.h"
 #include "music/sequencer.h"
 
@@ -126,6 +127,9 @@ struct Player {
     int64_t pullBlockFrame; // frame (from playback start) of its first frame
     int64_t framesPulled;   // frames handed out, for the time; a seek sets it anew
     PlayerPosition heard;   // where the song stood at the last frame handed out
+
+    // ---- The listener's controls (mix_controls.h), read at each block's start ----
+    MixControls controls;
 };
 
 // Rates a player works at: below 50 Hz a block would hold no frame, and far above the common
