@@ -85,6 +85,22 @@ struct Instrument {
 
 enum EnvelopeFlag : uint8_t { ENVELOPE_ON = 1, ENVELOPE_SUSTAIN = 2, ENVELOPE_LOOP = 4 };
 
+// The file format a song was read from. Every loader entry point tells the formats apart by the
+// file's content, never by its name.
+enum class ModuleFormat : uint8_t { Xm = 0, Mod = 1 };
+// Which relative of the MOD format a MOD file is, as its tag (or its layout) tells; the rules
+// that play it apply the small differences of the tracker that wrote it. None for XM files.
+enum class ModVariant : uint8_t {
+    None = 0,
+    ProTracker = 1,     // M.K., M!K!, M&K!, and the 4-channel tags of trackers that follow it
+    Startrekker = 2,    // FLT4, FLT8, EXO4, EXO8
+    Octalyser = 3,      // CD61, CD81
+    Multichannel = 4,   // xCHN, xxCH, xxCN, TDZx, OKTA, OCTA, FA0x
+    FifteenSamples = 5, // the original 15-sample layout, without a tag
+    TrackLayout = 6,    // MTN / IT10: patterns made of tracks shared between order positions
+    Fest = 7,           // FEST
+};
+
 struct Module {
     Pattern* patterns;
     Instrument* instruments;
@@ -104,7 +120,9 @@ struct Module {
     // What the file says about itself: names as stored, always terminated.
     char title[21];
     char trackerName[21];
-    uint16_t version; // format version, e.g. 0x0104
+    uint16_t version; // format version, e.g. 0x0104 (0 for MOD files)
+    ModuleFormat format = ModuleFormat::Xm;
+    ModVariant modVariant = ModVariant::None;
     // Pattern loops as the tracker that wrote the file plays them (the standard rules only): one
     // loop at a time across all tracks, and a loop's jump overrides B and D on its row. Set by
     // the loader for files another tracker saved under the original tracker's signature.
@@ -128,7 +146,7 @@ extern const Sample silentSample;
 enum LoadErrorCode : int32_t {
     LOAD_OK = 0,
     LOAD_CANNOT_OPEN = 1,   // the name could not be opened, or no file operations were given
-    LOAD_NOT_XM = 2,        // not an extended module at all
+    LOAD_NOT_XM = 2,        // neither an extended module nor a MOD file
     LOAD_TRUNCATED = 3,     // the file ends before the data its headers announce
     LOAD_UNSUPPORTED = 4,   // beyond what the player handles (channels, rows, samples)
     LOAD_OUT_OF_MEMORY = 5, // an allocation failed
@@ -139,14 +157,19 @@ struct LoadError {
     char message[200];
 };
 
-// Loads an XM file through the given file operations; null when it cannot be opened or parsed
-// (nothing is left allocated then), with the reason in `error` when that is not null.
+// Loads an XM or MOD file (told apart by content) through the given file operations; null when it
+// cannot be opened or parsed (nothing is left allocated then), with the reason in `error` when that
+// is not null.
 Module* LoadModule(const FileCallbacks* files, const char* name, SampleLoader sampleLoader,
                    LoadError* error = nullptr);
-// Loads an XM file held in memory (the bytes are copied where needed; the buffer may go after).
+// Loads an XM or MOD file held in memory (the bytes are copied where needed; the buffer may go
+// after).
 Module* LoadModuleFromMemory(const void* data, uint64_t size, SampleLoader sampleLoader,
                              LoadError* error = nullptr);
-// Fills a new Module from an open stream; 1 on success, 0 on failure (reason in `error`).
+// Fills a new Module from an open stream holding an XM or a MOD file (told apart by content); 1
+// on success, 0 on failure (reason in `error`).
+int ParseSong(Module* module, ModuleStream* stream, LoadError* error = nullptr);
+// The same for an XM file alone.
 int ParseXm(Module* module, ModuleStream* stream, LoadError* error = nullptr);
 // Frees a song. 1; 0 for null, and 0 (freeing nothing) while a player still plays it.
 int FreeModule(Module* module);

@@ -26,7 +26,10 @@
 #include <new>
 
 #include "music/file_access.h"
+#include <cstring>
+
 #include "music/load_failure.h"
+#include "music/mod_stages.h"
 #include "music/xm_stages.h"
 
 void StartXmReading(XmReading& x, ModuleStream* stream, Reading reading) {
@@ -67,7 +70,7 @@ Module* LoadFromStream(ModuleStream* stream, SampleLoader sampleLoader, LoadErro
         return nullptr;
     }
     module->sampleLoader = sampleLoader;
-    if (ParseXm(module, stream, error)) return module;
+    if (ParseSong(module, stream, error)) return module;
     FreeSong(module);
     return nullptr;
 }
@@ -99,6 +102,38 @@ int ParseXm(Module* module, ModuleStream* stream, LoadError* error) {
         return 1;
     }
     return 0;
+}
+
+int ParseSong(Module* module, ModuleStream* stream, LoadError* error) {
+    LoadError unused;
+    if (!error) error = &unused;
+    Succeed(error);
+    if (!module || !stream) {
+        return Fail(error, LOAD_CANNOT_OPEN, "nothing to read: no song or no stream was given");
+    }
+    // The format is told by the file's first bytes: the XM signature, else a MOD's header (its
+    // tag at 1080 or 1464, or a 15-sample header that holds together).
+    ByteReader r;
+    StartReading(r, stream);
+    uint8_t head[1468] = {};
+    const int64_t held = ReadUpTo(r, head, sizeof head);
+    if (held >= 17 && std::memcmp(head, "Extended Module: ", 17) == 0)
+        return ParseXm(module, stream, error);
+    if (LooksLikeMod(head, held)) return ParseMod(module, stream, error);
+    if (const char* kind = RefusedKind(head, held)) {
+        return Fail(error, LOAD_UNSUPPORTED, "%s", kind);
+    }
+    // One packer keeps its mark at the file's end.
+    const int64_t size = held + BytesLeft(r, int64_t{1} << 31);
+    uint8_t tail[4];
+    if (size >= 8 && SeekTo(r, size - 4) && ReadBytes(r, tail, 4) &&
+        (std::memcmp(tail, "Ice!", 4) == 0 || std::memcmp(tail, "ICE!", 4) == 0)) {
+        return Fail(error, LOAD_UNSUPPORTED,
+                    "a module packed by an Atari file packer (Ice); unpack it first");
+    }
+    return Fail(error, LOAD_NOT_XM,
+                "neither an extended module (the file does not start with \"Extended Module: \") "
+                "nor a MOD file");
 }
 
 Module* LoadModule(const FileCallbacks* files, const char* name, SampleLoader sampleLoader,
