@@ -202,6 +202,10 @@ neatxm_player* neatxm_player_create(const neatxm_song* song, int rate, neatxm_ru
                nullptr;
     if (rules != NEATXM_RULES_STANDARD && rules != NEATXM_RULES_DEMO)
         return Fail(error, NEATXM_ERROR_ARGUMENT, "unknown rule set"), nullptr;
+    if (rules == NEATXM_RULES_DEMO && song->module->format == ModuleFormat::Mod)
+        return Fail(error, NEATXM_ERROR_ARGUMENT,
+                    "the demo's rules play XM songs only; play a MOD song with the standard rules"),
+               nullptr;
     auto* handle = new (std::nothrow) neatxm_player{nullptr};
     if (handle)
         handle->player =

@@ -63,26 +63,18 @@ uint16_t Word(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] << 8 | p[1]);
 }
 
-// Text the early trackers wrote: printable bytes, padded with zeros (or blanks).
-bool PlausibleText(const uint8_t* p, int32_t size) {
-    for (int32_t i = 0; i < size; ++i) {
-        if (p[i] != 0 && (p[i] < 32 || p[i] == 127)) return false;
-    }
-    return true;
-}
-
 // A tagless file is taken as a 15-sample song only when everything in its header is what the
-// original tracker could have written: plausible names, volumes up to 64, no finetune (that
+// original tracker could have written (names aside: ripped files often carry stray bytes
+// there): volumes up to 64, no finetune (that
 // tracker had none), lengths it could hold, a song length of 1-128 naming patterns below 64, a
-// first pattern whose cells name samples 0-15 and periods of the Amiga's range; and the file
-// holds that first pattern. Random data and other formats fail one of these almost always.
+// first pattern whose cells name samples 0-15 and periods of the Amiga's range (as far as the
+// file's first 1468 bytes hold it). Random data and other formats fail one of these almost always.
 bool LooksLikeFifteenSamples(const uint8_t* head, int64_t size) {
-    if (size < FIFTEEN_HEADER + 1024) return false;
-    if (!PlausibleText(head, 20)) return false;
+    // The head holds the first 217 cells of the first pattern.
+    if (size < TRACK_TAG_OFFSET + 4) return false;
     int64_t total = 0;
     for (int i = 0; i < 15; ++i) {
         const uint8_t* h = head + 20 + 30 * i;
-        if (!PlausibleText(h, 22)) return false;
         const uint16_t length = Word(h + 22);
         if (h[24] != 0 || h[25] > 64 || length > 32768) return false;
         total += length;
@@ -93,7 +85,7 @@ bool LooksLikeFifteenSamples(const uint8_t* head, int64_t size) {
         if (head[472 + i] > 127 || (i < songLength && head[472 + i] > 63)) return false;
     }
     if (total == 0) return false;
-    for (int k = 0; k < 64 * 4; ++k) {
+    for (int k = 0; k < (TRACK_TAG_OFFSET + 4 - FIFTEEN_HEADER) / 4; ++k) {
         const uint8_t* cell = head + FIFTEEN_HEADER + 4 * k;
         const int32_t period = (cell[0] & 0x0F) << 8 | cell[1];
         if ((cell[0] & 0xF0) != 0 || (cell[2] >> 4) > 15) return false;

@@ -13,8 +13,11 @@
 
 namespace {
 
-// The one place that maps a rule set's name to its table.
-const RuleSet* RuleSetFor(PlayerRules rules) {
+// The one place that maps a rule set's name to its table. A MOD song plays by ProTracker's rules
+// under the standard rules' name; the demo's rules know XM songs only (null).
+const RuleSet* RuleSetFor(PlayerRules rules, const Module* module) {
+    if (module->format == ModuleFormat::Mod)
+        return rules == PlayerRules::Standard ? &protrackerRules : nullptr;
     return rules == PlayerRules::Standard ? &standardRules : &demoRules;
 }
 
@@ -121,7 +124,7 @@ template <typename Put> int32_t Pull(Player* player, int32_t frames, Put put) {
 
 Player* CreatePlayer(const Module* module, int32_t rate, PlayerRules rules, int32_t ringBlocks) {
     if (!module || rate < LOWEST_RATE || rate > HIGHEST_RATE || ringBlocks < 1 ||
-        ringBlocks > OUTPUT_RING_BLOCKS)
+        ringBlocks > OUTPUT_RING_BLOCKS || !RuleSetFor(rules, module))
         return nullptr;
     auto* player = static_cast<Player*>(std::calloc(1, sizeof(Player)));
     if (!player) return nullptr;
@@ -130,8 +133,9 @@ Player* CreatePlayer(const Module* module, int32_t rate, PlayerRules rules, int3
                          ? module->standardReading
                          : module;
     player->rules = rules;
-    player->ruleSet = RuleSetFor(rules);
+    player->ruleSet = RuleSetFor(rules, module);
     player->controls = MixControls{}; // calloc leaves its defaults unset
+    player->controls.separation = player->ruleSet->defaultSeparation;
     ConfigureMixer(player->mixer, rate, ringBlocks);
     if (!AllocateBuffers(player)) {
         ReleaseBuffers(player);

@@ -17,7 +17,8 @@ struct RuleSet;
 // The rule set a player is made with (its table of operations: rule_set.h). Standard: the
 // format as the original tracker plays it, panning 0 left and 255 right. Demo: the demo's own
 // rules; panning 255 gives the whole volume to the first output channel (the demo's soundtrack
-// was mixed that way).
+// was mixed that way). A MOD song plays by ProTracker's rules under Standard; the demo's rules
+// play XM songs only (CreatePlayer refuses a MOD song under them).
 enum class PlayerRules : uint8_t { Standard = 0, Demo = 1 };
 // At the song's first wrap: go on (the demo), or stop handing out frames there.
 enum class EndMode : uint8_t { Wrap = 0, Stop = 1 };

@@ -1,10 +1,10 @@
 // rule_set.h: a rule set, the table of operations a player plays its song by. CreatePlayer
-// chooses one (demoRules or standardRules) and keeps it for the player's life; the row and tick
-// driver (sequencer.cpp) and the shared primitives call through it, and nothing else asks which
-// rule set plays. What the rule sets share is written once (sequencer_internal.h: the waveforms,
-// memories and slides, the retrigger table, the envelope shapes and placement, the volume
-// column, periods and frequencies); every difference is a parameter or an operation here. Runs
-// inside MixBlock, on the thread that renders the player.
+// chooses one (demoRules, standardRules, or protrackerRules for a MOD song) and keeps it for the
+// player's life; the row and tick driver (sequencer.cpp) and the shared primitives call through it,
+// and nothing else asks which rule set plays. What the rule sets share is written once
+// (sequencer_internal.h: the waveforms, memories and slides, the retrigger table, the envelope
+// shapes and placement, the volume column, periods and frequencies); every difference is a
+// parameter or an operation here. Runs inside MixBlock, on the thread that renders the player.
 #pragma once
 
 #include <cstdint>
@@ -89,9 +89,14 @@ struct RuleSet {
     void (*volumeLaw)(const Player* player, MusicChannel* channel);
     void (*panningLaw)(const Player* player, MusicChannel* channel);
     int32_t (*frequencyLaw)(const Player* player, const MusicChannel* channel);
+
+    // ---- What the listener's controls start at ----
+    // The stereo separation (percent, as MixControls::separation) a new player starts with.
+    int32_t defaultSeparation;
 };
 
 // The demo's rules (rules_demo.cpp) and the format's, as the original tracker plays it
-// (rules_standard.cpp).
+// (rules_standard.cpp); MOD songs play by ProTracker's (rules_protracker.cpp).
 extern const RuleSet demoRules;
 extern const RuleSet standardRules;
+extern const RuleSet protrackerRules;

@@ -282,4 +282,5 @@ const RuleSet standardRules = {
     .volumeLaw = StandardVolumeStep,
     .panningLaw = StandardPanningStep,
     .frequencyLaw = StandardFrequency,
+    .defaultSeparation = 100,
 };

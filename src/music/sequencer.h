@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "music/demo_track.h"
+#include "music/protracker_track.h"
 #include "music/standard_track.h"
 
 struct Player;
@@ -74,6 +75,7 @@ struct MusicChannel {
     union {
         DemoTrack demo;
         StandardTrack standard;
+        ProTrackerTrack protracker;
     };
 };
 

@@ -13,10 +13,10 @@
 namespace {
 
 const char USAGE[] =
-    "usage: xmrender [--seconds N] [--positions FILE.csv] [--rules demo|standard] SONG.xm OUT.wav\n"
-    "       xmrender --bench [--rules demo|standard] SONG.xm [SONG.xm...]\n"
+    "usage: xmrender [--seconds N] [--positions FILE.csv] [--rules demo|standard] SONG OUT.wav\n"
+    "       xmrender --bench [--rules demo|standard] SONG [SONG...]\n"
     "\n"
-    "Renders SONG.xm through the player's own playback path to OUT.wav (44100 Hz, 16-bit\n"
+    "Renders SONG (XM or MOD) through the player's own playback path to OUT.wav (44100 Hz, 16-bit\n"
     "stereo PCM), from playback start, in whole 884-frame blocks.\n"
     "\n"
     "  --seconds N          render until at least N seconds (default: until the song first\n"
@@ -26,12 +26,14 @@ const char USAGE[] =
     "                       the player's rules (default: demo, the demo's soundtrack bit for\n"
     "                       bit); standard plays as the original tracker does: the format's\n"
     "                       stereo orientation and panning law, its flow control, and its\n"
-    "                       handling of notes, instruments, key-off, envelopes and effects\n"
+    "                       handling of notes, instruments, key-off, envelopes and effects.\n"
+    "                       MOD songs play by ProTracker's rules (standard; the demo's\n"
+    "                       rules are for XM songs only)\n"
     "  --bench              render each song until it wraps, WAV included (to a temporary\n"
     "                       file), and print the speed as a multiple of real time\n"
     "  --help               show this text\n";
 
-int Bench(const std::vector<const char*>& songs, PlayerRules rules) {
+int Bench(const std::vector<const char*>& songs, PlayerRules rules, bool rulesGiven) {
     char path[] = "/tmp/xmrender-bench-XXXXXX";
     const int fd = mkstemp(path);
     if (fd < 0) {
@@ -49,8 +51,8 @@ int Bench(const std::vector<const char*>& songs, PlayerRules rules) {
         RenderFileResult result{};
         const auto start = std::chrono::steady_clock::now();
         const std::clock_t cpuStart = std::clock();
-        const bool ok =
-            RenderFileToWav(song, path, nullptr, 0, &result, error, sizeof error, false, rules);
+        const bool ok = RenderFileToWav(song, path, nullptr, 0, &result, error, sizeof error, false,
+                                        rules, rulesGiven);
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
@@ -75,6 +77,7 @@ int main(int argc, char** argv) {
     const char* positions = nullptr;
     bool bench = false;
     PlayerRules rules = PlayerRules::Demo;
+    bool rulesGiven = false;
     std::vector<const char*> files;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -92,6 +95,7 @@ int main(int argc, char** argv) {
             positions = argv[++i];
         } else if (arg == "--rules" && i + 1 < argc) {
             const std::string name = argv[++i];
+            rulesGiven = true;
             if (name == "demo") {
                 rules = PlayerRules::Demo;
             } else if (name == "standard") {
@@ -114,7 +118,7 @@ int main(int argc, char** argv) {
             fprintf(stderr, "xmrender: --bench takes only song files\n\n%s", USAGE);
             return 2;
         }
-        return Bench(files, rules);
+        return Bench(files, rules, rulesGiven);
     }
     if (files.size() != 2) {
         fputs(USAGE, stderr);
@@ -124,7 +128,7 @@ int main(int argc, char** argv) {
     RenderFileResult result{};
     const bool progress = isatty(STDERR_FILENO) || isatty(STDOUT_FILENO);
     if (!RenderFileToWav(files[0], files[1], positions, seconds, &result, error, sizeof error,
-                         progress, rules)) {
+                         progress, rules, rulesGiven)) {
         fprintf(stderr, "xmrender: %s\n", error);
         return 1;
     }

@@ -118,7 +118,7 @@ void SetError(char* error, size_t size, const char* format, const char* a, const
 
 bool RenderFileToWav(const char* songPath, const char* wavPath, const char* positionsPath,
                      double seconds, RenderFileResult* result, char* error, size_t errorSize,
-                     bool progress, PlayerRules rules) {
+                     bool progress, PlayerRules rules, bool rulesGiven) {
     if (result) *result = RenderFileResult{};
     FILE* probe = fopen(songPath, "rb");
     if (!probe) {
@@ -129,8 +129,19 @@ bool RenderFileToWav(const char* songPath, const char* wavPath, const char* posi
     LoadError loadError{};
     Module* module = LoadModule(&standardFileCallbacks, songPath, nullptr, &loadError);
     if (!module) {
-        SetError(error, errorSize, "%s is not a valid XM module: %s", songPath, loadError.message);
+        SetError(error, errorSize, "%s cannot be played: %s", songPath, loadError.message);
         return false;
+    }
+    // The demo's rules know XM songs only: a MOD song plays by the standard rules (ProTracker's)
+    // unless the demo's were asked for by name.
+    if (module->format == ModuleFormat::Mod && rules == PlayerRules::Demo) {
+        if (rulesGiven) {
+            SetError(error, errorSize, "%s is a MOD song; %s", songPath,
+                     "the demo's rules play XM songs only (use --rules standard)");
+            FreeModule(module);
+            return false;
+        }
+        rules = PlayerRules::Standard;
     }
 
     FileSink out{};

@@ -57,4 +57,4 @@ struct RenderFileResult {
 };
 bool RenderFileToWav(const char* songPath, const char* wavPath, const char* positionsPath,
                      double seconds, RenderFileResult* result, char* error, size_t errorSize,
-                     bool progress, PlayerRules rules = PlayerRules::Demo);
+                     bool progress, PlayerRules rules = PlayerRules::Demo, bool rulesGiven = false);

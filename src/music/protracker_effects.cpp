@@ -1,0 +1,321 @@
+// protracker_effects.cpp: ProTracker's note side and effect column: instrument numbers that set
+// the volume and finetune at once and the sample for the next note, notes from the finetune's
+// period table, 9xx past the sample's end, and effects 0-F, E0-EF with the tracker's memories
+// (3xx, 4xy, 7xy and 9xx remember, 1xx, 2xx and Axy do not). Runs inside MixBlock on the thread
+// that renders the player.
+#include <algorithm>
+
+#include "music/mixer.h"
+#include "music/module.h"
+#include "music/player.h"
+#include "music/rules_protracker.h"
+#include "music/sequencer_internal.h"
+
+namespace {
+
+// What an instrument number the song lacks (or an empty sample) plays: nothing, at volume 0.
+const Sample emptyModSample{};
+
+// The sample an instrument number names.
+const Sample* NumberedSample(const Module* module, uint8_t number) {
+    if (number == 0 || number > module->instrumentCount || module->instruments == nullptr)
+        return &emptyModSample;
+    const Instrument& instrument = module->instruments[number - 1];
+    if (instrument.sampleCount < 1) return &emptyModSample;
+    const Sample* sample = instrument.samples[0];
+    return sample && sample != &silentSample ? sample : &emptyModSample;
+}
+
+int32_t SignedNibble(int32_t v) {
+    v &= 15;
+    return v >= 8 ? v - 16 : v;
+}
+
+// The cell's note as a place in the period table (0 = C-1).
+int32_t NoteIndex(uint8_t note) {
+    return note - 37;
+}
+
+bool IsE(const PatternCell& cell, int32_t x) {
+    return cell.effect == 0xE && (cell.effectParameter >> 4) == x;
+}
+
+int32_t ClampPeriod(const Player* player, int32_t period) {
+    return std::clamp(period, LowestPeriod(player->module), HighestPeriod(player->module));
+}
+
+// Starts the row's note on the chosen sample (9xx's offset with it, from its memory).
+void StartNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
+    ProTrackerTrack& t = channel->protracker;
+    const int32_t note = NoteIndex(cell.note);
+    channel->notePeriod = ClampPeriod(player, ProTrackerPeriod(note, t.finetune));
+    channel->period = channel->notePeriod;
+    channel->sample = t.chosen ? t.chosen : &emptyModSample;
+    // Waveforms 0-3 start their phase over with every note; 4-7 keep it.
+    if (!(channel->waveControl & 0x04)) t.vibratoPosition = 0;
+    if (!(channel->waveControl & 0x40)) t.tremoloPosition = 0;
+    uint32_t offset = 0;
+    if (cell.effect == 0x9) {
+        if (cell.effectParameter != 0) t.offsetMemory = cell.effectParameter;
+        offset = uint32_t{t.offsetMemory} * 256u;
+    }
+    if (channel->voice) channel->voice->startOffset = offset;
+    channel->updateFlags |= UPDATE_TRIGGER | UPDATE_FREQUENCY | UPDATE_VOLUME;
+}
+
+// The sample started again from its beginning (E9x, a delayed note's restart).
+void Retrigger(MusicChannel* channel) {
+    if (channel->voice) channel->voice->startOffset = 0;
+    channel->updateFlags |= UPDATE_TRIGGER | UPDATE_FREQUENCY | UPDATE_VOLUME;
+}
+
+// Axy (and 5xy, 6xy): up by x, else down by y; no memory.
+void VolumeSlide(MusicChannel* channel, uint8_t parameter) {
+    const int32_t x = parameter >> 4, y = parameter & 15;
+    if (x != 0)
+        channel->volume = std::min(channel->volume + x, 64);
+    else
+        channel->volume = std::max(channel->volume - y, 0);
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+// The waveform's magnitude (0-255) at a phase of 0-63: sine, ramp down, square (3 is square
+// as well).
+int32_t Wave(int32_t waveform, int32_t phase) {
+    const int32_t index = phase & 31;
+    switch (waveform & 3) {
+    case 0: return vibratoSineTable[index];
+    case 1: return phase < 32 ? index * 8 : 255 - index * 8;
+    default: return 255;
+    }
+}
+
+// Keeps the speed and depth of a 4xy or 7xy: each nibble given replaces its own.
+void KeepCommand(uint8_t* command, uint8_t parameter) {
+    if (parameter & 0x0F) *command = static_cast<uint8_t>((*command & 0xF0) | (parameter & 0x0F));
+    if (parameter & 0xF0) *command = static_cast<uint8_t>((*command & 0x0F) | (parameter & 0xF0));
+}
+
+void TremoloTick(MusicChannel* channel) {
+    ProTrackerTrack& t = channel->protracker;
+    const int32_t depth = t.tremoloCommand & 15, speed = t.tremoloCommand >> 4;
+    const int32_t delta = Wave(channel->waveControl >> 4, t.tremoloPosition) * depth >> 6;
+    const int32_t out =
+        std::clamp(channel->volume + (t.tremoloPosition < 32 ? delta : -delta), 0, 64);
+    channel->volumeDelta = out - channel->volume;
+    t.tremoloPosition = static_cast<uint8_t>((t.tremoloPosition + speed) & 63);
+    channel->updateFlags |= UPDATE_VOLUME;
+}
+
+void Arpeggio(Player* player, MusicChannel* channel, uint8_t parameter) {
+    const int32_t step = player->flow.periodTick % 3;
+    if (step == 0) return;
+    const int32_t steps = step == 1 ? parameter >> 4 : parameter & 15;
+    const int32_t period = ArpeggioPeriod(channel->period, channel->protracker.finetune, steps);
+    channel->periodDelta = period - channel->period;
+    channel->updateFlags |= UPDATE_FREQUENCY;
+}
+
+} // namespace
+
+Selection ProTrackerPlaying(const Player* player, const MusicChannel& channel) {
+    (void)player;
+    return {&emptyInstrument, channel.sample ? channel.sample : &emptyModSample};
+}
+
+// The row tick's note side. An instrument number sets the track's volume and finetune to its
+// sample's and chooses it for the next note (with or without a note: the sample playing goes
+// on until a note comes). A note without one plays the sample chosen before, at the volume the
+// track has. A tone portamento's note is the slide's target; a delayed note waits for its tick.
+Selection ProTrackerNoteRow(Player* player, MusicChannel* channel, const PatternCell& cell) {
+    ProTrackerTrack& t = channel->protracker;
+    if (cell.instrument != 0) {
+        const Sample* sample = NumberedSample(player->module, cell.instrument);
+        t.chosen = sample;
+        t.finetune = static_cast<int8_t>(SignedNibble(SampleFinetune(player, sample) / 16));
+        channel->volume = sample->volume;
+        channel->updateFlags |= UPDATE_VOLUME;
+    }
+    if (IsNote(cell.note)) {
+        if (IsE(cell, 5)) t.finetune = static_cast<int8_t>(SignedNibble(cell.effectParameter));
+        if (cell.effect == 0x3 || cell.effect == 0x5) {
+            channel->portaTarget =
+                ClampPeriod(player, ProTrackerPeriod(NoteIndex(cell.note), t.finetune));
+            // A target the track already stands at ends the slide.
+            if (channel->portaTarget == channel->period) channel->portaTarget = 0;
+        } else if (!IsE(cell, 0xD) || (cell.effectParameter & 15) == 0) {
+            StartNote(player, channel, cell);
+        }
+    }
+    return ProTrackerPlaying(player, *channel);
+}
+
+void ProTrackerEffectRow(Player* player, MusicChannel* channel, const PatternCell& cell,
+                         const Selection& playing, const RowLevels& before) {
+    (void)playing;
+    (void)before;
+    ProTrackerTrack& t = channel->protracker;
+    const uint8_t p = cell.effectParameter;
+    const int32_t x = p >> 4, y = p & 15;
+    switch (cell.effect) {
+    case 0x8:
+        // The original tracker ignores 8xx; the multichannel trackers pan with it.
+        if (LowestPeriod(player->module) != 113) {
+            channel->panning = p;
+            t.panned = 1;
+            channel->updateFlags |= UPDATE_PANNING;
+        }
+        break;
+    case 0xC:
+        channel->volume = std::min<int32_t>(p, 64);
+        channel->updateFlags |= UPDATE_VOLUME;
+        break;
+    case 0xE:
+        switch (x) {
+        case 0x1:
+            channel->period = std::max(channel->period - y, LowestPeriod(player->module));
+            channel->updateFlags |= UPDATE_FREQUENCY;
+            break;
+        case 0x2:
+            channel->period = std::min(channel->period + y, HighestPeriod(player->module));
+            channel->updateFlags |= UPDATE_FREQUENCY;
+            break;
+        case 0x3: t.glissando = static_cast<uint8_t>(y); break;
+        case 0x4:
+            channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0xF0) | y);
+            break;
+        case 0x5: t.finetune = static_cast<int8_t>(SignedNibble(y)); break;
+        case 0x7:
+            channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0x0F) | y << 4);
+            break;
+        case 0x9:
+            // On the row tick only without a note (a note has just started).
+            if (y != 0 && !IsNote(cell.note) && channel->sample) Retrigger(channel);
+            break;
+        case 0xA:
+            channel->volume = std::min(channel->volume + y, 64);
+            channel->updateFlags |= UPDATE_VOLUME;
+            break;
+        case 0xB:
+            channel->volume = std::max(channel->volume - y, 0);
+            channel->updateFlags |= UPDATE_VOLUME;
+            break;
+        case 0xC:
+            if (y == 0) {
+                channel->volume = 0;
+                channel->updateFlags |= UPDATE_VOLUME;
+            }
+            break;
+        default: break; // E0x (the filter), E8x and EFx change nothing here
+        }
+        break;
+    default: break;
+    }
+}
+
+void ProTrackerEffectTick(Player* player, MusicChannel* channel, const PatternCell& cell,
+                          Selection* playing) {
+    ProTrackerTrack& t = channel->protracker;
+    const uint8_t p = cell.effectParameter;
+    const int32_t x = p >> 4, y = p & 15;
+    const int32_t tick = player->flow.periodTick;
+    switch (cell.effect) {
+    case 0x0:
+        if (p != 0) Arpeggio(player, channel, p);
+        break;
+    case 0x1:
+        channel->period = std::max(channel->period - p, LowestPeriod(player->module));
+        channel->updateFlags |= UPDATE_FREQUENCY;
+        break;
+    case 0x2:
+        channel->period = std::min(channel->period + p, HighestPeriod(player->module));
+        channel->updateFlags |= UPDATE_FREQUENCY;
+        break;
+    case 0x3:
+        if (p != 0) channel->portaSpeed = p;
+        ProTrackerTonePortamento(player, channel);
+        break;
+    case 0x4:
+        KeepCommand(&t.vibratoCommand, p);
+        ProTrackerVibratoTick(player, channel);
+        break;
+    case 0x5:
+        ProTrackerTonePortamento(player, channel);
+        VolumeSlide(channel, p);
+        break;
+    case 0x6:
+        ProTrackerVibratoTick(player, channel);
+        VolumeSlide(channel, p);
+        break;
+    case 0x7:
+        KeepCommand(&t.tremoloCommand, p);
+        TremoloTick(channel);
+        break;
+    case 0xA: VolumeSlide(channel, p); break;
+    case 0xE:
+        if (x == 0x9) {
+            if (y != 0 && tick % y == 0 && !(tick == 0 && IsNote(cell.note))) Retrigger(channel);
+        } else if (x == 0xC) {
+            if (tick == y) {
+                channel->volume = 0;
+                channel->updateFlags |= UPDATE_VOLUME;
+            }
+        } else if (x == 0xD) {
+            if (tick == y && y != 0 && IsNote(cell.note)) {
+                StartNote(player, channel, cell);
+                *playing = ProTrackerPlaying(player, *channel);
+            }
+        }
+        break;
+    default: break;
+    }
+}
+
+// 4xy and 6xy: the period moves by the waveform times the depth / 128 for this tick (the
+// track's own period stays), then the phase moves on by the speed.
+void ProTrackerVibratoTick(const Player* player, MusicChannel* channel) {
+    (void)player;
+    ProTrackerTrack& t = channel->protracker;
+    const int32_t depth = t.vibratoCommand & 15, speed = t.vibratoCommand >> 4;
+    const int32_t delta = Wave(channel->waveControl & 15, t.vibratoPosition) * depth >> 7;
+    channel->periodDelta = t.vibratoPosition < 32 ? delta : -delta;
+    t.vibratoPosition = static_cast<uint8_t>((t.vibratoPosition + speed) & 63);
+    channel->updateFlags |= UPDATE_FREQUENCY;
+}
+
+// 3xx and 5xy: towards the target by the remembered speed, stopping there; with glissando the
+// track sounds the nearest semitone at or below the period it has reached.
+void ProTrackerTonePortamento(const Player* player, MusicChannel* channel) {
+    if (channel->portaTarget == 0) return;
+    const int32_t speed = channel->portaSpeed;
+    if (channel->period < channel->portaTarget) {
+        channel->period = std::min(channel->period + speed, channel->portaTarget);
+    } else {
+        channel->period = std::max(channel->period - speed, channel->portaTarget);
+    }
+    if (channel->period == channel->portaTarget) channel->portaTarget = 0;
+    const ProTrackerTrack& t = channel->protracker;
+    if (t.glissando)
+        channel->periodDelta = SemitonePeriod(channel->period, t.finetune) - channel->period;
+    channel->updateFlags |= UPDATE_FREQUENCY;
+    (void)player;
+}
+
+// The tick's end: an offset at or past the sample's end plays its loop from the start (a
+// sample without a loop is silent then), as the tracker's shortened sample does.
+void ProTrackerFinishTrack(Player* player, MusicChannel* channel, const Sample* sample) {
+    channel->updateFlags |= UPDATE_VOLUME | UPDATE_FREQUENCY;
+    if ((channel->updateFlags & UPDATE_TRIGGER) && channel->voice) {
+        Voice* voice = channel->voice;
+        if (voice->startOffset >= sample->length) {
+            if (sample->loopKind == LOOP_FORWARD) {
+                voice->startOffset = sample->loopStart;
+            } else {
+                voice->startOffset = 0;
+                sample = &silentSample;
+            }
+        }
+    }
+    if (sample->length == 0) sample = &silentSample;
+    UpdateVoice(player, channel, sample);
+}

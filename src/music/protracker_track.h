@@ -1,0 +1,22 @@
+// protracker_track.h: what a track keeps for ProTracker's rules alone, beside what every rule
+// set keeps in MusicChannel (sequencer.h). Only rules_protracker.cpp and protracker_effects.cpp
+// read or write it.
+#pragma once
+
+#include <cstdint>
+
+struct Sample;
+
+struct ProTrackerTrack {
+    // The sample the last instrument number chose, with its volume and finetune: a note plays
+    // it; until one comes the track goes on with what it plays (channel->sample).
+    const Sample* chosen;
+    int8_t finetune;         // -8..7, of the chosen sample (E5x changes it)
+    uint8_t offsetMemory;    // 9xx
+    uint8_t vibratoCommand;  // 4xy's speed (high nibble) and depth (low), each kept apart
+    uint8_t tremoloCommand;  // 7xy's, the same way
+    uint8_t vibratoPosition; // 0-63
+    uint8_t tremoloPosition; // 0-63
+    uint8_t glissando;       // E3x
+    uint8_t panned;          // an 8xx set the track's panning (else the Amiga's side)
+};
