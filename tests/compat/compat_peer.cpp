@@ -1,6 +1,6 @@
-// compat_peer.cpp: plays every corpus song with our player and with a mature peer player
-// (libopenmpt) side by side, in-process, and checks per song that both load or both refuse, that
-// the order/row timeline agrees on every 884-frame block, and that the loudness envelopes move
+// compat_peer.cpp: plays every corpus song (XM or MOD) with our player and with a mature peer
+// player (libopenmpt) side by side, in-process, and checks per song that both load or both refuse,
+// that the order/row timeline agrees on every 884-frame block, and that the loudness envelopes move
 // together (the last block, cut short by the song's end, aside). Prints one line per song and
 // exits non-zero when a song fails a check that the known-differences file does not list, or
 // passes one that it does.
@@ -17,6 +17,7 @@
 #include <libopenmpt/libopenmpt.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -96,6 +97,9 @@ Run RunOurs(const std::vector<char>& bytes, PlayerRules rules, int64_t capFrames
     // player goes on past its own first wrap so that the whole of the peer's timeline is
     // compared. Without the peer's run, our first wrap ends it.
     player->endMode = untilWrap ? EndMode::Stop : EndMode::Wrap;
+    // Both players pan as the song's rules do (MOD songs: hard left and right), so that the
+    // loudness of both channels together compares like with like.
+    player->controls.separation = 100;
     int16_t buffer[CHUNK * 2];
     PowerMeter meter{&run.power};
     while (run.frames < capFrames) {
@@ -129,6 +133,7 @@ Run RunPeer(const std::vector<char>& bytes, int64_t capFrames) {
     // Linear interpolation, as our mixer does; the loudness differs anyway (only the envelope's
     // shape is compared). The song's end stops the run instead of fading or repeating.
     openmpt_module_set_render_param(mod, OPENMPT_MODULE_RENDER_INTERPOLATIONFILTER_LENGTH, 2);
+    openmpt_module_set_render_param(mod, OPENMPT_MODULE_RENDER_STEREOSEPARATION_PERCENT, 100);
     openmpt_module_set_repeat_count(mod, 0);
     openmpt_module_ctl_set_text(mod, "play.at_end", "stop");
     openmpt_module_ctl_set_integer(mod, "dither", 0);
@@ -300,6 +305,14 @@ std::vector<std::pair<std::string, std::string>> ReadKnown(const std::string& pa
     return known;
 }
 
+// XM and MOD files, by their extension in any case (the corpus keeps nothing else beside them
+// but its README).
+bool IsSong(const std::filesystem::path& path) {
+    std::string extension = path.extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".xm" || extension == ".mod";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -330,7 +343,7 @@ int main(int argc, char** argv) {
     std::error_code ec;
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(args[0], ec))
-        if (entry.path().extension() == ".xm") files.push_back(entry.path());
+        if (IsSong(entry.path())) files.push_back(entry.path());
     if (ec || files.empty()) {
         printf("compat_peer: no songs in %s: skipped\n", args[0].c_str());
         return 77;
