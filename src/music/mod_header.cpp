@@ -3,6 +3,7 @@
 // its song header: title, sample headers, song length, restart position and order table. Any
 // thread.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -214,6 +215,15 @@ bool ReadModHeader(ByteReader& r, Module* module, ModLayout& layout, ModSampleHe
         }
         module->songLength = static_cast<int16_t>(kept);
         module->restartPosition = static_cast<int16_t>(restart < kept ? restart : 0);
+        if (layout.samples == 15) {
+            // The 15-sample trackers keep the timer's setting in that byte: 120 is the usual
+            // 50 ticks a second, other values set the tick rate the PAL timer gives them.
+            module->restartPosition = 0;
+            if (restart != 120 && restart > 0 && restart < 240) {
+                const double hz = 709379.0 / ((240 - restart) * 122.0);
+                module->defaultBpm = static_cast<int16_t>(std::lround(hz * 2.5));
+            }
+        }
         // Stored patterns: the highest entry of the whole table (the original tracker saves
         // every pattern the table names, played or not), unless the file is too short to hold
         // them while it does hold the ones the song plays.
@@ -232,6 +242,19 @@ bool ReadModHeader(ByteReader& r, Module* module, ModLayout& layout, ModSampleHe
         if (layout.patternStart + stored * 64 * rowBytes > fileSize &&
             layout.patternStart + playedStored * 64 * rowBytes <= fileSize)
             stored = playedStored;
+        // One converter saved eight-track songs under the four-track tag: the file's size then
+        // fits eight tracks exactly and four not at all.
+        if (std::memcmp(layout.tag, "M.K.", 4) == 0) {
+            int64_t sampleBytes = 0;
+            for (int i = 0; i < layout.samples; ++i) sampleBytes += int64_t{headers[i].length} * 2;
+            const int64_t patterns = int64_t{stored} * 64 * 4;
+            if (layout.patternStart + patterns * 4 + sampleBytes != fileSize &&
+                layout.patternStart + patterns * 8 + sampleBytes == fileSize) {
+                layout.channels = 8;
+                module->channelCount = 8;
+                module->modVariant = ModVariant::Multichannel;
+            }
+        }
         layout.storedPatterns = stored;
         if (layout.pairedPatterns) {
             // Each order entry names the first half of a pair of stored patterns.

@@ -112,8 +112,10 @@ void ProTrackerFlowControl(Player* player, MusicChannel* channel, const PatternC
         flow.orderJump = true;
         break;
     case 0xD:
-        // The row is two decimal digits; beyond 63 it is row 0.
-        flow.breakRow = BreakRow(x, y);
+        // The row is two decimal digits; beyond 63 it is row 0. The 15-sample trackers' break
+        // has no row: the next pattern starts at its top.
+        flow.breakRow =
+            player->module->modVariant == ModVariant::FifteenSamples ? 0 : BreakRow(x, y);
         flow.orderJump = true;
         break;
     case 0xE:
