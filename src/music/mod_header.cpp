@@ -277,21 +277,21 @@ bool ReadModHeader(ByteReader& r, Module* module, ModLayout& layout, ModSampleHe
         for (const Sample*& slot : module->instruments[i].samples) slot = &silentSample;
     }
 
-    // What the song facts show: the tracker family and the tag.
+    // What the song facts show (20 characters at most): the tracker family and the tag.
     const char* family = "MOD";
     switch (module->modVariant) {
     case ModVariant::ProTracker: family = "ProTracker"; break;
     case ModVariant::Startrekker: family = "Startrekker"; break;
     case ModVariant::Octalyser: family = "Octalyser"; break;
-    case ModVariant::Multichannel: family = "multichannel MOD"; break;
+    case ModVariant::Multichannel: family = "MOD"; break;
     case ModVariant::FifteenSamples: family = "15-sample MOD"; break;
-    case ModVariant::TrackLayout: family = "track-layout MOD"; break;
-    case ModVariant::Fest: family = "FEST MOD"; break;
+    case ModVariant::TrackLayout: family = "MOD tracks"; break;
+    case ModVariant::Fest: family = "MOD"; break;
     case ModVariant::None: break;
     }
     char facts[64];
     if (layout.tag[0] != 0)
-        std::snprintf(facts, sizeof facts, "%s (%s)", family, layout.tag);
+        std::snprintf(facts, sizeof facts, "%s %s", family, layout.tag);
     else
         std::snprintf(facts, sizeof facts, "%s", family);
     std::memcpy(module->trackerName, facts, sizeof module->trackerName - 1);
