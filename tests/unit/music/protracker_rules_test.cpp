@@ -1,0 +1,249 @@
+// Tests of ProTracker's rules (the rule table MOD songs play by), through the loader and the
+// sequencer, tick by tick without mixing: periods and their limits, the memories each effect
+// has or lacks, flow control (decimal breaks, jumps, loops, delays, speed and tempo),
+// instrument numbers with and without notes, sample offsets past the end, note cut, delay and
+// retrigger, and the Amiga's hard panning.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "loader_helpers.h"
+#include "mod_writer.h"
+#include "music/mixer.h"
+#include "music/player.h"
+#include "music/sequencer.h"
+
+namespace {
+
+using modw::Cell;
+using modw::Period;
+
+// Two samples: 1 a 400-word square without a loop at volume 40, 2 a 400-word one looping over
+// its second half at volume 20.
+modw::Song TwoSamples() {
+    modw::Song song = modw::MinimalSong();
+    song.samples[0].lengthWords = 400;
+    song.samples[0].volume = 40;
+    modw::Sample looped = song.samples[0];
+    looped.volume = 20;
+    looped.loopStartWords = 200;
+    looped.loopLengthWords = 200;
+    song.samples.push_back(looped);
+    return song;
+}
+
+struct Tick {
+    int32_t order, row, tick;
+    int32_t period, periodDelta, volume, volumeDelta;
+    const Sample* sample;
+    uint32_t voicePosition;
+    const Voice* voice;
+};
+
+class ProTrackerRulesTest : public ::testing::Test {
+  protected:
+    std::vector<Tick> Play(const modw::Song& song, int ticks, int track = 0) {
+        LoadError error{};
+        module_ = LoadBytes(modw::WriteMod(song), nullptr, &error);
+        EXPECT_TRUE(module_) << error.message;
+        if (!module_) return {};
+        player_ = CreatePlayer(module_.get(), 44100, PlayerRules::Standard);
+        std::vector<Tick> out;
+        for (int i = 0; i < ticks; ++i) {
+            SequencerTick(player_);
+            const MusicChannel& c = player_->channels[track];
+            out.push_back({player_->position.order, player_->position.row, player_->position.tick,
+                           c.period, c.periodDelta, c.volume, c.volumeDelta, c.sample,
+                           c.voice ? c.voice->position : 0u, c.voice});
+        }
+        return out;
+    }
+    void TearDown() override {
+        if (player_) DestroyPlayer(player_);
+    }
+    const Sample* SampleNumber(int n) const { return module_->instruments[n - 1].samples[0]; }
+    ModulePtr module_;
+    Player* player_ = nullptr;
+};
+
+TEST_F(ProTrackerRulesTest, SlidesStopAtTheAmigaLimitsAndOnlySomeEffectsRemember) {
+    struct Case {
+        const char* what;
+        int note;            // on row 0 with sample 1
+        Cell row0, row1;     // effect cells (the note is added to row 0)
+        int32_t periodAtEnd; // after both rows (speed 6)
+    };
+    const Case cases[] = {
+        {"1xx slides up per later tick", 0, {0, 0, 0x1, 0x10}, {}, 856 - 5 * 16},
+        {"1xx stops at 113", 30, {0, 0, 0x1, 0xFF}, {}, 113},
+        {"2xx stops at 856", 10, {0, 0, 0x2, 0xFF}, {}, 856},
+        {"100 has no memory", 12, {0, 0, 0x1, 0x04}, {0, 0, 0x1, 0x00}, Period(12) - 5 * 4},
+        {"200 has no memory", 12, {0, 0, 0x2, 0x04}, {0, 0, 0x2, 0x00}, Period(12) + 5 * 4},
+        {"E1x once, on the row tick", 12, {0, 0, 0xE, 0x13}, {0, 0, 0xE, 0x12}, Period(12) - 5},
+        {"E2x once, on the row tick", 12, {0, 0, 0xE, 0x23}, {}, Period(12) + 3},
+        {"E1x stops at 113 too", 35, {0, 0, 0xE, 0x1F}, {}, 113},
+    };
+    for (const Case& c : cases) {
+        modw::Song song = TwoSamples();
+        Cell first = c.row0;
+        first.period = Period(c.note);
+        first.sample = 1;
+        modw::Put(song, 0, 0, 0, first);
+        modw::Put(song, 0, 1, 0, c.row1);
+        const auto ticks = Play(song, 12);
+        ASSERT_EQ(ticks.size(), 12u);
+        EXPECT_EQ(ticks.back().period, c.periodAtEnd) << c.what;
+        TearDown();
+        player_ = nullptr;
+    }
+}
+
+TEST_F(ProTrackerRulesTest, TonePortamentoRemembersItsSpeedAndStopsAtTheTarget) {
+    modw::Song song = TwoSamples();
+    modw::Put(song, 0, 0, 0, {Period(0), 1, 0, 0});
+    modw::Put(song, 0, 1, 0, {Period(12), 0, 0x3, 0x10}); // 856 towards 428
+    modw::Put(song, 0, 2, 0, {0, 0, 0x3, 0x00});
+    modw::Put(song, 0, 3, 0, {0, 0, 0x3, 0xFF});
+    const auto ticks = Play(song, 24);
+    EXPECT_EQ(ticks[6].period, 856);            // the target's note starts nothing
+    EXPECT_EQ(ticks[11].period, 856 - 5 * 16);  // row 1
+    EXPECT_EQ(ticks[17].period, 856 - 10 * 16); // row 2: 300 slides at the remembered speed
+    EXPECT_EQ(ticks[23].period, 428);           // row 3 reaches the target and stays there
+}
+
+TEST_F(ProTrackerRulesTest, VibratoKeepsEachNibbleAndLeavesThePeriodAlone) {
+    modw::Song song = TwoSamples();
+    modw::Put(song, 0, 0, 0, {Period(12), 1, 0x4, 0x8F});
+    modw::Put(song, 0, 1, 0, {0, 0, 0x4, 0x00});
+    modw::Put(song, 0, 2, 0, {0, 0, 0x4, 0x40}); // new speed, depth kept
+    const auto ticks = Play(song, 18);
+    // Sine at phase 0, 8, 16, 24, 32 (speed 8) with depth 15: table x 15 / 128.
+    const int32_t first[] = {0, 0, 180 * 15 / 128, 255 * 15 / 128, 180 * 15 / 128, 0};
+    for (int t = 0; t < 6; ++t) EXPECT_EQ(ticks[t].periodDelta, first[t]) << "tick " << t;
+    EXPECT_EQ(ticks[7].periodDelta, -(180 * 15 / 128)); // 400 goes on where it was
+    for (const Tick& t : ticks) EXPECT_EQ(t.period, Period(12));
+    // Row 1 left the phase at 16; 4x0 moves it by 4 a tick (sine 255, then 235).
+    EXPECT_EQ(ticks[13].periodDelta, 255 * 15 / 128);
+    EXPECT_EQ(ticks[14].periodDelta, 235 * 15 / 128);
+}
+
+TEST_F(ProTrackerRulesTest, ArpeggioStepsThroughTheTable) {
+    modw::Song song = TwoSamples();
+    modw::Put(song, 0, 0, 0, {Period(12), 1, 0x0, 0x47});
+    const auto ticks = Play(song, 6);
+    const int32_t expected[] = {428, 340, 286, 428, 340, 286};
+    for (int t = 0; t < 6; ++t)
+        EXPECT_EQ(ticks[t].period + ticks[t].periodDelta, expected[t]) << "tick " << t;
+}
+
+TEST_F(ProTrackerRulesTest, FlowControlVisitsTheRowsTheTrackerDoes) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<int, Cell>> cells; // row of pattern 0, cell on track 0
+        std::vector<std::pair<int, int>> visits; // (order, row) entered, in order
+    };
+    const Case cases[] = {
+        {"Dxx counts its row in decimal", {{1, {0, 0, 0xD, 0x12}}}, {{0, 0}, {0, 1}, {1, 12}}},
+        {"D beyond row 63 goes to row 0", {{0, {0, 0, 0xD, 0x64}}}, {{0, 0}, {1, 0}}},
+        {"Bxx jumps to its order", {{0, {0, 0, 0xB, 0x02}}}, {{0, 0}, {2, 0}, {2, 1}}},
+        {"E6x loops x more times",
+         {{0, {0, 0, 0xE, 0x60}}, {1, {0, 0, 0xE, 0x62}}},
+         {{0, 0}, {0, 1}, {0, 0}, {0, 1}, {0, 0}, {0, 1}, {0, 2}}},
+        {"a loop's jump and D on one row: row 0 of the next order",
+         {{0, {0, 0, 0xE, 0x60}}, {1, {0, 0, 0xE, 0x61}}, {2, {0, 0, 0xD, 0x05}}},
+         {{0, 0}, {0, 1}, {0, 0}, {0, 1}, {0, 2}, {1, 5}}},
+    };
+    for (const Case& c : cases) {
+        modw::Song song = TwoSamples();
+        song.orders = {0, 1, 1};
+        song.patterns.resize(2);
+        for (const auto& [row, cell] : c.cells) modw::Put(song, 0, row, 0, cell);
+        // The loop and break rows on track 1 so that the loop case's D comes after the loop.
+        const auto ticks = Play(song, 6 * 12);
+        std::vector<std::pair<int, int>> visits;
+        for (const Tick& t : ticks)
+            if (t.tick == 0) visits.push_back({t.order, t.row});
+        visits.resize(std::min(visits.size(), c.visits.size()));
+        EXPECT_EQ(visits, c.visits) << c.what;
+        TearDown();
+        player_ = nullptr;
+    }
+}
+
+TEST_F(ProTrackerRulesTest, PatternDelaySpeedAndTempo) {
+    modw::Song song = TwoSamples();
+    modw::Put(song, 0, 0, 0, {0, 0, 0xE, 0xE2}); // row 0 lasts three row periods
+    modw::Put(song, 0, 1, 0, {0, 0, 0xF, 0x1F}); // speed 31
+    modw::Put(song, 0, 2, 0, {0, 0, 0xF, 0x20}); // tempo 32
+    modw::Put(song, 0, 3, 0, {0, 0, 0xF, 0x00}); // F00: no change
+    const auto ticks = Play(song, 18 + 31 + 31 + 5);
+    EXPECT_EQ(ticks[17].row, 0);
+    EXPECT_EQ(ticks[18].row, 1);
+    EXPECT_EQ(player_->speed, 31);
+    EXPECT_EQ(ticks[18 + 31].row, 2);
+    EXPECT_EQ(ticks[18 + 31 + 31].row, 3);
+    EXPECT_EQ(player_->bpm, 32);
+}
+
+TEST_F(ProTrackerRulesTest, InstrumentNumbersSetTheVolumeAndTheNextNotesSample) {
+    modw::Song song = TwoSamples();
+    modw::Put(song, 0, 0, 0, {Period(12), 1, 0, 0});  // sample 1 at its volume 40
+    modw::Put(song, 0, 1, 0, {0, 2, 0, 0});           // number alone: volume 20, sample 1 goes on
+    modw::Put(song, 0, 2, 0, {0, 0, 0xC, 0x30});      // volume 48
+    modw::Put(song, 0, 3, 0, {Period(12), 0, 0, 0});  // a note alone: sample 2, volume kept
+    modw::Put(song, 0, 4, 0, {Period(12), 25, 0, 0}); // an empty sample: silence
+    const auto ticks = Play(song, 30);
+    EXPECT_EQ(ticks[0].sample, SampleNumber(1));
+    EXPECT_EQ(ticks[0].volume, 40);
+    EXPECT_EQ(ticks[6].sample, SampleNumber(1));
+    EXPECT_EQ(ticks[6].volume, 20);
+    EXPECT_EQ(ticks[18].sample, SampleNumber(2));
+    EXPECT_EQ(ticks[18].volume, 48);
+    EXPECT_EQ(ticks[24].volume, 64); // its header's volume all the same
+    EXPECT_EQ(ticks[24].sample->length, 0u);
+}
+
+TEST_F(ProTrackerRulesTest, SampleOffsetRemembersAndPastTheEndPlaysTheLoopOrNothing) {
+    modw::Song song = TwoSamples();
+    modw::Put(song, 0, 0, 0, {Period(12), 1, 0x9, 0x02}); // 512 frames in
+    modw::Put(song, 0, 1, 0, {Period(12), 1, 0x9, 0x00}); // 900: 512 again
+    modw::Put(song, 0, 2, 0, {Period(12), 2, 0x9, 0x04}); // 1024 >= 800 frames: the loop
+    modw::Put(song, 0, 3, 0, {Period(12), 1, 0x9, 0x04}); // no loop: silence
+    const auto ticks = Play(song, 24);
+    EXPECT_EQ(ticks[0].voicePosition, 512u);
+    EXPECT_EQ(ticks[6].voicePosition, 512u);
+    EXPECT_EQ(ticks[12].voicePosition, 400u);
+    EXPECT_EQ(ticks[18].voice->sample->length, 0u);
+}
+
+TEST_F(ProTrackerRulesTest, NoteCutDelayAndRetriggerActOnTheirTicks) {
+    modw::Song song = TwoSamples();
+    modw::Put(song, 0, 0, 0, {Period(12), 1, 0xE, 0xC3}); // cut on tick 3
+    modw::Put(song, 0, 1, 0, {Period(24), 1, 0xE, 0xD2}); // the note waits for tick 2
+    modw::Put(song, 0, 2, 0, {Period(12), 1, 0xE, 0x92}); // again on ticks 2 and 4
+    const auto ticks = Play(song, 18);
+    EXPECT_EQ(ticks[2].volume, 40);
+    EXPECT_EQ(ticks[3].volume, 0);
+    EXPECT_EQ(ticks[7].period, 428); // still the old note on tick 1
+    EXPECT_EQ(ticks[8].period, 214);
+    // A retrigger starts the sample again on the track's other voice (the old one ramps out).
+    std::vector<int> restarts;
+    for (int t = 13; t < 18; ++t)
+        if (ticks[t].voice != ticks[t - 1].voice) restarts.push_back(ticks[t].tick);
+    EXPECT_EQ(restarts, (std::vector<int>{2, 4}));
+}
+
+TEST_F(ProTrackerRulesTest, TracksArePannedHardLeftRightRightLeft) {
+    modw::Song song = TwoSamples();
+    for (int track = 0; track < 4; ++track) modw::Put(song, 0, 0, track, {Period(12), 1, 0, 0});
+    Play(song, 1);
+    const bool left[] = {true, false, false, true};
+    for (int track = 0; track < 4; ++track) {
+        const Voice* voice = player_->channels[track].voice;
+        ASSERT_TRUE(voice);
+        EXPECT_GT(left[track] ? voice->volumeLeft : voice->volumeRight, 0) << track;
+        EXPECT_EQ(left[track] ? voice->volumeRight : voice->volumeLeft, 0) << track;
+    }
+}
+
+} // namespace
