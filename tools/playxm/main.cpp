@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "music/mixer.h"
+#include "music/module.h"
 #include "music/output.h"
 #include "music/song_handle.h"
 #include "neatxm.h"
@@ -21,11 +22,12 @@
 namespace {
 
 const char USAGE[] =
-    "usage: playxm [options] SONG.xm [SONG.xm...]\n"
-    "       playxm --render OUT.wav [options] SONG.xm\n"
+    "usage: playxm [options] SONG [SONG...]\n"
+    "       playxm --render OUT.wav [options] SONG\n"
     "\n"
-    "Plays the songs one after the other through the sound device. On a terminal it shows the\n"
-    "song, its position and a level meter per channel, and takes keys:\n"
+    "Plays the songs (XM or MOD files, in any mix) one after the other through the sound\n"
+    "device. On a terminal it shows the song, its position and a level meter per channel, and\n"
+    "takes keys:\n"
     "  space pause/resume   left/right previous/next order position   n/p next/previous song\n"
     "  +/- volume           l looping on/off                           q or Escape quit\n"
     "Elsewhere (output piped) it prints one line per song and plays each to its end.\n"
@@ -36,8 +38,8 @@ const char USAGE[] =
     "  --seconds N        play (or render) N seconds of each song, going round it as needed\n"
     "  --loop             loop each song until a key moves on (the l key toggles it)\n"
     "  --rate HZ          output rate (default 44100)\n"
-    "  --rules R          standard (default): the format and its original tracker;\n"
-    "                     demo: the demo's soundtrack bit for bit\n"
+    "  --rules R          standard (default): the format and its original tracker (MOD\n"
+    "                     songs: ProTracker); demo: the demo's soundtrack bit for bit (XM only)\n"
     "  --help             show this text\n"
     "\n"
     "Exit status: 0 when every song played, 1 when a song could not be played, there is no\n"
@@ -240,7 +242,14 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
     Next next = Next::Forward;
     bool paused = false;
     const Module* module = SongModule(song);
-    if (!StartPlayback(output, module)) {
+    // The demo's rules know XM songs only.
+    if (module->format == ModuleFormat::Mod && options.choice.rules == NEATXM_RULES_DEMO) {
+        session.problems.push_back(std::string(path) +
+                                   ": a MOD song; the demo's rules play XM songs only (leave "
+                                   "out --rules demo, or give --rules standard)");
+        if (!session.interactive) fprintf(stderr, "playxm: %s\n", session.problems.back().c_str());
+        *failed = true;
+    } else if (!StartPlayback(output, module)) {
         session.problems.push_back(std::string(path) +
                                    ": the output could not start (out of memory or threads)");
         if (!session.interactive) fprintf(stderr, "playxm: %s\n", session.problems.back().c_str());
