@@ -1,0 +1,27 @@
+// seeking.h: moving a player to any frame of the song (exactly, or quickly without mixing), to
+// an order position's row, and playing the song a given number of times. Called on the thread
+// that renders the player, never while it renders.
+#pragma once
+
+#include <cstdint>
+
+struct Player;
+
+enum class SeekMode : uint8_t { Exact = 0, Fast = 1 };
+
+// Moves the player so that the next frame handed out is frame `frame` (from the song's start)
+// of a straight render. Exact: bit-identical to a straight render. Fast: sequencer state
+// without mixing; notes that started before are started at the target. False if beyond the end
+// under EndMode::Stop / repeat count, or bad arguments.
+bool SeekFrame(Player* player, int64_t frame, SeekMode mode);
+// The first row `row` of order position `order` (existing SeekOrder is row 0).
+bool SeekOrderRow(Player* player, int32_t order, int32_t row);
+// Play the song `count` times (count >= 1), then end; 0 = for ever (default).
+void SetRepeatCount(Player* player, int32_t count);
+
+struct PlayerProgress {
+    int64_t frames; // frames handed out since the song's start (a seek sets it anew)
+    int32_t passes; // completed wraps
+    bool ended;     // nothing more will be handed out
+};
+PlayerProgress GetPlayerProgress(const Player* player);
