@@ -8,6 +8,8 @@
 
 #include "music/mix_controls.h"
 #include "music/mixer.h"
+#include "music/player_events.h"
+#include "music/seeking.h"
 #include "music/sequencer.h"
 
 struct Module;
@@ -130,6 +132,10 @@ struct Player {
 
     // ---- The listener's controls (mix_controls.h), read at each block's start ----
     MixControls controls;
+
+    // ---- Seeking, the repeat count and the song's events (seeking.h, player_events.h) ----
+    SeekState seek;
+    PlayerEventQueue events;
 };
 
 // Rates a player works at: below 50 Hz a block would hold no frame, and far above the common

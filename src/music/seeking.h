@@ -7,6 +7,18 @@
 
 struct Player;
 
+// What a player keeps for seeking and for its repeat count (a member of Player).
+struct SeekState {
+    int32_t repeatCount;    // passes to play, 0 for ever
+    int64_t repeatEndFrame; // mixed frame of the wrap that ends the last pass, or -1
+    // A song frame is a mixed frame plus this: the frames mixed since playback start do not
+    // count the frames a seek jumped over.
+    int64_t songFrameBase;
+    // Every frame mixed since playback start is what a straight render from the song's start
+    // mixes (no jump, no fast seek): an exact seek forward may go on from here.
+    bool straight;
+};
+
 enum class SeekMode : uint8_t { Exact = 0, Fast = 1 };
 
 // Moves the player so that the next frame handed out is frame `frame` (from the song's start)
@@ -25,3 +37,10 @@ struct PlayerProgress {
     bool ended;     // nothing more will be handed out
 };
 PlayerProgress GetPlayerProgress(const Player* player);
+
+// The mixed frame (from playback start) at which the next frame handed out stops the song: the
+// wrap that ends the last pass of the repeat count, or under EndMode::Stop the latest wrap;
+// -1 while neither has come.
+int64_t PlayerEndFrame(const Player* player);
+// Called by the wrap watch each time the song wraps.
+void NoteWrap(Player* player);
