@@ -25,7 +25,7 @@ if ! cmake --install "$build" --prefix "$prefix" >"$root/build/install.log" 2>&1
     exit 1
 fi
 missing=""
-for file in lib/libneatxm.a lib/libneatxm.so lib/libneatxm.so.1 include/neatxm.h include/neatxm.hpp \
+for file in lib/libneatxm.a lib/libneatxm.so lib/libneatxm.so.2 include/neatxm.h include/neatxm.hpp \
     lib/pkgconfig/neatxm.pc lib/cmake/neatxm/neatxmConfig.cmake \
     lib/cmake/neatxm/neatxmConfigVersion.cmake lib/cmake/neatxm/neatxmTargets.cmake \
     bin/demo bin/xmrender share/demo/Zarq-Neat.xm share/demo/Data/Particle.bmp; do

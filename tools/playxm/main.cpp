@@ -133,10 +133,10 @@ int ParseArguments(int argc, char** argv, Options* options) {
 }
 
 int Render(const Options& options) {
-    neatxm_error error{};
-    neatxm_song* song = neatxm_load_file(options.songs[0], &error);
-    if (!song) {
-        fprintf(stderr, "playxm: %s: %s\n", options.songs[0], error.message);
+    char message[512];
+    neatxm_song* song = nullptr;
+    if (neatxm_song_load_file(options.songs[0], &song, message, sizeof message) != NEATXM_OK) {
+        fprintf(stderr, "playxm: %s: %s\n", options.songs[0], message);
         return 1;
     }
     std::string problem;
@@ -171,7 +171,7 @@ struct Session {
 
 struct Loaded {
     neatxm_song* song = nullptr;
-    neatxm_error error{};
+    std::string message; // why it did not load
 };
 
 // The screen's record of a block the listener hears.
@@ -184,9 +184,9 @@ HeardState HeardFrom(const HeardBlock& block, int rate) {
     p.tick = block.position.tick;
     p.speed = block.position.speed;
     p.bpm = block.position.bpm;
-    p.frames = static_cast<uint64_t>(block.songFrames);
+    p.frame = block.songFrames;
     p.seconds = static_cast<double>(block.songFrames) / rate;
-    p.loops = block.loops;
+    p.passes = block.loops;
     static_assert(sizeof heard.levels == sizeof block.levels);
     std::memcpy(heard.levels, block.levels, sizeof heard.levels);
     heard.silent = block.silent;
@@ -195,7 +195,9 @@ HeardState HeardFrom(const HeardBlock& block, int rate) {
 
 Loaded LoadSong(const char* path) {
     Loaded loaded;
-    loaded.song = neatxm_load_file(path, &loaded.error);
+    char message[512];
+    neatxm_song_load_file(path, &loaded.song, message, sizeof message);
+    loaded.message = message;
     return loaded;
 }
 
@@ -209,12 +211,12 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
     Loaded loaded = preloaded ? *preloaded : LoadSong(path);
     neatxm_song* song = loaded.song;
     if (!song) {
-        session.problems.push_back(std::string(path) + ": " + loaded.error.message);
+        session.problems.push_back(std::string(path) + ": " + loaded.message);
         if (!session.interactive) fprintf(stderr, "playxm: %s\n", session.problems.back().c_str());
         *failed = true;
         return Next::Forward;
     }
-    neatxm_song_info info{};
+    neatxm_song_info info = NEATXM_SONG_INFO_INIT;
     neatxm_song_get_info(song, &info);
     const bool timed = options.choice.seconds > 0;
     MusicOutput* output = session.output;

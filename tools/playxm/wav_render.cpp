@@ -13,10 +13,13 @@
 
 bool RenderSongToWav(const neatxm_song* song, const char* wavPath, const RenderChoice& choice,
                      std::string* error) {
-    neatxm_error failure{};
-    neatxm_player* player = neatxm_player_create(song, choice.rate, choice.rules, &failure);
-    if (!player) {
-        *error = failure.message;
+    neatxm_player_config config = NEATXM_PLAYER_CONFIG_INIT;
+    config.rate = choice.rate;
+    config.rules = choice.rules;
+    char message[512];
+    neatxm_player* player = nullptr;
+    if (neatxm_player_create(song, &config, &player, message, sizeof message) != NEATXM_OK) {
+        *error = message;
         return false;
     }
     // The player's block: the wrap rule below counts whole blocks, as xmrender does.
@@ -32,7 +35,7 @@ bool RenderSongToWav(const neatxm_song* song, const char* wavPath, const RenderC
     FILE* wav = fopen(wavPath, "wb");
     if (!wav) {
         *error = std::string("cannot write ") + wavPath + ": " + strerror(errno);
-        neatxm_player_destroy(player);
+        neatxm_player_free(player);
         return false;
     }
     std::vector<char> buffer(1 << 20);
@@ -44,15 +47,15 @@ bool RenderSongToWav(const neatxm_song* song, const char* wavPath, const RenderC
     std::vector<int16_t> frames(static_cast<size_t>(blockFrames) * 2);
     int64_t written = 0;
     for (int64_t b = 0; ok && b < blocks; ++b) {
-        neatxm_render_s16(player, frames.data(), static_cast<size_t>(blockFrames));
+        neatxm_player_render_s16(player, frames.data(), static_cast<size_t>(blockFrames));
         ok = fwrite(frames.data(), sizeof(int16_t), frames.size(), wav) == frames.size();
         written += blockFrames;
         // The block in which the song came back to a place it had played is the last one.
-        neatxm_position position{};
-        neatxm_player_position(player, &position);
-        if (untilWrap && position.loops > 0) break;
+        neatxm_position position = NEATXM_POSITION_INIT;
+        neatxm_player_get_position(player, &position);
+        if (untilWrap && position.passes > 0) break;
     }
-    neatxm_player_destroy(player);
+    neatxm_player_free(player);
     if (ok) {
         MakeWavHeader(header, static_cast<uint32_t>(written), choice.rate);
         ok = fseek(wav, 0, SEEK_SET) == 0 && fwrite(header, 1, sizeof header, wav) == sizeof header;
