@@ -100,6 +100,15 @@ uint32_t ChannelBit(int32_t channel) {
     return uint32_t{1} << channel;
 }
 
+// Sets a control the mixer reads. The frames mixed so far were mixed with the old value, so
+// they are no longer what a straight render with the controls of now gives: an exact seek must
+// then mix from the song's start rather than go on from here.
+template <typename Value> void SetControl(neatxm_player* player, Value& control, Value value) {
+    if (control == value) return;
+    control = value;
+    player->player->seek.straight = false;
+}
+
 } // namespace
 
 extern "C" {
@@ -173,34 +182,35 @@ size_t neatxm_player_render_float(neatxm_player* player, float* interleaved, siz
 neatxm_error neatxm_player_set_interpolation(neatxm_player* player,
                                              neatxm_interpolation interpolation) {
     if (!player || !KnownInterpolation(interpolation)) return NEATXM_ERROR_ARGUMENT;
-    player->player->controls.interpolation = static_cast<Interpolation>(interpolation);
+    SetControl(player, player->player->controls.interpolation,
+               static_cast<Interpolation>(interpolation));
     return NEATXM_OK;
 }
 
 neatxm_error neatxm_player_set_separation(neatxm_player* player, int32_t percent) {
     if (!player) return NEATXM_ERROR_ARGUMENT;
     if (!SeparationInRange(percent)) return NEATXM_ERROR_RANGE;
-    player->player->controls.separation = percent;
+    SetControl(player, player->player->controls.separation, percent);
     return NEATXM_OK;
 }
 
 neatxm_error neatxm_player_set_gain(neatxm_player* player, float db) {
     if (!player) return NEATXM_ERROR_ARGUMENT;
     if (!GainInRange(db)) return NEATXM_ERROR_RANGE;
-    player->player->controls.gainDb = db;
+    SetControl(player, player->player->controls.gainDb, db);
     return NEATXM_OK;
 }
 
 neatxm_error neatxm_player_set_ramp(neatxm_player* player, int32_t ms) {
     if (!player) return NEATXM_ERROR_ARGUMENT;
     if (!RampInRange(ms)) return NEATXM_ERROR_RANGE;
-    player->player->controls.rampMs = ms;
+    SetControl(player, player->player->controls.rampMs, ms);
     return NEATXM_OK;
 }
 
 neatxm_error neatxm_player_set_limiter(neatxm_player* player, int32_t on) {
     if (!player) return NEATXM_ERROR_ARGUMENT;
-    player->player->controls.limiter = on != 0;
+    SetControl(player, player->player->controls.limiter, on != 0);
     return NEATXM_OK;
 }
 
@@ -215,7 +225,7 @@ neatxm_error neatxm_player_set_mute(neatxm_player* player, int32_t channel, int3
     if (!player) return NEATXM_ERROR_ARGUMENT;
     if (channel < 0 || channel >= player->player->module->channelCount) return NEATXM_ERROR_RANGE;
     uint32_t& muted = player->player->controls.muted;
-    muted = on ? muted | ChannelBit(channel) : muted & ~ChannelBit(channel);
+    SetControl(player, muted, on ? muted | ChannelBit(channel) : muted & ~ChannelBit(channel));
     return NEATXM_OK;
 }
 
@@ -223,7 +233,7 @@ neatxm_error neatxm_player_set_solo(neatxm_player* player, int32_t channel, int3
     if (!player) return NEATXM_ERROR_ARGUMENT;
     if (channel < 0 || channel >= player->player->module->channelCount) return NEATXM_ERROR_RANGE;
     uint32_t& solo = player->player->controls.solo;
-    solo = on ? solo | ChannelBit(channel) : solo & ~ChannelBit(channel);
+    SetControl(player, solo, on ? solo | ChannelBit(channel) : solo & ~ChannelBit(channel));
     return NEATXM_OK;
 }
 
