@@ -258,10 +258,12 @@ typedef struct neatxm_player_config {
     int32_t rate;          /* frames per second, NEATXM_MIN_RATE to NEATXM_MAX_RATE; 44100 */
     int32_t rules;         /* a neatxm_rules; NEATXM_RULES_STANDARD */
     int32_t interpolation; /* a neatxm_interpolation; NEATXM_INTERPOLATION_LINEAR */
-    int32_t separation;    /* stereo separation, percent: 0 mono, 100 as the song pans, 200 wide */
-    float gain_db;         /* master gain on top of the rule set's level, dB; 0 */
-    int32_t ramp_ms;       /* volume ramp length, 0 to NEATXM_MAX_RAMP_MS; -1 the rules' own */
-    int32_t limiter;       /* 1: 16-bit output is soft-limited instead of clipped; 0 */
+    /* Stereo separation, percent: 0 mono, 100 as the song pans, 200 wide; -1 (the default) the
+     * rule set's own: 100 for XM songs, narrower for the hard left and right of MOD songs. */
+    int32_t separation;
+    float gain_db;   /* master gain on top of the rule set's level, dB; 0 */
+    int32_t ramp_ms; /* volume ramp length, 0 to NEATXM_MAX_RAMP_MS; -1 the rules' own */
+    int32_t limiter; /* 1: 16-bit output is soft-limited instead of clipped; 0 */
     /* Times the song plays before rendering ends (it ends where the song comes back to a place
      * it has played for the repeat-th time); 0 (the default) plays on for ever. */
     int32_t repeat;
@@ -269,7 +271,7 @@ typedef struct neatxm_player_config {
 #define NEATXM_PLAYER_CONFIG_INIT                                                                  \
     {                                                                                              \
         sizeof(neatxm_player_config), 44100, NEATXM_RULES_STANDARD, NEATXM_INTERPOLATION_LINEAR,   \
-            100, 0.0f, -1, 0, 0                                                                    \
+            -1, 0.0f, -1, 0, 0                                                                     \
     }
 
 /* A player for `song`, positioned at its start, made as `config` says (NULL: every default) into
@@ -281,7 +283,8 @@ NEATXM_API neatxm_error neatxm_player_create(const neatxm_song* song,
                                              size_t message_size);
 /* Frees a player; NULL is ignored. */
 NEATXM_API void neatxm_player_free(neatxm_player* player);
-/* The configuration the player plays with now (its creation's, with every change since). */
+/* The configuration the player plays with now (its creation's, with every change since); a
+ * field left at -1 ("the rule set's own") comes back as the value it stands for. */
 NEATXM_API neatxm_error neatxm_player_get_config(const neatxm_player* player,
                                                  neatxm_player_config* config);
 

@@ -64,7 +64,8 @@ const char* ConfigProblem(const neatxm_player_config& c, neatxm_error* code) {
     *code = NEATXM_ERROR_RANGE;
     if (c.rate < LOWEST_RATE || c.rate > HIGHEST_RATE)
         return "the rate must lie between 50 and 384000 Hz";
-    if (!SeparationInRange(c.separation)) return "the separation must lie between 0 and 200 %";
+    if (c.separation != -1 && !SeparationInRange(c.separation))
+        return "the separation must be -1 or lie between 0 and 200 %";
     if (!GainInRange(c.gain_db)) return "the gain must lie between -60 and +24 dB";
     if (!RampInRange(c.ramp_ms)) return "the ramp must be -1 or lie between 0 and 100 ms";
     if (c.repeat < 0) return "the repeat count must be 0 (for ever) or more";
@@ -138,7 +139,8 @@ neatxm_error neatxm_player_create(const neatxm_song* song, const neatxm_player_c
     }
     MixControls& controls = handle->player->controls;
     controls.interpolation = static_cast<Interpolation>(config.interpolation);
-    controls.separation = config.separation;
+    // -1 keeps the rule set's own, which the player starts with.
+    if (config.separation != -1) controls.separation = config.separation;
     controls.gainDb = config.gain_db;
     controls.rampMs = config.ramp_ms;
     controls.limiter = config.limiter != 0;

@@ -127,9 +127,10 @@ int main(int argc, char** argv) {
         printf("old_records: %s\n", message);
         return 1;
     }
-    neatxm_player_config used = NEATXM_PLAYER_CONFIG_INIT;
+    neatxm_player_config used = NEATXM_PLAYER_CONFIG_INIT, wanted = NEATXM_PLAYER_CONFIG_INIT;
     neatxm_player_get_config(from_old, &used);
-    check(memcmp(&used, &today, sizeof used) == 0, "the fields the old record lacks are defaults");
+    neatxm_player_get_config(from_today, &wanted);
+    check(memcmp(&used, &wanted, sizeof used) == 0, "the fields the old record lacks are defaults");
     check(neatxm_player_render_s16(from_old, old_frames, FRAMES) == FRAMES &&
               neatxm_player_render_s16(from_today, new_frames, FRAMES) == FRAMES &&
               memcmp(old_frames, new_frames, sizeof old_frames) == 0,

@@ -300,6 +300,12 @@ TEST(Api, TheConfigurationIsCheckedAndReadBack) {
     neatxm_player_config back = NEATXM_PLAYER_CONFIG_INIT;
     ASSERT_EQ(neatxm_player_get_config(player, &back), NEATXM_OK);
     EXPECT_EQ(std::memcmp(&back, &config, sizeof config), 0);
+    neatxm_player* byDefault = nullptr;
+    ASSERT_EQ(neatxm_player_create(file.song, nullptr, &byDefault, nullptr, 0), NEATXM_OK);
+    ASSERT_EQ(neatxm_player_get_config(byDefault, &back), NEATXM_OK);
+    EXPECT_EQ(back.separation, 100); // the XM rules' own
+    EXPECT_EQ(back.ramp_ms, -1);
+    neatxm_player_free(byDefault);
 
     // Setters check as creation does and leave the value on a refusal.
     EXPECT_EQ(neatxm_player_set_separation(player, 200), NEATXM_OK);
