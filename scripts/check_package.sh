@@ -33,6 +33,14 @@ for file in lib/libneatxm.a lib/libneatxm.so lib/libneatxm.so.2 include/neatxm.h
 done
 if [ -n "$missing" ]; then fail "not installed:$missing"; else ok "installed under $prefix"; fi
 
+version="$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --modversion neatxm)"
+soname="$(objdump -p "$prefix/lib/libneatxm.so" | awk '$1 == "SONAME" {print $2}')"
+if [ "${version%%.*}" != 2 ] || [ "$soname" != libneatxm.so.2 ]; then
+    fail "the package says version $version with SONAME $soname, want 2.x and libneatxm.so.2"
+else
+    ok "version $version, SONAME $soname"
+fi
+
 # ---- run an example build ---------------------------------------------------------------------
 check_render() { # way bin_dir
     local way="$1" bin="$2" wav="$2/zarq.wav" err
@@ -52,8 +60,14 @@ check_render() { # way bin_dir
         fail "$way: a bad file gave no exit code 1 with a message"
         return
     fi
-    if ! "$bin/song_facts" "$song" >/dev/null; then
+    # The C++17 example: facts, a pattern row, events, a seek back to 5 s.
+    local facts
+    if ! facts="$("$bin/song_facts" "$song")"; then
         fail "$way: song_facts failed"
+        return
+    fi
+    if ! grep -q "notes started" <<<"$facts" || ! grep -q "^back at 5.0 s" <<<"$facts"; then
+        fail "$way: song_facts printed no events or no seek: $facts"
         return
     fi
     ok "$way: render_wav wrote $size bytes; a bad file says \"$err\""

@@ -55,6 +55,10 @@ void MixUpTo(Player* player, int64_t frame) {
     player->pullBlock = -1;
     player->pullOffset = 0;
     player->framesPulled = player->framesMixed;
+    // Where a render that handed out the last block whole would stand: its latest tick.
+    if (player->framesMixed > 0)
+        player->heard = player->markCount > 0 ? player->marks[player->markCount - 1].position
+                                              : player->blockStart;
 }
 
 // Hands out `frames` frames into nothing.

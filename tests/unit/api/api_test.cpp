@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "neatxm.h"
@@ -398,11 +399,20 @@ TEST(Api, AnExactSeekGivesTheStraightRendersFramesAndAFastOneItsPlace) {
 
         neatxm_player* player = MakePlayer(file.song, rules);
         Render(player, {30000});
-        // Back, ahead, inside a block, across the song's end, and exactly at the start.
-        for (int64_t target :
-             {int64_t{1234}, int64_t{50000}, int64_t{50001}, TWO_ORDER_FRAMES - 7, int64_t{0}}) {
+        // Back, ahead, inside a block, on a block's first frame (884 frames a block), across
+        // the song's end, and exactly at the start. The position is the straight render's
+        // after as many frames.
+        for (int64_t target : {int64_t{1234}, int64_t{50000}, int64_t{50001}, int64_t{884 * 50},
+                               TWO_ORDER_FRAMES - 7, int64_t{0}}) {
             ASSERT_EQ(neatxm_player_seek_frame(player, target, NEATXM_SEEK_EXACT), NEATXM_OK);
-            EXPECT_EQ(PositionOf(player).frame, target);
+            neatxm_player* reference = MakePlayer(file.song, rules);
+            Render(reference, {size_t(target)});
+            const neatxm_position want = PositionOf(reference), got = PositionOf(player);
+            neatxm_player_free(reference);
+            EXPECT_EQ(got.frame, target);
+            EXPECT_EQ(std::make_tuple(got.order, got.row, got.tick, got.passes),
+                      std::make_tuple(want.order, want.row, want.tick, want.passes))
+                << "rules " << rules << ", frame " << target;
             const std::vector<int16_t> after = Render(player, {3000});
             ASSERT_EQ(after.size(), 6000u);
             EXPECT_TRUE(std::equal(after.begin(), after.end(), whole.begin() + 2 * target))
