@@ -105,8 +105,8 @@ void SeekFast(Player* player, int64_t frame) {
     }
     player->framesMixed = frame;
     player->tickFramesLeft = left;
-    player->elapsedMs = static_cast<int32_t>(
-        std::min<int64_t>(frame * 1000 / player->mixer.mixRate, INT32_MAX));
+    player->elapsedMs =
+        static_cast<int32_t>(std::min<int64_t>(frame * 1000 / player->mixer.mixRate, INT32_MAX));
 
     // The voices: each track's own starts its note afresh at the target, from the silence of a
     // new note, so that the volume ramp fades it in (about 3 ms at 44100 Hz) rather than
