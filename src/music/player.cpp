@@ -153,6 +153,15 @@ void DestroyPlayer(Player* player) {
 }
 
 void ResetPlayback(Player* player) {
+    RestartSong(player);
+    MixerState& mixer = player->mixer;
+    std::memset(mixer.outputRing, 0, static_cast<size_t>(mixer.ringFrames) * 4);
+    std::memset(mixer.blockPositions, 0,
+                static_cast<size_t>(mixer.ringFrames / mixer.blockFrames) * sizeof(BlockPosition));
+    mixer.fillBlock = 0;
+}
+
+void RestartSong(Player* player) {
     const Module* module = player->module;
     player->globalVolume = module->initialGlobalVolume;
     player->globalVolumeSlideMemory = 0;
@@ -178,11 +187,6 @@ void ResetPlayback(Player* player) {
         player->voices[v].voiceNumber = v;
         player->voices[v].increment = 1;
     }
-    MixerState& mixer = player->mixer;
-    std::memset(mixer.outputRing, 0, static_cast<size_t>(mixer.ringFrames) * 4);
-    std::memset(mixer.blockPositions, 0,
-                static_cast<size_t>(mixer.ringFrames / mixer.blockFrames) * sizeof(BlockPosition));
-    mixer.fillBlock = 0;
     player->position = PlayerPosition{0, module->orders[0], 0, 0, player->speed, player->bpm};
     player->blockStart = player->position;
     player->markCount = 0;

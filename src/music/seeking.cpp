@@ -73,7 +73,7 @@ void SeekExact(Player* player, int64_t frame) {
     // frames depend on where it begins (ramps and ticks are split at its edges), so the frames
     // before the target are mixed as a straight render mixes them: from the start, or from
     // where the player stands when it has played straight so far and the target lies ahead.
-    if (!player->seek.straight || frame < player->framesPulled) ResetPlayback(player);
+    if (!player->seek.straight || frame < player->framesPulled) RestartSong(player);
     if (player->pullBlock >= 0 && frame < player->pullBlockFrame + blockFrames) {
         Discard(player, frame - player->framesPulled);
         return;
@@ -83,7 +83,7 @@ void SeekExact(Player* player, int64_t frame) {
 }
 
 void SeekFast(Player* player, int64_t frame) {
-    ResetPlayback(player);
+    RestartSong(player);
     const int32_t tracks = TrackCount(player->module);
     int64_t started[MAX_CHANNELS];
     std::fill(started, started + MAX_CHANNELS, int64_t{-1});
