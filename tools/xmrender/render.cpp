@@ -10,7 +10,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
+#include <filesystem>
 #include <vector>
 
 static_assert(std::endian::native == std::endian::little,
@@ -180,8 +180,10 @@ void SetError(char* error, size_t size, const char* format, const char* a, const
 // message on failure.
 bool WriteStems(const Module* module, PlayerRules rules, int32_t repeat, int64_t frames,
                 const char* dir, char* error, size_t errorSize) {
-    if (mkdir(dir, 0777) != 0 && errno != EEXIST) {
-        SetError(error, errorSize, "cannot make the folder %s: %s", dir, strerror(errno));
+    std::error_code made;
+    std::filesystem::create_directory(dir, made);
+    if (made) {
+        SetError(error, errorSize, "cannot make the folder %s: %s", dir, made.message().c_str());
         return false;
     }
     const int32_t blockFrames = BlockFrames(RENDER_RATE);
