@@ -153,6 +153,15 @@ void DestroyPlayer(Player* player) {
 }
 
 void ResetPlayback(Player* player) {
+    RestartSong(player);
+    MixerState& mixer = player->mixer;
+    std::memset(mixer.outputRing, 0, static_cast<size_t>(mixer.ringFrames) * 4);
+    std::memset(mixer.blockPositions, 0,
+                static_cast<size_t>(mixer.ringFrames / mixer.blockFrames) * sizeof(BlockPosition));
+    mixer.fillBlock = 0;
+}
+
+void RestartSong(Player* player) {
     const Module* module = player->module;
     player->globalVolume = module->initialGlobalVolume;
     player->globalVolumeSlideMemory = 0;
@@ -178,11 +187,6 @@ void ResetPlayback(Player* player) {
         player->voices[v].voiceNumber = v;
         player->voices[v].increment = 1;
     }
-    MixerState& mixer = player->mixer;
-    std::memset(mixer.outputRing, 0, static_cast<size_t>(mixer.ringFrames) * 4);
-    std::memset(mixer.blockPositions, 0,
-                static_cast<size_t>(mixer.ringFrames / mixer.blockFrames) * sizeof(BlockPosition));
-    mixer.fillBlock = 0;
     player->position = PlayerPosition{0, module->orders[0], 0, 0, player->speed, player->bpm};
     player->blockStart = player->position;
     player->markCount = 0;
@@ -195,7 +199,7 @@ void ResetPlayback(Player* player) {
     player->seek.repeatEndFrame = -1;
     player->seek.songFrameBase = 0;
     player->seek.straight = true;
-    ClearPlayerEvents(player);
+    ResetPlayerEvents(player);
 }
 
 void PrefillRing(Player* player) {
@@ -276,12 +280,11 @@ bool SeekOrderRow(Player* player, int32_t order, int32_t row) {
     if (row > 0 && row >= rows) return false;
     // The time at which the song first starts the position when played from its start, so that
     // the clock a listener sees agrees with where the song is (20 minutes are searched at most).
-    const int64_t reached =
-        RunSequencer(player->module, player->mixer.mixRate, player->rules,
-                     int64_t{20} * 60 * player->mixer.mixRate, [order, row](const Player& p) {
-                         return p.position.tick == 0 && p.position.order == order &&
-                                p.position.row == row;
-                     });
+    const int64_t reached = RunSequencer(
+        player->module, player->mixer.mixRate, player->rules,
+        int64_t{20} * 60 * player->mixer.mixRate, [order, row](const Player& p) {
+            return p.position.tick == 0 && p.position.order == order && p.position.row == row;
+        });
     if (reached >= 0) player->framesPulled = reached;
     player->nextOrderPosition = order;
     player->nextRow = row;

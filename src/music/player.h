@@ -154,6 +154,9 @@ void DestroyPlayer(Player* player);
 // The playback start's reset: the song's playback fields, the startHandler, the tempo, the
 // channels, the voices, the ring (fillBlock 0), the wrap watch and the pull position.
 void ResetPlayback(Player* player);
+// The same but for the ring, its position table and fillBlock, which stay as they are (a seek
+// under an output whose device still plays the ring).
+void RestartSong(Player* player);
 // Renders every block of the ring once, in order, from fillBlock 0 (ends at 0 again).
 void PrefillRing(Player* player);
 

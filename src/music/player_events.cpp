@@ -4,6 +4,7 @@
 #include "music/player_events.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "music/module.h"
 #include "music/player.h"
@@ -36,39 +37,27 @@ PlayerEvent At(const Player* player, PlayerEventKind kind) {
     return event;
 }
 
-// The instrument a track's last note took (null when none), its number 1-128 (-1 when none)
-// and the note 1-96 (-1 when none), as the player's rule set keeps them.
-struct TrackNote {
-    const Instrument* instrument;
-    int32_t number;
-    int32_t note;
-};
-
-TrackNote NoteOf(const Player* player, const MusicChannel& channel) {
+// The instrument a note on the track takes, as the player's rule set keeps it (null when none).
+const Instrument* InstrumentOf(const Player* player, const MusicChannel& channel) {
     const Module* module = player->module;
-    TrackNote out{nullptr, -1, -1};
+    if (!module->instruments) return nullptr;
+    const Instrument* instrument = nullptr;
     if (player->rules == PlayerRules::Standard) {
-        const Instrument* instrument = channel.standard.note.instrument;
-        if (instrument && module->instruments && instrument >= module->instruments &&
-            instrument < module->instruments + module->instrumentCount) {
-            out.instrument = instrument;
-            out.number = static_cast<int32_t>(instrument - module->instruments) + 1;
-        }
-        if (channel.standard.note.lastNote >= 1 && channel.standard.note.lastNote <= 96)
-            out.note = channel.standard.note.lastNote;
-    } else {
-        // The demo's rules keep the cell's numbers, 0-based; a track that has played nothing
-        // holds zeros, told apart by its sample.
-        if (channel.sample) {
-            const int32_t index = channel.demo.instrumentIndex;
-            if (module->instruments && index < module->instrumentCount) {
-                out.instrument = &module->instruments[index];
-                out.number = index + 1;
-            }
-            out.note = channel.demo.noteIndex + 1;
-        }
+        instrument = channel.standard.note.instrument;
+    } else if (channel.demo.instrumentIndex < module->instrumentCount) {
+        instrument = &module->instruments[channel.demo.instrumentIndex];
     }
-    return out;
+    if (instrument < module->instruments ||
+        instrument >= module->instruments + module->instrumentCount)
+        return nullptr;
+    return instrument;
+}
+
+// The note 1-96 a track starts, as the rule set keeps it; -1 when it holds none.
+int32_t NoteOf(const Player* player, const MusicChannel& channel) {
+    const int32_t note = player->rules == PlayerRules::Standard ? channel.standard.note.lastNote
+                                                                : channel.demo.noteIndex + 1;
+    return note >= 1 && note <= 96 ? note : -1;
 }
 
 // The sample's slot in its instrument (a stereo sample as either of its two records); -1 when
@@ -92,14 +81,21 @@ void RecordRowEvents(Player* player) {
 }
 
 void RecordNoteStarted(Player* player, const MusicChannel* channel, const Sample* sample) {
-    if (player->events.quiet) return;
     PlayerEvent event = At(player, PlayerEventKind::NoteStarted);
-    event.channel = static_cast<int32_t>(channel - player->channels);
-    const TrackNote note = NoteOf(player, *channel);
-    event.note = note.note;
-    event.instrument = note.number;
-    event.sample = SampleSlot(note.instrument, sample);
-    Push(player, event);
+    const int32_t c = static_cast<int32_t>(channel - player->channels);
+    const Instrument* instrument = InstrumentOf(player, *channel);
+    event.channel = c;
+    event.note = NoteOf(player, *channel);
+    event.instrument =
+        instrument ? static_cast<int32_t>(instrument - player->module->instruments) + 1 : -1;
+    event.sample = SampleSlot(instrument, sample);
+    PlayerEventQueue& queue = player->events;
+    if (c >= 0 && c < MAX_CHANNELS) {
+        queue.lastNote[c] = static_cast<int16_t>(event.note);
+        queue.lastInstrument[c] = static_cast<int16_t>(event.instrument);
+        queue.lastSample[c] = static_cast<int16_t>(event.sample);
+    }
+    if (!queue.quiet) Push(player, event);
 }
 
 int32_t TakePlayerEvents(Player* player, PlayerEvent* out, int32_t capacity) {
@@ -121,15 +117,23 @@ void ClearPlayerEvents(Player* player) {
     player->events.count = 0;
 }
 
+void ResetPlayerEvents(Player* player) {
+    ClearPlayerEvents(player);
+    PlayerEventQueue& queue = player->events;
+    std::fill(std::begin(queue.lastNote), std::end(queue.lastNote), int16_t{-1});
+    std::fill(std::begin(queue.lastInstrument), std::end(queue.lastInstrument), int16_t{-1});
+    std::fill(std::begin(queue.lastSample), std::end(queue.lastSample), int16_t{-1});
+}
+
 bool GetChannelState(const Player* player, int32_t channel, ChannelState* out) {
     if (!player || !out || channel < 0 || channel >= TrackCount(player->module)) return false;
     const MusicChannel& track = player->channels[channel];
-    const TrackNote note = NoteOf(player, track);
+    const PlayerEventQueue& queue = player->events;
     const Voice* voice = track.voice;
     ChannelState state{};
-    state.note = note.note;
-    state.instrument = note.number;
-    state.sample = SampleSlot(note.instrument, track.sample);
+    state.note = queue.lastNote[channel];
+    state.instrument = queue.lastInstrument[channel];
+    state.sample = queue.lastSample[channel];
     state.volume = std::clamp(track.volume, 0, 64);
     state.panning = std::clamp(track.panning, 0, 255);
     // Sounding: a voice with sample data that the mixer has not stopped.

@@ -32,6 +32,11 @@ struct PlayerEventQueue {
     uint64_t dropped;
     bool quiet;        // nothing is recorded (a seek running the song to its target)
     bool orderEntered; // the row tick under way entered an order position
+    // Each track's last note started (recorded even when quiet), -1 before the first: the
+    // note, the instrument number and the sample's slot.
+    int16_t lastNote[32];
+    int16_t lastInstrument[32];
+    int16_t lastSample[32];
 };
 
 // Events since the last call, oldest first, up to `capacity`; returns the count written.
@@ -40,6 +45,8 @@ int32_t TakePlayerEvents(Player* player, PlayerEvent* out, int32_t capacity);
 uint64_t PlayerEventsDropped(const Player* player);
 // Empties the queue (a seek: what was queued lies on the other side of the jump).
 void ClearPlayerEvents(Player* player);
+// Playback start: the queue empties and no track has played a note.
+void ResetPlayerEvents(Player* player);
 
 struct ChannelState {
     int32_t note, instrument, sample; // -1 when none
@@ -53,5 +60,7 @@ struct ChannelState {
 void RecordRowEvents(Player* player);
 void RecordNoteStarted(Player* player, const MusicChannel* channel, const Sample* sample);
 
-// Track `channel`'s state after the last tick played. False for a channel outside the song.
+// Track `channel`'s state after the last tick played: its last note, the instrument and sample
+// that note took, the track's volume and panning, and the pitch its voice sounds at. False for a
+// channel outside the song.
 bool GetChannelState(const Player* player, int32_t channel, ChannelState* out);

@@ -77,7 +77,7 @@ void SeekExact(Player* player, int64_t frame) {
     // frames depend on where it begins (ramps and ticks are split at its edges), so the frames
     // before the target are mixed as a straight render mixes them: from the start, or from
     // where the player stands when it has played straight so far and the target lies ahead.
-    if (!player->seek.straight || frame < player->framesPulled) ResetPlayback(player);
+    if (!player->seek.straight || frame < player->framesPulled) RestartSong(player);
     if (player->pullBlock >= 0 && frame < player->pullBlockFrame + blockFrames) {
         Discard(player, frame - player->framesPulled);
         return;
@@ -87,7 +87,7 @@ void SeekExact(Player* player, int64_t frame) {
 }
 
 void SeekFast(Player* player, int64_t frame) {
-    ResetPlayback(player);
+    RestartSong(player);
     const int32_t tracks = TrackCount(player->module);
     int64_t started[MAX_CHANNELS];
     std::fill(started, started + MAX_CHANNELS, int64_t{-1});
@@ -109,8 +109,8 @@ void SeekFast(Player* player, int64_t frame) {
     }
     player->framesMixed = frame;
     player->tickFramesLeft = left;
-    player->elapsedMs = static_cast<int32_t>(
-        std::min<int64_t>(frame * 1000 / player->mixer.mixRate, INT32_MAX));
+    player->elapsedMs =
+        static_cast<int32_t>(std::min<int64_t>(frame * 1000 / player->mixer.mixRate, INT32_MAX));
 
     // The voices: each track's own starts its note afresh at the target, from the silence of a
     // new note, so that the volume ramp fades it in (about 3 ms at 44100 Hz) rather than

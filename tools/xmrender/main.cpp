@@ -13,7 +13,8 @@
 namespace {
 
 const char USAGE[] =
-    "usage: xmrender [--seconds N] [--positions FILE.csv] [--rules demo|standard] SONG.xm OUT.wav\n"
+    "usage: xmrender [--seconds N | --repeat N] [--positions FILE.csv] [--stems DIR]\n"
+    "                [--rules demo|standard] SONG.xm OUT.wav\n"
     "       xmrender --bench [--rules demo|standard] SONG.xm [SONG.xm...]\n"
     "\n"
     "Renders SONG.xm through the player's own playback path to OUT.wav (44100 Hz, 16-bit\n"
@@ -21,7 +22,12 @@ const char USAGE[] =
     "\n"
     "  --seconds N          render until at least N seconds (default: until the song first\n"
     "                       wraps back to a place it has played, at most 20 minutes)\n"
+    "  --repeat N           play the song N times (N >= 1) and end exactly where its last\n"
+    "                       pass comes back to a place it has played\n"
     "  --positions FILE     write block,order,row,ms for every block to FILE (CSV)\n"
+    "  --stems DIR          also write each channel alone to DIR/channel01.wav and on\n"
+    "                       (32-bit float stereo, as long as OUT.wav): the channels add up\n"
+    "                       to the mix but for rounding\n"
     "  --rules demo|standard\n"
     "                       the player's rules (default: demo, the demo's soundtrack bit for\n"
     "                       bit); standard plays as the original tracker does: the format's\n"
@@ -73,6 +79,7 @@ int Bench(const std::vector<const char*>& songs, PlayerRules rules) {
 int main(int argc, char** argv) {
     double seconds = 0;
     const char* positions = nullptr;
+    RenderExtras extras;
     bool bench = false;
     PlayerRules rules = PlayerRules::Demo;
     std::vector<const char*> files;
@@ -90,6 +97,16 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--positions" && i + 1 < argc) {
             positions = argv[++i];
+        } else if (arg == "--repeat" && i + 1 < argc) {
+            char* end = nullptr;
+            const long count = strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || count < 1 || count > 1000) {
+                fprintf(stderr, "xmrender: --repeat needs a whole number of passes, 1 to 1000\n");
+                return 2;
+            }
+            extras.repeat = static_cast<int32_t>(count);
+        } else if (arg == "--stems" && i + 1 < argc) {
+            extras.stemsDir = argv[++i];
         } else if (arg == "--rules" && i + 1 < argc) {
             const std::string name = argv[++i];
             if (name == "demo") {
@@ -110,7 +127,7 @@ int main(int argc, char** argv) {
         }
     }
     if (bench) {
-        if (files.empty() || positions || seconds > 0) {
+        if (files.empty() || positions || seconds > 0 || extras.repeat > 0 || extras.stemsDir) {
             fprintf(stderr, "xmrender: --bench takes only song files\n\n%s", USAGE);
             return 2;
         }
@@ -120,11 +137,15 @@ int main(int argc, char** argv) {
         fputs(USAGE, stderr);
         return 2;
     }
+    if (seconds > 0 && extras.repeat > 0) {
+        fprintf(stderr, "xmrender: --seconds and --repeat both set the length; give one\n");
+        return 2;
+    }
     char error[512] = "";
     RenderFileResult result{};
     const bool progress = isatty(STDERR_FILENO) || isatty(STDOUT_FILENO);
     if (!RenderFileToWav(files[0], files[1], positions, seconds, &result, error, sizeof error,
-                         progress, rules)) {
+                         progress, rules, &extras)) {
         fprintf(stderr, "xmrender: %s\n", error);
         return 1;
     }
