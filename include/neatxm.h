@@ -129,9 +129,9 @@ NEATXM_API const char* neatxm_error_text(neatxm_error code);
 /* ---- Loading -------------------------------------------------------------------------------- */
 
 /* Origins of neatxm_stream.seek. */
-#define NEATXM_SEEK_SET 0 /* from the start of the file */
-#define NEATXM_SEEK_CUR 1 /* from the current position */
-#define NEATXM_SEEK_END 2 /* from the end of the file */
+#define NEATXM_STREAM_SET 0 /* from the start of the file */
+#define NEATXM_STREAM_CUR 1 /* from the current position */
+#define NEATXM_STREAM_END 2 /* from the end of the file */
 
 /* Reading through the caller's own files (archives, resources, a network). Every operation gets
  * `user` first. `open` is needed only when a name is passed to neatxm_song_load_stream; `close`
@@ -308,7 +308,7 @@ NEATXM_API neatxm_error neatxm_player_set_gain(neatxm_player* player, float db);
 NEATXM_API neatxm_error neatxm_player_set_ramp(neatxm_player* player, int32_t ms);
 NEATXM_API neatxm_error neatxm_player_set_limiter(neatxm_player* player, int32_t on);
 /* The repeat count as in the configuration, counted from the song's start (passes already
- * played count). A count already passed ends the song at once. */
+ * played count). A count the song has already reached ends it at its next return. */
 NEATXM_API neatxm_error neatxm_player_set_repeat(neatxm_player* player, int32_t count);
 /* Mute or unmute a channel (0 to channels - 1). While any channel is soloed, only soloed
  * channels sound; muting wins over solo. */

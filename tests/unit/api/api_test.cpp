@@ -359,6 +359,14 @@ TEST(Api, TheRepeatCountEndsTheSongAtItsPassesEnd) {
         EXPECT_EQ(position.ended, 0);
         neatxm_player_free(player);
     }
+    // A count set when the song has played past it ends the song at its next return.
+    neatxm_player* player = MakePlayer(file.song);
+    Render(player, {size_t(TWO_ORDER_FRAMES + TWO_ORDER_FRAMES / 2)});
+    ASSERT_EQ(neatxm_player_set_repeat(player, 1), NEATXM_OK);
+    EXPECT_EQ(Render(player, {size_t(TWO_ORDER_FRAMES)}).size(), size_t(TWO_ORDER_FRAMES));
+    EXPECT_EQ(PositionOf(player).ended, 1);
+    EXPECT_EQ(PositionOf(player).frame, 2 * TWO_ORDER_FRAMES);
+    neatxm_player_free(player);
 }
 
 TEST(Api, PositionFollowsTheFramesAndSeekingToAnOrderAndRowMovesIt) {
