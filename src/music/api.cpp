@@ -115,6 +115,12 @@ const Module* PatternReading(const neatxm_song* song) {
 
 } // namespace
 
+// The loader reads XM files only so far; this is where its record of the format is read once
+// it reads others.
+neatxm_format api::FormatOf(const Module*) {
+    return NEATXM_FORMAT_XM;
+}
+
 void api::Tell(char* message, size_t messageSize, const char* text) {
     if (message && messageSize > 0) std::snprintf(message, messageSize, "%s", text);
 }
@@ -213,7 +219,7 @@ neatxm_error neatxm_song_get_info(const neatxm_song* song, neatxm_song_info* inf
     const Module* m = song->module;
     neatxm_song_info full{};
     full.size = sizeof full;
-    full.format = NEATXM_FORMAT_XM; // the loader reads XM files only so far
+    full.format = api::FormatOf(m);
     full.channels = m->channelCount;
     full.orders = m->songLength;
     full.restart_position = m->restartPosition;

@@ -41,4 +41,7 @@ template <typename Record> void CopyOut(const Record& full, Record* caller) {
 // Writes `text` into the caller's message buffer, cut to fit; nothing when there is none.
 void Tell(char* message, size_t messageSize, const char* text);
 
+// The format the song was read from: the one place that maps the loader's record of it.
+neatxm_format FormatOf(const Module* module);
+
 } // namespace api

@@ -128,6 +128,10 @@ neatxm_error neatxm_player_create(const neatxm_song* song, const neatxm_player_c
     if (const char* problem = ConfigProblem(config, &code))
         return Refuse(code, message, messageSize, problem);
 
+    if (config.rules == NEATXM_RULES_DEMO && api::FormatOf(song->module) != NEATXM_FORMAT_XM)
+        return Refuse(NEATXM_ERROR_RULES_MISMATCH, message, messageSize,
+                      "the demo's rules play XM songs only; play a MOD song with the standard "
+                      "rules");
     auto* handle = new (std::nothrow) neatxm_player{nullptr, 0};
     if (handle)
         handle->player = CreatePlayer(song->module, config.rate,
