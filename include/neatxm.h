@@ -22,9 +22,9 @@
  * older header keeps working with a newer library: fields it does not know keep their defaults
  * on the way in and are not written on the way out. A size smaller than the record's first
  * field after `size` (or, for neatxm_stream, than the operations it needs) gives
- * NEATXM_ERROR_RECORD_SIZE. Records hold only 32- and 64-bit fields
- * with no gaps, so every older size ends exactly on a field. Arrays of records (events) take the
- * element's size as an argument instead.
+ * NEATXM_ERROR_RECORD_SIZE. Records hold only 32- and 64-bit fields (and pointers) with no gaps,
+ * so every older size ends exactly on a field. Arrays of records (events) take the element's
+ * size as an argument instead.
  *
  * ---- Errors ---------------------------------------------------------------------------------
  *
@@ -58,7 +58,8 @@
  * What a player renders depends only on the song's bytes, the player's configuration and the
  * calls made on it, never on the clock, the thread or how the frames are asked for: any split of
  * the same total gives the same frames, and an exact seek to a frame gives the frames a straight
- * render gives there. Rendering allocates nothing and takes no lock.
+ * render with the player's present controls gives there. Rendering allocates nothing and takes
+ * no lock.
  *
  * A control changed while a song plays applies from the next block the player mixes; frames
  * already mixed into the current block (at most 1/50 s) are handed out as they were.
