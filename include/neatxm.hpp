@@ -38,7 +38,8 @@ inline void Check(neatxm_error code, const char* message = "") {
 class Player;
 
 // A loaded song. Copies share the one loaded song; it is freed with the last copy and the last
-// player made for it.
+// Player made for it. A player made with the C calls on get() must be freed before that (the
+// song would otherwise be refused its free and kept).
 class Song {
   public:
     static Song LoadFile(const std::string& path) {
