@@ -146,6 +146,9 @@ void SeekFast(Player* player, int64_t frame) {
 
 bool SeekFrame(Player* player, int64_t frame, SeekMode mode) {
     if (!player || frame < 0 || (mode != SeekMode::Exact && mode != SeekMode::Fast)) return false;
+    // A day at most: beyond it, a seek would keep its caller waiting for minutes (an exact one
+    // mixes every frame up to the target).
+    if (frame > int64_t{MAX_SEEK_SECONDS} * player->mixer.mixRate) return false;
     if (const int32_t wraps = EndingWrap(player); wraps > 0) {
         const int64_t end = StraightEnd(player, wraps, frame);
         if (end >= 0 && frame > end) return false;

@@ -24,8 +24,10 @@ enum class SeekMode : uint8_t { Exact = 0, Fast = 1 };
 // Moves the player so that the next frame handed out is frame `frame` (from the song's start)
 // of a straight render. Exact: bit-identical to a straight render. Fast: sequencer state
 // without mixing; notes that started before are started at the target. False if beyond the end
-// under EndMode::Stop / repeat count, or bad arguments.
+// under EndMode::Stop / repeat count, or bad arguments (a frame beyond MAX_SEEK_SECONDS among
+// them); the player is then left as it was.
 bool SeekFrame(Player* player, int64_t frame, SeekMode mode);
+constexpr int32_t MAX_SEEK_SECONDS = 24 * 3600;
 // The first row `row` of order position `order` (existing SeekOrder is row 0).
 bool SeekOrderRow(Player* player, int32_t order, int32_t row);
 // Play the song `count` times (count >= 1), then end; 0 = for ever (default).

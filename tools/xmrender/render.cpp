@@ -54,6 +54,7 @@ bool RenderModule(const Module* module, PlayerRules rules, const RenderLimits& l
     const WrapWatch& watch = player->watch;
     auto wrapBlock = [&] { return watch.wraps > 0 ? watch.firstFrame / blockFrames : -1; };
     if (repeating) SetRepeatCount(player, limits.repeat);
+    player->controls = limits.controls;
     // The cap holds for every pass.
     const int64_t cap = repeating ? maxBlocks * limits.repeat : maxBlocks;
     bool ok = true;
@@ -178,8 +179,9 @@ void SetError(char* error, size_t size, const char* format, const char* a, const
 
 // Writes each track's stem of `frames` frames into `dir` (made when missing). False with a
 // message on failure.
-bool WriteStems(const Module* module, PlayerRules rules, int32_t repeat, int64_t frames,
-                const char* dir, char* error, size_t errorSize) {
+bool WriteStems(const Module* module, PlayerRules rules, const RenderExtras& extras, int64_t frames,
+                char* error, size_t errorSize) {
+    const char* dir = extras.stemsDir;
     std::error_code made;
     std::filesystem::create_directory(dir, made);
     if (made) {
@@ -197,7 +199,8 @@ bool WriteStems(const Module* module, PlayerRules rules, int32_t repeat, int64_t
             SetError(error, errorSize, "no player for the stem %s%s", path, "");
             return false;
         }
-        if (repeat > 0) SetRepeatCount(player, repeat);
+        if (extras.repeat > 0) SetRepeatCount(player, extras.repeat);
+        player->controls = extras.controls;
         FILE* wav = fopen(path, "wb");
         if (!wav) {
             SetError(error, errorSize, "cannot write %s: %s", path, strerror(errno));
@@ -275,6 +278,7 @@ bool RenderFileToWav(const char* songPath, const char* wavPath, const char* posi
 
     RenderLimits limits{};
     limits.repeat = chosen.repeat;
+    limits.controls = chosen.controls;
     if (seconds > 0) {
         const int32_t blockFrames = BlockFrames(RENDER_RATE);
         const double frames = seconds * RENDER_RATE;
@@ -288,10 +292,12 @@ bool RenderFileToWav(const char* songPath, const char* wavPath, const char* posi
         ok = false;
     }
     if (progress) fputc('\n', stderr);
-    if (ok && chosen.stemsDir &&
-        !WriteStems(module, rules, limits.blocks > 0 ? 0 : chosen.repeat, out.frames,
-                    chosen.stemsDir, error, errorSize))
-        ok = false;
+    if (ok && chosen.stemsDir) {
+        // The stems play as the mix did: a length in seconds leaves the repeat count aside.
+        RenderExtras stems = chosen;
+        if (limits.blocks > 0) stems.repeat = 0;
+        ok = WriteStems(module, rules, stems, out.frames, error, errorSize);
+    }
     FreeModule(module);
 
     if (ok) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "music/mix_controls.h"
 #include "music/mixer.h"
 #include "music/player.h"
 
@@ -22,11 +23,12 @@ struct RenderedBlock {
 using RenderSink = bool (*)(const RenderedBlock& block, void* context);
 
 struct RenderLimits {
-    int64_t blocks;    // render exactly this many blocks; 0: until the song first wraps
-    int64_t maxBlocks; // cap for the wrap search; 0: 20 minutes of blocks
+    int64_t blocks = 0;    // render exactly this many blocks; 0: until the song first wraps
+    int64_t maxBlocks = 0; // cap for the wrap search; 0: 20 minutes of blocks
     // With blocks 0: play the song this many times and stop exactly at the end of the last
     // pass (its last block is short); 0: whole blocks to the first wrap as above.
-    int32_t repeat;
+    int32_t repeat = 0;
+    MixControls controls{}; // the listener's controls for the render
 };
 
 struct RenderSummary {
@@ -64,6 +66,7 @@ struct RenderFileResult {
 struct RenderExtras {
     int32_t repeat = 0;
     const char* stemsDir = nullptr;
+    MixControls controls{}; // the listener's controls, for the mix and every stem
 };
 bool RenderFileToWav(const char* songPath, const char* wavPath, const char* positionsPath,
                      double seconds, RenderFileResult* result, char* error, size_t errorSize,

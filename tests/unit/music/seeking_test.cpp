@@ -277,11 +277,14 @@ TEST(SeekLimits, RefusesFramesBeyondTheEndAndLeavesThePlayerAlone) {
         int64_t frame;
         bool accepted;
     };
-    const Case cases[] = {
-        {EndMode::Stop, 0, pass, true},     {EndMode::Stop, 0, pass + 1, false},
-        {EndMode::Wrap, 2, 2 * pass, true}, {EndMode::Wrap, 2, 2 * pass + 1, false},
-        {EndMode::Wrap, 0, 9 * pass, true}, {EndMode::Wrap, 0, -1, false},
-        {EndMode::Stop, 3, pass + 1, false}};
+    const Case cases[] = {{EndMode::Stop, 0, pass, true},
+                          {EndMode::Stop, 0, pass + 1, false},
+                          {EndMode::Wrap, 2, 2 * pass, true},
+                          {EndMode::Wrap, 2, 2 * pass + 1, false},
+                          {EndMode::Wrap, 0, 9 * pass, true},
+                          {EndMode::Wrap, 0, -1, false},
+                          {EndMode::Stop, 3, pass + 1, false},
+                          {EndMode::Wrap, 0, int64_t{MAX_SEEK_SECONDS} * RATE + 1, false}};
     for (const Case& c : cases) {
         for (SeekMode mode : {SeekMode::Exact, SeekMode::Fast}) {
             SCOPED_TRACE(testing::Message() << "frame " << c.frame << " repeat " << c.repeat);
