@@ -1,116 +1,212 @@
-// neatxm.hpp: a thin C++ layer over neatxm.h: songs and players as move-only owners, errors as
-// exceptions, buffers as spans. The same rules hold: a song is read-only once loaded and may be
-// played by any number of players; use each player from one thread at a time.
+// neatxm.hpp: a C++17 layer over neatxm.h. Songs and players own their handles (RAII); a song is
+// shared by whoever holds it, and every player keeps its song alive, so the two may go in any
+// order. Failures throw neatxm::Error with the library's code and sentence. The rules of the C
+// interface hold: a song may be played by any number of players on any threads; make the calls
+// on one player from one thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <span>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "neatxm.h"
 
 namespace neatxm {
 
-// A load or player failure, with the library's code and message.
+// A failure of the library, with its code (neatxm_error) and what it says about it.
 class Error : public std::runtime_error {
   public:
-    explicit Error(const neatxm_error& error)
-        : std::runtime_error(error.message), code_(error.code) {}
-    int code() const { return code_; }
+    Error(neatxm_error code, const std::string& message)
+        : std::runtime_error(message.empty() ? neatxm_error_text(code) : message), code_(code) {}
+    neatxm_error code() const { return code_; }
 
   private:
-    int code_;
+    neatxm_error code_;
 };
 
+namespace detail {
+constexpr size_t MESSAGE_SIZE = 512;
+inline void Check(neatxm_error code, const char* message = "") {
+    if (code != NEATXM_OK) throw Error(code, message);
+}
+} // namespace detail
+
+class Player;
+
+// A loaded song. Copies share the one loaded song; it is freed with the last copy and the last
+// Player made for it. A player made with the C calls on get() must be freed before that (the
+// song would otherwise be refused its free and kept).
 class Song {
   public:
     static Song LoadFile(const std::string& path) {
-        return Song(Check(neatxm_load_file, path.c_str()));
+        char message[detail::MESSAGE_SIZE];
+        neatxm_song* song = nullptr;
+        detail::Check(neatxm_song_load_file(path.c_str(), &song, message, sizeof message), message);
+        return Song(song);
     }
-    static Song LoadMemory(std::span<const uint8_t> bytes) {
-        neatxm_error error{};
-        neatxm_song* song = neatxm_load_memory(bytes.data(), bytes.size(), &error);
-        if (!song) throw Error(error);
+    static Song LoadMemory(const void* data, size_t size) {
+        char message[detail::MESSAGE_SIZE];
+        neatxm_song* song = nullptr;
+        detail::Check(neatxm_song_load_memory(data, size, &song, message, sizeof message), message);
+        return Song(song);
+    }
+    static Song LoadMemory(const std::vector<uint8_t>& bytes) {
+        return LoadMemory(bytes.data(), bytes.size());
+    }
+    // `stream` is used during the call only.
+    static Song LoadStream(const neatxm_stream& stream, const char* name, void* handle = nullptr) {
+        char message[detail::MESSAGE_SIZE];
+        neatxm_song* song = nullptr;
+        detail::Check(
+            neatxm_song_load_stream(&stream, name, handle, &song, message, sizeof message),
+            message);
         return Song(song);
     }
 
-    Song(Song&& other) noexcept : song_(std::exchange(other.song_, nullptr)) {}
-    Song& operator=(Song&& other) noexcept {
-        std::swap(song_, other.song_);
-        return *this;
-    }
-    Song(const Song&) = delete;
-    Song& operator=(const Song&) = delete;
-    // Players must go first; a song still in use is kept (and leaked) rather than freed under them.
-    ~Song() {
-        if (song_) neatxm_song_free(song_);
-    }
-
     neatxm_song_info Info() const {
-        neatxm_song_info info{};
-        neatxm_song_get_info(song_, &info);
+        neatxm_song_info info = NEATXM_SONG_INFO_INIT;
+        detail::Check(neatxm_song_get_info(get(), &info));
         return info;
     }
-    std::string Title() const { return neatxm_song_title(song_); }
-    std::string Tracker() const { return neatxm_song_tracker(song_); }
-    std::string InstrumentName(int instrument) const {
-        return neatxm_instrument_name(song_, instrument);
+    std::string Title() const { return neatxm_song_title(get()); }
+    std::string Tracker() const { return neatxm_song_tracker(get()); }
+    std::string InstrumentName(int32_t instrument) const {
+        return neatxm_song_instrument_name(get(), instrument);
     }
-    std::string SampleName(int instrument, int sample) const {
-        return neatxm_sample_name(song_, instrument, sample);
+    int32_t InstrumentSamples(int32_t instrument) const {
+        return neatxm_song_instrument_samples(get(), instrument);
     }
-    const neatxm_song* get() const { return song_; }
+    std::string SampleName(int32_t instrument, int32_t sample) const {
+        return neatxm_song_sample_name(get(), instrument, sample);
+    }
+    int32_t Order(int32_t position) const { return neatxm_song_order(get(), position); }
+    int32_t PatternRows(int32_t pattern) const { return neatxm_song_pattern_rows(get(), pattern); }
+    // One cell per channel of a pattern's row.
+    std::vector<neatxm_cell> Row(int32_t pattern, int32_t row) const {
+        std::vector<neatxm_cell> cells(NEATXM_MAX_CHANNELS);
+        detail::Check(neatxm_song_get_row(get(), pattern, row, cells.data(),
+                                          static_cast<int32_t>(cells.size())));
+        cells.resize(static_cast<size_t>(Info().channels));
+        return cells;
+    }
+    const neatxm_song* get() const { return song_.get(); }
 
   private:
-    explicit Song(neatxm_song* song) : song_(song) {}
-    static neatxm_song* Check(neatxm_song* (*load)(const char*, neatxm_error*), const char* name) {
-        neatxm_error error{};
-        neatxm_song* song = load(name, &error);
-        if (!song) throw Error(error);
-        return song;
-    }
-    neatxm_song* song_;
+    friend class Player;
+    // The handle is freed when the last owner lets go; by then every player has freed its own
+    // handle, so the free cannot be refused.
+    explicit Song(neatxm_song* song) : song_(song, [](neatxm_song* s) { neatxm_song_free(s); }) {}
+    explicit Song(std::shared_ptr<neatxm_song> song) : song_(std::move(song)) {}
+    std::shared_ptr<neatxm_song> song_;
 };
 
+// A player of a song; move-only. It holds a share of its song.
 class Player {
   public:
-    Player(const Song& song, int rate, neatxm_rules rules = NEATXM_RULES_STANDARD) {
-        neatxm_error error{};
-        player_ = neatxm_player_create(song.get(), rate, rules, &error);
-        if (!player_) throw Error(error);
+    // A player with every default (44100 Hz, the standard rules, linear interpolation).
+    explicit Player(const Song& song) : Player(song, Config()) {}
+    Player(const Song& song, const neatxm_player_config& config) : song_(song.song_) {
+        char message[detail::MESSAGE_SIZE];
+        neatxm_player* player = nullptr;
+        detail::Check(neatxm_player_create(song_.get(), &config, &player, message, sizeof message),
+                      message);
+        player_.reset(player);
     }
-    Player(Player&& other) noexcept : player_(std::exchange(other.player_, nullptr)) {}
-    Player& operator=(Player&& other) noexcept {
-        std::swap(player_, other.player_);
-        return *this;
+    // The defaults, to change before making a player.
+    static neatxm_player_config Config() {
+        neatxm_player_config config = NEATXM_PLAYER_CONFIG_INIT;
+        return config;
     }
-    Player(const Player&) = delete;
-    Player& operator=(const Player&) = delete;
-    ~Player() { neatxm_player_destroy(player_); }
 
-    // Frames written: interleaved.size() / 2 unless the end mode stopped the song.
-    size_t Render(std::span<int16_t> interleaved) {
-        return neatxm_render_s16(player_, interleaved.data(), interleaved.size() / 2);
+    // Frames written (fewer than asked only when the repeat count has ended the song).
+    size_t Render(int16_t* interleaved, size_t frames) {
+        return neatxm_player_render_s16(get(), interleaved, frames);
     }
-    size_t Render(std::span<float> interleaved) {
-        return neatxm_render_float(player_, interleaved.data(), interleaved.size() / 2);
+    size_t Render(float* interleaved, size_t frames) {
+        return neatxm_player_render_float(get(), interleaved, frames);
     }
+    // Fills the whole vector (size / 2 frames), shortening it to what was rendered.
+    template <typename Sample> size_t Render(std::vector<Sample>& interleaved) {
+        const size_t got = Render(interleaved.data(), interleaved.size() / 2);
+        interleaved.resize(got * 2);
+        return got;
+    }
+
+    neatxm_player_config CurrentConfig() const {
+        neatxm_player_config config = NEATXM_PLAYER_CONFIG_INIT;
+        detail::Check(neatxm_player_get_config(get(), &config));
+        return config;
+    }
+    void SetInterpolation(neatxm_interpolation i) {
+        detail::Check(neatxm_player_set_interpolation(get(), i));
+    }
+    void SetSeparation(int32_t percent) {
+        detail::Check(neatxm_player_set_separation(get(), percent));
+    }
+    void SetGain(float db) { detail::Check(neatxm_player_set_gain(get(), db)); }
+    void SetRamp(int32_t ms) { detail::Check(neatxm_player_set_ramp(get(), ms)); }
+    void SetLimiter(bool on) { detail::Check(neatxm_player_set_limiter(get(), on ? 1 : 0)); }
+    void SetRepeat(int32_t count) { detail::Check(neatxm_player_set_repeat(get(), count)); }
+    void SetMute(int32_t channel, bool on) {
+        detail::Check(neatxm_player_set_mute(get(), channel, on ? 1 : 0));
+    }
+    void SetSolo(int32_t channel, bool on) {
+        detail::Check(neatxm_player_set_solo(get(), channel, on ? 1 : 0));
+    }
+
     neatxm_position Position() const {
-        neatxm_position position{};
-        neatxm_player_position(player_, &position);
+        neatxm_position position = NEATXM_POSITION_INIT;
+        detail::Check(neatxm_player_get_position(get(), &position));
         return position;
     }
-    bool Seek(int order) { return neatxm_player_seek(player_, order) == NEATXM_OK; }
-    void StopAtEnd(bool stop) {
-        neatxm_player_set_end(player_, stop ? NEATXM_END_STOP : NEATXM_END_WRAP);
+    // False (the player stays) when the repeat count ends the song before the target.
+    bool SeekFrame(int64_t frame, neatxm_seek mode = NEATXM_SEEK_EXACT) {
+        return Seeked(neatxm_player_seek_frame(get(), frame, mode));
     }
-    int ChannelVolume(int channel) const { return neatxm_player_channel_volume(player_, channel); }
-    neatxm_player* get() { return player_; }
+    bool SeekSeconds(double seconds, neatxm_seek mode = NEATXM_SEEK_EXACT) {
+        return Seeked(neatxm_player_seek_seconds(get(), seconds, mode));
+    }
+    bool SeekOrder(int32_t order, int32_t row = 0) {
+        return Seeked(neatxm_player_seek_order(get(), order, row));
+    }
+    neatxm_channel_state Channel(int32_t channel) const {
+        neatxm_channel_state state = NEATXM_CHANNEL_STATE_INIT;
+        detail::Check(neatxm_player_get_channel(get(), channel, &state));
+        return state;
+    }
+    // Every event waiting, oldest first.
+    std::vector<neatxm_event> TakeEvents() {
+        std::vector<neatxm_event> events;
+        neatxm_event piece[256];
+        int32_t got = 0;
+        do {
+            detail::Check(neatxm_player_take_events(get(), piece, sizeof piece[0], 256, &got));
+            events.insert(events.end(), piece, piece + got);
+        } while (got == 256);
+        return events;
+    }
+    uint64_t EventsDropped() const { return neatxm_player_events_dropped(get()); }
+
+    neatxm_player* get() const { return player_.get(); }
+    // The song it plays (a share of it).
+    Song PlayedSong() const { return Song(song_); }
 
   private:
-    neatxm_player* player_ = nullptr;
+    static bool Seeked(neatxm_error code) {
+        if (code == NEATXM_ERROR_RANGE) return false;
+        detail::Check(code);
+        return true;
+    }
+    struct Free {
+        void operator()(neatxm_player* p) const { neatxm_player_free(p); }
+    };
+    // Declared first, so it is let go last: the player's handle goes before its song's share.
+    std::shared_ptr<neatxm_song> song_;
+    std::unique_ptr<neatxm_player, Free> player_;
 };
 
 } // namespace neatxm

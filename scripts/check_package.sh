@@ -25,13 +25,21 @@ if ! cmake --install "$build" --prefix "$prefix" >"$root/build/install.log" 2>&1
     exit 1
 fi
 missing=""
-for file in lib/libneatxm.a lib/libneatxm.so lib/libneatxm.so.1 include/neatxm.h include/neatxm.hpp \
+for file in lib/libneatxm.a lib/libneatxm.so lib/libneatxm.so.2 include/neatxm.h include/neatxm.hpp \
     lib/pkgconfig/neatxm.pc lib/cmake/neatxm/neatxmConfig.cmake \
     lib/cmake/neatxm/neatxmConfigVersion.cmake lib/cmake/neatxm/neatxmTargets.cmake \
     bin/demo bin/xmrender share/demo/Zarq-Neat.xm share/demo/Data/Particle.bmp; do
     [ -e "$prefix/$file" ] || missing+=" $file"
 done
 if [ -n "$missing" ]; then fail "not installed:$missing"; else ok "installed under $prefix"; fi
+
+version="$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --modversion neatxm)"
+soname="$(objdump -p "$prefix/lib/libneatxm.so" | awk '$1 == "SONAME" {print $2}')"
+if [ "${version%%.*}" != 2 ] || [ "$soname" != libneatxm.so.2 ]; then
+    fail "the package says version $version with SONAME $soname, want 2.x and libneatxm.so.2"
+else
+    ok "version $version, SONAME $soname"
+fi
 
 # ---- run an example build ---------------------------------------------------------------------
 check_render() { # way bin_dir
@@ -52,8 +60,14 @@ check_render() { # way bin_dir
         fail "$way: a bad file gave no exit code 1 with a message"
         return
     fi
-    if ! "$bin/song_facts" "$song" >/dev/null; then
+    # The C++17 example: facts, a pattern row, events, a seek back to 5 s.
+    local facts
+    if ! facts="$("$bin/song_facts" "$song")"; then
         fail "$way: song_facts failed"
+        return
+    fi
+    if ! grep -q "notes started" <<<"$facts" || ! grep -q "^back at 5.0 s" <<<"$facts"; then
+        fail "$way: song_facts printed no events or no seek: $facts"
         return
     fi
     ok "$way: render_wav wrote $size bytes; a bad file says \"$err\""

@@ -144,7 +144,7 @@ stage "asan (address + UB)"
 if build_preset asan; then run_ctest asan; fi
 # Only the programs whose tests carry the label threads are built for the thread sanitizer.
 stage "tsan (threads)"
-if build_preset tsan output_tests video_tests unit_player; then run_ctest tsan -L threads; fi
+if build_preset tsan output_tests video_tests unit_player unit_api_random; then run_ctest tsan -L threads; fi
 
 # ---- fuzzing --------------------------------------------------------------------------------
 if ls fuzz/*/CMakeLists.txt >/dev/null 2>&1; then

@@ -1,7 +1,8 @@
-/* render_wav.c: the neatxm library from C: loads an XM song, renders its first 10 seconds at
- * 44100 Hz as 16-bit stereo and writes them to a WAV file.
+/* render_wav.c: the neatxm library from C: loads a song (XM or MOD), renders its first 10
+ * seconds at 44100 Hz as 16-bit stereo with cubic interpolation and the soft limiter, and writes
+ * them to a WAV file.
  *
- *   render_wav SONG.xm OUT.wav
+ *   render_wav SONG OUT.wav
  *
  * Exits with 1, after the library's message, when the song cannot be loaded. */
 #include <neatxm.h>
@@ -40,26 +41,37 @@ static void write_wav_header(FILE* file, uint32_t frames) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        fprintf(stderr, "usage: %s SONG.xm OUT.wav\n", argv[0]);
+        fprintf(stderr, "usage: %s SONG OUT.wav\n", argv[0]);
         return 2;
     }
-
-    neatxm_error error;
-    neatxm_song* song = neatxm_load_file(argv[1], &error);
-    if (!song) {
-        fprintf(stderr, "%s: %s\n", argv[1], error.message);
+    /* Built against one major version, the program needs a library of the same. */
+    if (neatxm_version() >> 16 != NEATXM_VERSION_MAJOR) {
+        fprintf(stderr, "neatxm %s found, but this program needs %d.x\n", neatxm_version_text(),
+                NEATXM_VERSION_MAJOR);
         return 1;
     }
-    neatxm_song_info info;
+
+    char message[256];
+    neatxm_song* song = NULL;
+    if (neatxm_song_load_file(argv[1], &song, message, sizeof message) != NEATXM_OK) {
+        fprintf(stderr, "%s: %s\n", argv[1], message);
+        return 1;
+    }
+    neatxm_song_info info = NEATXM_SONG_INFO_INIT;
     neatxm_song_get_info(song, &info);
     printf("\"%s\": %d channels, %d orders, %d instruments\n", neatxm_song_title(song),
            info.channels, info.orders, info.instruments);
 
-    neatxm_player* player = neatxm_player_create(song, RATE, NEATXM_RULES_STANDARD, &error);
-    FILE* out = player ? fopen(argv[2], "wb") : NULL;
+    neatxm_player_config config = NEATXM_PLAYER_CONFIG_INIT;
+    config.rate = RATE;
+    config.interpolation = NEATXM_INTERPOLATION_CUBIC;
+    config.limiter = 1;
+    neatxm_player* player = NULL;
+    neatxm_error made = neatxm_player_create(song, &config, &player, message, sizeof message);
+    FILE* out = made == NEATXM_OK ? fopen(argv[2], "wb") : NULL;
     if (!out) {
-        fprintf(stderr, "%s\n", player ? "cannot create the WAV file" : error.message);
-        neatxm_player_destroy(player);
+        fprintf(stderr, "%s\n", made == NEATXM_OK ? "cannot create the WAV file" : message);
+        neatxm_player_free(player);
         neatxm_song_free(song);
         return 1;
     }
@@ -69,14 +81,15 @@ int main(int argc, char** argv) {
     int16_t frames[CHUNK_FRAMES * 2]; /* interleaved: first channel, second channel */
     for (uint32_t done = 0; done < total;) {
         size_t want = total - done < CHUNK_FRAMES ? total - done : CHUNK_FRAMES;
-        /* A player wraps at the song's end by default, so every call fills all it is asked. */
-        size_t got = neatxm_render_s16(player, frames, want);
+        /* A player plays on at the song's end by default (repeat 0), so every call fills all
+         * it is asked. */
+        size_t got = neatxm_player_render_s16(player, frames, want);
         for (size_t i = 0; i < got * 2; ++i) put16(out, (uint16_t)frames[i]);
         done += (uint32_t)got;
     }
 
     int failed = ferror(out) | fclose(out);
-    neatxm_player_destroy(player); /* players first: a song still played cannot be freed */
+    neatxm_player_free(player); /* players first: a song still played cannot be freed */
     neatxm_song_free(song);
     if (failed) {
         fprintf(stderr, "cannot write %s\n", argv[2]);

@@ -1,167 +1,237 @@
-// api.cpp: the public C interface (include/neatxm.h) over the loader and the player. Loading and
-// song queries on any thread; each player on one thread at a time. Rendering allocates nothing.
+// api.cpp: the public C interface (include/neatxm.h): the version, errors, loading and the song's
+// facts and pattern data. Loading and song queries on any thread. Players are in api_player.cpp,
+// their position, seeking, channels and events in api_position.cpp.
 #include "neatxm.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
+#include "music/api_internal.h"
 #include "music/file_access.h"
 #include "music/module.h"
 #include "music/player.h"
 #include "music/song_handle.h"
-
-struct neatxm_song {
-    Module* module;
-    double lengthSeconds;
-};
-
-struct neatxm_player {
-    Player* player;
-};
-
-// The loader's codes are the API's codes; keep them in step.
-constexpr bool SameCode(neatxm_error_code api, LoadErrorCode loader) {
-    return static_cast<int>(api) == static_cast<int>(loader);
-}
-static_assert(SameCode(NEATXM_OK, LOAD_OK) &&
-              SameCode(NEATXM_ERROR_CANNOT_OPEN, LOAD_CANNOT_OPEN) &&
-              SameCode(NEATXM_ERROR_NOT_XM, LOAD_NOT_XM) &&
-              SameCode(NEATXM_ERROR_TRUNCATED, LOAD_TRUNCATED) &&
-              SameCode(NEATXM_ERROR_UNSUPPORTED, LOAD_UNSUPPORTED) &&
-              SameCode(NEATXM_ERROR_OUT_OF_MEMORY, LOAD_OUT_OF_MEMORY) &&
-              SameCode(NEATXM_ERROR_INVALID, LOAD_INVALID));
 
 namespace {
 
 constexpr int32_t LENGTH_RATE = 44100;
 constexpr int64_t LENGTH_LIMIT_FRAMES = int64_t{20} * 60 * LENGTH_RATE;
 
-int Fail(neatxm_error* error, int code, const char* message) {
-    if (error) {
-        error->code = code;
-        std::snprintf(error->message, sizeof error->message, "%s", message);
+#define NEATXM_TEXT_2(x) #x
+#define NEATXM_TEXT(x) NEATXM_TEXT_2(x)
+
+neatxm_error ErrorOfLoad(int32_t code) {
+    switch (code) {
+    case LOAD_OK: return NEATXM_OK;
+    case LOAD_CANNOT_OPEN: return NEATXM_ERROR_CANNOT_OPEN;
+    case LOAD_NOT_XM: return NEATXM_ERROR_NOT_MODULE;
+    case LOAD_TRUNCATED: return NEATXM_ERROR_TRUNCATED;
+    case LOAD_UNSUPPORTED: return NEATXM_ERROR_UNSUPPORTED;
+    case LOAD_OUT_OF_MEMORY: return NEATXM_ERROR_OUT_OF_MEMORY;
+    default: return NEATXM_ERROR_INVALID;
     }
+}
+
+neatxm_error Refuse(neatxm_error code, char* message, size_t messageSize, const char* text) {
+    api::Tell(message, messageSize, text);
     return code;
 }
 
-void Succeed(neatxm_error* error) {
-    if (error) {
-        error->code = NEATXM_OK;
-        error->message[0] = '\0';
-    }
+// The caller's stream as the loader's file operations. The context is this record: the
+// caller's operations, and the handle it opened itself if it gave one (then `open` hands that
+// out and `close` leaves it to the caller).
+struct StreamContext {
+    const neatxm_stream* stream;
+    void* givenHandle;
+    bool readFailed; // a read reported an error: the load's failure is the stream's
+};
+StreamContext& Context(void* context) {
+    return *static_cast<StreamContext*>(context);
 }
 
-// The caller's public operations as the loader's set: the context is the caller's record, and
-// each operation hands on to the one in it.
-const neatxm_file_callbacks& Public(void* context) {
-    return *static_cast<const neatxm_file_callbacks*>(context);
+void* StreamOpen(void* context, const char* name) {
+    const StreamContext& c = Context(context);
+    if (c.givenHandle) return c.givenHandle;
+    return c.stream->open ? c.stream->open(c.stream->user, name) : nullptr;
 }
-FileCallbacks OverPublic(const neatxm_file_callbacks* files) {
-    FileCallbacks set{};
-    SetFileCallbacks(
-        &set, [](void* c, const char* name) { return Public(c).open(name); },
-        [](void* c, void* handle) { return Public(c).close(handle); },
-        [](void* c, void* buffer, int32_t count, void* handle) {
-            return Public(c).read(buffer, count, handle);
-        },
-        [](void* c, void* handle, int32_t offset, int origin) {
-            return Public(c).seek(handle, offset, origin);
-        },
-        [](void* c, void* handle) { return Public(c).tell(handle); },
-        const_cast<neatxm_file_callbacks*>(files));
-    return set;
+int StreamClose(void* context, void* handle) {
+    const StreamContext& c = Context(context);
+    if (!c.givenHandle && c.stream->close) c.stream->close(c.stream->user, handle);
+    return 0;
+}
+// The loader reads at most a sample's bytes at once (well below 2 GiB), and a failed read is a
+// short one to it: it then reports the file as cut short.
+int32_t StreamReadBytes(void* context, void* buffer, int32_t count, void* handle) {
+    StreamContext& c = Context(context);
+    const int64_t got = c.stream->read(c.stream->user, handle, buffer, count);
+    if (got < 0) c.readFailed = true;
+    return got < 0 ? 0 : static_cast<int32_t>(std::min<int64_t>(got, count));
+}
+int StreamSeekTo(void* context, void* handle, int32_t offset, int origin) {
+    const StreamContext& c = Context(context);
+    return c.stream->seek(c.stream->user, handle, offset, origin);
+}
+// Positions past 2 GiB cannot be told to the loader, whose files are far smaller; it reads
+// such a position as an error (a negative one).
+int32_t StreamTellAt(void* context, void* handle) {
+    const StreamContext& c = Context(context);
+    const int64_t at = c.stream->tell(c.stream->user, handle);
+    return at < 0 || at > INT32_MAX ? -1 : static_cast<int32_t>(at);
 }
 
 // Wraps a loaded module; the length to the first wrap is found once, here.
-neatxm_song* Wrap(Module* module, const LoadError& loaded, neatxm_error* error) {
-    if (!module) {
-        Fail(error, loaded.code, loaded.message);
-        return nullptr;
-    }
+neatxm_error Wrap(Module* module, const LoadError& loaded, neatxm_song** out, char* message,
+                  size_t messageSize) {
+    if (!module) return Refuse(ErrorOfLoad(loaded.code), message, messageSize, loaded.message);
     auto* song = new (std::nothrow) neatxm_song{module, -1.0};
     if (!song) {
         FreeModule(module);
-        Fail(error, NEATXM_ERROR_OUT_OF_MEMORY, "out of memory");
-        return nullptr;
+        return Refuse(NEATXM_ERROR_OUT_OF_MEMORY, message, messageSize, "out of memory");
     }
     // Under the library's default rules: the length a player made with them plays.
     const int64_t frames =
         FramesToFirstWrap(module, LENGTH_RATE, LENGTH_LIMIT_FRAMES, PlayerRules::Standard);
     song->lengthSeconds = frames >= 0 ? static_cast<double>(frames) / LENGTH_RATE : -1.0;
-    Succeed(error);
-    return song;
+    api::Tell(message, messageSize, "");
+    *out = song;
+    return NEATXM_OK;
 }
 
-const Instrument* InstrumentAt(const neatxm_song* song, int instrument) {
+const Instrument* InstrumentAt(const neatxm_song* song, int32_t instrument) {
     if (!song || instrument < 0 || instrument >= song->module->instrumentCount ||
         !song->module->instruments)
         return nullptr;
     return &song->module->instruments[instrument];
 }
 
-// The player counts frames in int32 per call; larger requests are served in pieces.
-template <typename Sample, typename Render>
-size_t RenderInPieces(neatxm_player* player, Sample* interleaved, size_t frames, Render render) {
-    if (!player || !interleaved) return 0;
-    size_t done = 0;
-    while (done < frames) {
-        const int32_t piece = static_cast<int32_t>(std::min<size_t>(frames - done, 1 << 24));
-        const int32_t got = render(player->player, interleaved + 2 * done, piece);
-        done += static_cast<size_t>(got);
-        if (got < piece) break;
-    }
-    return done;
+// Pattern data as the standard rules play it: the song's own reading, unless it had to be
+// read a second way for them (pattern headers longer than their fields).
+const Module* PatternReading(const neatxm_song* song) {
+    return song->module->standardReading ? song->module->standardReading : song->module;
 }
 
 } // namespace
 
+// The loader reads XM files only so far; this is where its record of the format is read once
+// it reads others.
+neatxm_format api::FormatOf(const Module* module) {
+    return module->format == ModuleFormat::Mod ? NEATXM_FORMAT_MOD : NEATXM_FORMAT_XM;
+}
+
+void api::Tell(char* message, size_t messageSize, const char* text) {
+    if (message && messageSize > 0) std::snprintf(message, messageSize, "%s", text);
+}
+
 extern "C" {
 
-neatxm_song* neatxm_load_file(const char* path, neatxm_error* error) {
-    if (!path) return Fail(error, NEATXM_ERROR_ARGUMENT, "no file name given"), nullptr;
-    LoadError loaded{};
-    return Wrap(LoadModule(&standardFileCallbacks, path, nullptr, &loaded), loaded, error);
+uint32_t neatxm_version(void) {
+    return NEATXM_VERSION;
 }
 
-neatxm_song* neatxm_load_memory(const void* data, size_t size, neatxm_error* error) {
-    if (!data && size > 0) return Fail(error, NEATXM_ERROR_ARGUMENT, "no data given"), nullptr;
-    LoadError loaded{};
-    return Wrap(LoadModuleFromMemory(data, size, nullptr, &loaded), loaded, error);
+const char* neatxm_version_text(void) {
+    return NEATXM_TEXT(NEATXM_VERSION_MAJOR) "." NEATXM_TEXT(NEATXM_VERSION_MINOR) "." NEATXM_TEXT(
+        NEATXM_VERSION_PATCH);
 }
 
-neatxm_song* neatxm_load_callbacks(const neatxm_file_callbacks* files, const char* name,
-                                   neatxm_error* error) {
-    if (!files || !files->open || !files->close || !files->read || !files->seek || !files->tell)
-        return Fail(error, NEATXM_ERROR_ARGUMENT, "an incomplete set of file operations"), nullptr;
-    const FileCallbacks set = OverPublic(files);
-    LoadError loaded{};
-    return Wrap(LoadModule(&set, name, nullptr, &loaded), loaded, error);
+const char* neatxm_error_text(neatxm_error code) {
+    switch (code) {
+    case NEATXM_OK: return "no error";
+    case NEATXM_ERROR_CANNOT_OPEN: return "the file could not be opened or read";
+    case NEATXM_ERROR_NOT_MODULE: return "the file is not a module";
+    case NEATXM_ERROR_TRUNCATED: return "the file is cut short";
+    case NEATXM_ERROR_UNSUPPORTED: return "the song needs more than the player handles";
+    case NEATXM_ERROR_OUT_OF_MEMORY: return "out of memory";
+    case NEATXM_ERROR_INVALID: return "the file holds impossible values";
+    case NEATXM_ERROR_ARGUMENT: return "a missing argument or an unknown choice";
+    case NEATXM_ERROR_IN_USE: return "the song is still played by a player";
+    case NEATXM_ERROR_RULES_MISMATCH: return "the rule set does not play this song's format";
+    case NEATXM_ERROR_RANGE: return "a value outside its range";
+    case NEATXM_ERROR_RECORD_SIZE: return "a record's size field is too small";
+    }
+    return "unknown error";
 }
 
-int neatxm_song_free(neatxm_song* song) {
+neatxm_error neatxm_song_load_file(const char* path, neatxm_song** song, char* message,
+                                   size_t messageSize) {
+    if (song) *song = nullptr;
+    if (!path || !song)
+        return Refuse(NEATXM_ERROR_ARGUMENT, message, messageSize,
+                      !path ? "no file name given" : "no place given for the song");
+    LoadError loaded{};
+    return Wrap(LoadModule(&standardFileCallbacks, path, nullptr, &loaded), loaded, song, message,
+                messageSize);
+}
+
+neatxm_error neatxm_song_load_memory(const void* data, size_t size, neatxm_song** song,
+                                     char* message, size_t messageSize) {
+    if (song) *song = nullptr;
+    if ((!data && size > 0) || !song)
+        return Refuse(NEATXM_ERROR_ARGUMENT, message, messageSize,
+                      !song ? "no place given for the song" : "no data given");
+    LoadError loaded{};
+    return Wrap(LoadModuleFromMemory(data, size, nullptr, &loaded), loaded, song, message,
+                messageSize);
+}
+
+neatxm_error neatxm_song_load_stream(const neatxm_stream* stream, const char* name, void* handle,
+                                     neatxm_song** song, char* message, size_t messageSize) {
+    if (song) *song = nullptr;
+    if (!stream || !song)
+        return Refuse(NEATXM_ERROR_ARGUMENT, message, messageSize,
+                      !song ? "no place given for the song" : "no stream given");
+    if (!NEATXM_RECORD_HOLDS(stream, neatxm_stream, tell))
+        return Refuse(NEATXM_ERROR_RECORD_SIZE, message, messageSize,
+                      "the stream's size field is smaller than its operations");
+    if (!stream->read || !stream->seek || !stream->tell)
+        return Refuse(NEATXM_ERROR_ARGUMENT, message, messageSize,
+                      "a stream needs its read, seek and tell operations");
+    if (!handle && (!name || !stream->open))
+        return Refuse(NEATXM_ERROR_ARGUMENT, message, messageSize,
+                      "a stream without a handle needs a name and an open operation");
+    StreamContext context{stream, handle, false};
+    FileCallbacks files{};
+    SetFileCallbacks(&files, StreamOpen, StreamClose, StreamReadBytes, StreamSeekTo, StreamTellAt,
+                     &context);
+    LoadError loaded{};
+    const char* shown = name ? name : "the stream";
+    Module* module = LoadModule(&files, shown, nullptr, &loaded);
+    if (!module && context.readFailed) {
+        loaded.code = LOAD_CANNOT_OPEN;
+        std::snprintf(loaded.message, sizeof loaded.message,
+                      "%s: the stream's read operation reported an error", shown);
+    }
+    return Wrap(module, loaded, song, message, messageSize);
+}
+
+neatxm_error neatxm_song_free(neatxm_song* song) {
     if (!song) return NEATXM_ERROR_ARGUMENT;
     if (!FreeModule(song->module)) return NEATXM_ERROR_IN_USE;
     delete song;
     return NEATXM_OK;
 }
 
-int neatxm_song_get_info(const neatxm_song* song, neatxm_song_info* info) {
+neatxm_error neatxm_song_get_info(const neatxm_song* song, neatxm_song_info* info) {
     if (!song || !info) return NEATXM_ERROR_ARGUMENT;
+    if (!api::OutputUsable(info)) return NEATXM_ERROR_RECORD_SIZE;
     const Module* m = song->module;
-    *info = neatxm_song_info{};
-    info->channels = m->channelCount;
-    info->orders = m->songLength;
-    info->restart_position = m->restartPosition;
-    info->patterns = m->patternCount;
-    info->instruments = m->instrumentCount;
-    info->samples = m->sampleCount;
-    info->linear_frequencies = (m->flags & MODULE_LINEAR_FREQUENCIES) ? 1 : 0;
-    info->default_speed = m->defaultSpeed;
-    info->default_bpm = m->defaultBpm;
-    info->version = m->version;
-    info->length_seconds = song->lengthSeconds;
+    neatxm_song_info full{};
+    full.size = sizeof full;
+    full.format = api::FormatOf(m);
+    full.channels = m->channelCount;
+    full.orders = m->songLength;
+    full.restart_position = m->restartPosition;
+    full.patterns = m->patternCount;
+    full.instruments = m->instrumentCount;
+    full.samples = m->sampleCount;
+    full.linear_frequencies = (m->flags & MODULE_LINEAR_FREQUENCIES) ? 1 : 0;
+    full.default_speed = m->defaultSpeed;
+    full.default_bpm = m->defaultBpm;
+    full.version = m->version;
+    full.length_seconds = song->lengthSeconds;
+    api::CopyOut(full, info);
     return NEATXM_OK;
 }
 
@@ -173,101 +243,50 @@ const char* neatxm_song_tracker(const neatxm_song* song) {
     return song ? song->module->trackerName : "";
 }
 
-const char* neatxm_instrument_name(const neatxm_song* song, int instrument) {
+const char* neatxm_song_instrument_name(const neatxm_song* song, int32_t instrument) {
     const Instrument* found = InstrumentAt(song, instrument);
     return found ? found->name : "";
 }
 
-int neatxm_instrument_samples(const neatxm_song* song, int instrument) {
+int32_t neatxm_song_instrument_samples(const neatxm_song* song, int32_t instrument) {
     const Instrument* found = InstrumentAt(song, instrument);
     return found ? found->sampleCount : 0;
 }
 
-const char* neatxm_sample_name(const neatxm_song* song, int instrument, int sample) {
+const char* neatxm_song_sample_name(const neatxm_song* song, int32_t instrument, int32_t sample) {
     const Instrument* found = InstrumentAt(song, instrument);
     if (!found || sample < 0 || sample >= found->sampleCount) return "";
     return found->samples[sample]->name;
 }
 
-int neatxm_song_order(const neatxm_song* song, int position) {
+int32_t neatxm_song_order(const neatxm_song* song, int32_t position) {
     if (!song || position < 0 || position >= song->module->songLength) return -1;
     return song->module->orders[position];
 }
 
-neatxm_player* neatxm_player_create(const neatxm_song* song, int rate, neatxm_rules rules,
-                                    neatxm_error* error) {
-    if (!song) return Fail(error, NEATXM_ERROR_ARGUMENT, "no song given"), nullptr;
-    if (rate < LOWEST_RATE || rate > HIGHEST_RATE)
-        return Fail(error, NEATXM_ERROR_ARGUMENT, "the rate must lie between 50 and 384000 Hz"),
-               nullptr;
-    if (rules != NEATXM_RULES_STANDARD && rules != NEATXM_RULES_DEMO)
-        return Fail(error, NEATXM_ERROR_ARGUMENT, "unknown rule set"), nullptr;
-    if (rules == NEATXM_RULES_DEMO && song->module->format == ModuleFormat::Mod)
-        return Fail(error, NEATXM_ERROR_ARGUMENT,
-                    "the demo's rules play XM songs only; play a MOD song with the standard rules"),
-               nullptr;
-    auto* handle = new (std::nothrow) neatxm_player{nullptr};
-    if (handle)
-        handle->player =
-            CreatePlayer(song->module, rate,
-                         rules == NEATXM_RULES_DEMO ? PlayerRules::Demo : PlayerRules::Standard);
-    if (!handle || !handle->player) {
-        delete handle;
-        return Fail(error, NEATXM_ERROR_OUT_OF_MEMORY, "out of memory"), nullptr;
+int32_t neatxm_song_pattern_rows(const neatxm_song* song, int32_t pattern) {
+    if (!song || pattern < 0 || pattern >= PatternReading(song)->patternCount) return 0;
+    return PatternReading(song)->patterns[pattern].rowCount;
+}
+
+neatxm_error neatxm_song_get_row(const neatxm_song* song, int32_t pattern, int32_t row,
+                                 neatxm_cell* cells, int32_t capacity) {
+    if (!song || (!cells && capacity > 0) || capacity < 0) return NEATXM_ERROR_ARGUMENT;
+    const Module* m = PatternReading(song);
+    if (pattern < 0 || pattern >= m->patternCount || row < 0 ||
+        row >= m->patterns[pattern].rowCount)
+        return NEATXM_ERROR_RANGE;
+    const PatternCell* from = m->patterns[pattern].cells;
+    const int32_t channels = std::min<int32_t>(capacity, m->channelCount);
+    for (int32_t c = 0; c < channels; ++c) {
+        const PatternCell& cell =
+            from ? from[static_cast<size_t>(row) * m->channelCount + c] : PatternCell{};
+        // The player keeps key-off as 255; the file's number for it is 97.
+        cells[c] =
+            neatxm_cell{static_cast<uint8_t>(cell.note == 255 ? NEATXM_NOTE_KEY_OFF : cell.note),
+                        cell.instrument, cell.volumeColumn, cell.effect, cell.effectParameter};
     }
-    Succeed(error);
-    return handle;
-}
-
-void neatxm_player_destroy(neatxm_player* player) {
-    if (!player) return;
-    DestroyPlayer(player->player);
-    delete player;
-}
-
-size_t neatxm_render_s16(neatxm_player* player, int16_t* interleaved, size_t frames) {
-    return RenderInPieces(player, interleaved, frames, RenderPcm16);
-}
-
-size_t neatxm_render_float(neatxm_player* player, float* interleaved, size_t frames) {
-    return RenderInPieces(player, interleaved, frames, RenderFloat);
-}
-
-int neatxm_player_position(const neatxm_player* player, neatxm_position* position) {
-    if (!player || !position) return NEATXM_ERROR_ARGUMENT;
-    const Player* p = player->player;
-    const PlayerPosition& heard = p->heard;
-    *position = neatxm_position{};
-    position->order = heard.order;
-    position->pattern = heard.pattern;
-    position->row = heard.row;
-    position->tick = heard.tick;
-    position->speed = heard.speed;
-    position->bpm = heard.bpm;
-    position->frames = static_cast<uint64_t>(p->framesPulled);
-    position->seconds = static_cast<double>(p->framesPulled) / p->mixer.mixRate;
-    position->loops = p->watch.wraps;
-    position->ended = PlayerEnded(p) ? 1 : 0;
     return NEATXM_OK;
-}
-
-int neatxm_player_seek(neatxm_player* player, int order) {
-    if (!player || !SeekOrder(player->player, order)) return NEATXM_ERROR_ARGUMENT;
-    return NEATXM_OK;
-}
-
-int neatxm_player_set_end(neatxm_player* player, neatxm_end end) {
-    if (!player || (end != NEATXM_END_WRAP && end != NEATXM_END_STOP)) return NEATXM_ERROR_ARGUMENT;
-    player->player->endMode = end == NEATXM_END_STOP ? EndMode::Stop : EndMode::Wrap;
-    return NEATXM_OK;
-}
-
-int neatxm_player_channel_volume(const neatxm_player* player, int channel) {
-    if (!player || channel < 0 || channel >= player->player->module->channelCount ||
-        channel >= MAX_CHANNELS)
-        return 0;
-    const Voice* voice = player->player->channels[channel].voice;
-    return voice && voice->sample ? voice->mixVolume : 0;
 }
 
 } // extern "C"

@@ -82,10 +82,11 @@ void RenderOutputBlock(MusicOutput* output) {
     MixBlock(player);
     int32_t heard = blockFrames;
     carried.position = player->position;
-    const int64_t wrap = player->watch.lastFrame;
-    if (player->endMode == EndMode::Stop && wrap >= first && wrap < player->framesMixed) {
-        // The song stops at the row tick that came back to a place already played: the frames
-        // from there on are silence, and so is every later block.
+    const int64_t wrap = PlayerEndFrame(player);
+    if (wrap >= first && wrap < player->framesMixed) {
+        // The song stops at the row tick that came back to a place already played (the end
+        // mode's, or the repeat count's last): the frames from there on are silence, and so is
+        // every later block.
         heard = int32_t(wrap - first);
         std::memset(pcm + 2 * size_t(heard), 0, size_t(blockFrames - heard) * 4);
         output->endBlock = carried.number;
@@ -112,9 +113,27 @@ void TakeControls(MusicOutput* output) {
         std::lock_guard<std::mutex> guard(output->lock);
         controls = output->controls;
         output->controls.seekOrder = -1;
+        output->controls.seekFrame = -1;
     }
     Player* player = output->player;
     player->endMode = controls.endMode;
+    player->controls = controls.mix;
+    if (controls.repeatCount != player->seek.repeatCount)
+        SetRepeatCount(player, controls.repeatCount);
+    if (controls.seekFrame >= 0 && output->endBlock < 0) {
+        player->framesPulled = output->carried.songFrames;
+        int64_t frame = controls.seekFrame;
+        if (controls.seekMode == SeekMode::Exact)
+            frame -= frame % player->mixer.blockFrames; // the ring takes whole blocks
+        if (SeekFrame(player, frame, controls.seekMode)) {
+            output->seekBlock = output->blocksRendered;
+            const PlayerProgress progress = GetPlayerProgress(player);
+            HeardBlock& carried = output->carried;
+            carried.songFrames = progress.frames;
+            carried.loops = progress.passes;
+            carried.position = player->position;
+        }
+    }
     if (controls.seekOrder >= 0 && output->endBlock < 0) {
         // The player keeps the time a seek reaches in its pull count; the output's own count
         // goes in and comes out there.
@@ -143,9 +162,10 @@ void PublishNow(MusicOutput* output, int32_t playingBlock) {
     now.block = block;
     now.blocksPlayed = int64_t(output->playedBytes / blockBytes);
     now.finished = output->endBlock >= 0 && block.number > output->endBlock;
-    now.seekPending = output->controls.seekOrder >= 0 ||
+    now.seekPending = output->controls.seekOrder >= 0 || output->controls.seekFrame >= 0 ||
                       (output->seekBlock >= 0 && block.number < output->seekBlock);
     now.seekOrder = output->controls.lastSeekOrder;
+    now.seekFrame = output->controls.lastSeekFrame;
     now.deviceLost = output->deviceLost.load(std::memory_order_relaxed);
     output->songEnded = output->endBlock >= 0;
 }
@@ -245,6 +265,8 @@ int StartPlayback(MusicOutput* output, const Module* module) {
         std::lock_guard<std::mutex> guard(output->lock);
         output->controls.paused = false;
         output->controls.seekOrder = -1;
+        output->controls.seekFrame = -1;
+        output->controls.lastSeekFrame = -1;
         output->now = OutputNow{};
         output->songEnded = false;
     }
@@ -371,10 +393,39 @@ bool SeekOutput(MusicOutput* output, int32_t order) {
     if (output->songEnded) return false;
     output->controls.seekOrder = order;
     output->controls.lastSeekOrder = order;
+    output->controls.seekFrame = -1;
+    output->controls.lastSeekFrame = -1;
+    output->now.seekFrame = -1;
     // Until the listener hears the new position, queries report it as pending.
     output->now.seekPending = true;
     output->now.seekOrder = order;
     return true;
+}
+
+bool SeekOutputFrame(MusicOutput* output, int64_t frame, SeekMode mode) {
+    if (!output || !output->player || frame < 0) return false;
+    std::lock_guard<std::mutex> guard(output->lock);
+    if (output->songEnded) return false;
+    // The latest seek wins, whether by order or by time.
+    output->controls.seekOrder = -1;
+    output->controls.seekFrame = frame;
+    output->controls.seekMode = mode;
+    output->controls.lastSeekFrame = frame;
+    output->now.seekPending = true;
+    output->now.seekFrame = frame;
+    return true;
+}
+
+void SetOutputRepeatCount(MusicOutput* output, int32_t count) {
+    if (!output) return;
+    std::lock_guard<std::mutex> guard(output->lock);
+    output->controls.repeatCount = std::max(count, 0);
+}
+
+void SetOutputMixControls(MusicOutput* output, const MixControls& controls) {
+    if (!output) return;
+    std::lock_guard<std::mutex> guard(output->lock);
+    output->controls.mix = controls;
 }
 
 bool GetOutputNow(MusicOutput* output, OutputNow* now) {

@@ -72,6 +72,7 @@ struct OutputNow {
     bool finished = false;    // the end mode stopped the song and its last block was heard
     bool seekPending = false; // a seek's first block is still ahead of the listener
     int32_t seekOrder = 0;    // ...and the order position it goes to
+    int64_t seekFrame = -1;   // ...or the song frame a seek by time goes to (-1: by order)
     bool deviceLost = false;  // the device failed, vanished or stopped taking the ring
 };
 
@@ -82,6 +83,11 @@ struct OutputControls {
     EndMode endMode = EndMode::Wrap;
     int32_t seekOrder = -1;    // an order position asked for and not yet taken, or -1
     int32_t lastSeekOrder = 0; // the order position of the latest seek asked for
+    int64_t seekFrame = -1;    // a song frame asked for and not yet taken, or -1
+    SeekMode seekMode = SeekMode::Fast;
+    int64_t lastSeekFrame = -1; // the frame of the latest seek asked for, -1 when by order
+    int32_t repeatCount = 0;    // the player's repeat count (seeking.h)
+    MixControls mix;            // the listener's controls, copied to the player
 };
 
 // One output: a device, the player it plays (which owns the ring, the mix buffer and the
@@ -186,6 +192,15 @@ void SetOutputEndMode(MusicOutput* output, EndMode mode);
 // Moves the playback to the start of order position `order`. False when nothing plays, the
 // order lies outside the song, or the song has ended.
 bool SeekOutput(MusicOutput* output, int32_t order);
+// Moves the playback to song frame `frame` (SeekFrame's modes; an exact seek goes to the start
+// of the block holding the frame, since the ring is rendered in whole blocks). False when
+// nothing plays, the frame is negative or the song has ended; a frame beyond the song's end is
+// refused by the output thread, and the song goes on.
+bool SeekOutputFrame(MusicOutput* output, int64_t frame, SeekMode mode);
+// Plays the song `count` times, then ends it as the Stop end mode does (0: for ever).
+void SetOutputRepeatCount(MusicOutput* output, int32_t count);
+// The listener's controls (mix_controls.h) for the playback, from the next block rendered.
+void SetOutputMixControls(MusicOutput* output, const MixControls& controls);
 
 // What the listener hears now. False (and *now untouched) when nothing plays.
 bool GetOutputNow(MusicOutput* output, OutputNow* now);

@@ -10,6 +10,7 @@
 
 #include "music/module.h"
 #include "music/rule_set.h"
+#include "music/sequencer_internal.h"
 
 namespace {
 
@@ -80,11 +81,11 @@ void ResetWatch(WrapWatch& watch) {
 }
 
 // The frame (from playback start) at which the block being handed out stops: its end, or the
-// wrap's row tick inside it when the end mode stops there.
+// row tick inside it of the wrap that ends the song (the end mode, the repeat count).
 int32_t HandOutLimit(const Player* player) {
     const int32_t blockFrames = player->mixer.blockFrames;
-    if (player->endMode != EndMode::Stop) return blockFrames;
-    const int64_t wrap = player->watch.lastFrame;
+    const int64_t wrap = PlayerEndFrame(player);
+    if (wrap < 0) return blockFrames;
     const int64_t start = player->pullBlockFrame;
     if (wrap >= start + player->pullOffset && wrap < start + blockFrames)
         return static_cast<int32_t>(wrap - start);
@@ -156,6 +157,15 @@ void DestroyPlayer(Player* player) {
 }
 
 void ResetPlayback(Player* player) {
+    RestartSong(player);
+    MixerState& mixer = player->mixer;
+    std::memset(mixer.outputRing, 0, static_cast<size_t>(mixer.ringFrames) * 4);
+    std::memset(mixer.blockPositions, 0,
+                static_cast<size_t>(mixer.ringFrames / mixer.blockFrames) * sizeof(BlockPosition));
+    mixer.fillBlock = 0;
+}
+
+void RestartSong(Player* player) {
     const Module* module = player->module;
     player->globalVolume = module->initialGlobalVolume;
     player->globalVolumeSlideMemory = 0;
@@ -181,11 +191,6 @@ void ResetPlayback(Player* player) {
         player->voices[v].voiceNumber = v;
         player->voices[v].increment = 1;
     }
-    MixerState& mixer = player->mixer;
-    std::memset(mixer.outputRing, 0, static_cast<size_t>(mixer.ringFrames) * 4);
-    std::memset(mixer.blockPositions, 0,
-                static_cast<size_t>(mixer.ringFrames / mixer.blockFrames) * sizeof(BlockPosition));
-    mixer.fillBlock = 0;
     player->position = PlayerPosition{0, module->orders[0], 0, 0, player->speed, player->bpm};
     player->blockStart = player->position;
     player->markCount = 0;
@@ -194,6 +199,11 @@ void ResetPlayback(Player* player) {
     player->pullBlockFrame = 0;
     player->framesPulled = 0;
     player->heard = player->position;
+    // The repeat count holds from playback to playback; the passes start again.
+    player->seek.repeatEndFrame = -1;
+    player->seek.songFrameBase = 0;
+    player->seek.straight = true;
+    ResetPlayerEvents(player);
 }
 
 void PrefillRing(Player* player) {
@@ -223,9 +233,9 @@ int32_t RenderFloat(Player* player, float* interleaved, int32_t frames) {
 }
 
 bool PlayerEnded(const Player* player) {
-    if (!player || player->endMode != EndMode::Stop || player->pullBlock < 0) return false;
-    return player->watch.lastFrame >= 0 &&
-           player->watch.lastFrame == player->pullBlockFrame + player->pullOffset;
+    if (!player || player->pullBlock < 0) return false;
+    const int64_t end = PlayerEndFrame(player);
+    return end >= 0 && end == player->pullBlockFrame + player->pullOffset;
 }
 
 namespace {
@@ -238,6 +248,7 @@ int64_t RunSequencer(const Module* module, int32_t rate, PlayerRules rules, int6
                      Done done) {
     Player* scratch = CreatePlayer(module, rate, rules, 1);
     if (!scratch) return -1;
+    scratch->events.quiet = true;
     int64_t found = -1;
     while (scratch->framesMixed <= maxFrames) {
         const int64_t frame = scratch->framesMixed;
@@ -262,17 +273,25 @@ int64_t FramesToFirstWrap(const Module* module, int32_t rate, int64_t maxFrames,
 }
 
 bool SeekOrder(Player* player, int32_t order) {
-    if (!player || order < 0 || order >= player->module->songLength) return false;
+    return SeekOrderRow(player, order, 0);
+}
+
+bool SeekOrderRow(Player* player, int32_t order, int32_t row) {
+    if (!player || order < 0 || order >= player->module->songLength || row < 0) return false;
+    // A row the pattern lacks is refused; a pattern of no rows has only its row 0, which plays
+    // as an empty row.
+    const int32_t rows = RowCount(player->module, order);
+    if (row > 0 && row >= rows) return false;
     // The time at which the song first starts the position when played from its start, so that
     // the clock a listener sees agrees with where the song is (20 minutes are searched at most).
-    const int64_t reached =
-        RunSequencer(player->module, player->mixer.mixRate, player->rules,
-                     int64_t{20} * 60 * player->mixer.mixRate, [order](const Player& p) {
-                         return p.position.tick == 0 && p.position.order == order;
-                     });
+    const int64_t reached = RunSequencer(
+        player->module, player->mixer.mixRate, player->rules,
+        int64_t{20} * 60 * player->mixer.mixRate, [order, row](const Player& p) {
+            return p.position.tick == 0 && p.position.order == order && p.position.row == row;
+        });
     if (reached >= 0) player->framesPulled = reached;
     player->nextOrderPosition = order;
-    player->nextRow = 0;
+    player->nextRow = row;
     player->tick = 0;
     player->ruleSet->resetFlow(player);
     player->tickFramesLeft = 0;
@@ -280,5 +299,9 @@ bool SeekOrder(Player* player, int32_t order) {
     // The rest of the block being handed out is dropped: the next frame starts the new position.
     player->pullBlock = -1;
     player->pullOffset = 0;
+    player->seek.songFrameBase = player->framesPulled - player->framesMixed;
+    player->seek.straight = false;
+    player->seek.repeatEndFrame = -1;
+    ClearPlayerEvents(player);
     return true;
 }

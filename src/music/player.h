@@ -8,6 +8,8 @@
 
 #include "music/mix_controls.h"
 #include "music/mixer.h"
+#include "music/player_events.h"
+#include "music/seeking.h"
 #include "music/sequencer.h"
 
 struct Module;
@@ -131,6 +133,10 @@ struct Player {
 
     // ---- The listener's controls (mix_controls.h), read at each block's start ----
     MixControls controls;
+
+    // ---- Seeking, the repeat count and the song's events (seeking.h, player_events.h) ----
+    SeekState seek;
+    PlayerEventQueue events;
 };
 
 // Rates a player works at: below 50 Hz a block would hold no frame, and far above the common
@@ -149,6 +155,9 @@ void DestroyPlayer(Player* player);
 // The playback start's reset: the song's playback fields, the startHandler, the tempo, the
 // channels, the voices, the ring (fillBlock 0), the wrap watch and the pull position.
 void ResetPlayback(Player* player);
+// The same but for the ring, its position table and fillBlock, which stay as they are (a seek
+// under an output whose device still plays the ring).
+void RestartSong(Player* player);
 // Renders every block of the ring once, in order, from fillBlock 0 (ends at 0 again).
 void PrefillRing(Player* player);
 

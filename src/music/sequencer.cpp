@@ -95,6 +95,7 @@ void WatchEntry(Player* player) {
         watch.wraps += 1;
         watch.lastFrame = player->framesMixed;
         std::memset(watch.entered, 0, sizeof watch.entered);
+        NoteWrap(player);
     }
     watch.entered[order][row / 8] |= bit;
 }
@@ -127,6 +128,7 @@ void EnterNextRow(Player* player) {
     if (player->nextRow >= 0) player->row = player->nextRow;
     player->playingRow = player->row;
     if (entering) WatchEntry(player);
+    player->events.orderEntered = entering;
 }
 
 void SequencerTick(Player* player) {
@@ -157,6 +159,7 @@ void ProcessRow(Player* player) {
     bool jumpSeen = false;
     const PatternCell* cells = RowCells(player);
     player->currentRowCells = cells;
+    RecordRowEvents(player);
     const int32_t tracks = TrackCount(player->module);
     for (int32_t c = 0; c < tracks; ++c) {
         const PatternCell& cell = cells[c];
@@ -216,6 +219,7 @@ void SetSampleFinetune(Player* player, const Sample* sample, int32_t finetune) {
 void UpdateVoice(Player* player, MusicChannel* channel, const Sample* sample) {
     if (channel->period == -channel->periodDelta) channel->updateFlags &= ~UPDATE_FREQUENCY;
     if (channel->updateFlags & UPDATE_TRIGGER) {
+        RecordNoteStarted(player, channel, sample);
         // Voice numbers stay below MIXED_VOICES: track c starts on voice c and moves only
         // between it and its partner c + 32.
         const int32_t n = channel->voice ? channel->voice->voiceNumber : 0;

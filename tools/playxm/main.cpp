@@ -13,6 +13,7 @@
 #include "music/mixer.h"
 #include "music/module.h"
 #include "music/output.h"
+#include "music/seeking.h"
 #include "music/song_handle.h"
 #include "neatxm.h"
 #include "screen.h"
@@ -26,10 +27,12 @@ const char USAGE[] =
     "       playxm --render OUT.wav [options] SONG\n"
     "\n"
     "Plays the songs (XM or MOD files, in any mix) one after the other through the sound\n"
-    "device. On a terminal it shows the song, its position and a level meter per channel, and\n"
-    "takes keys:\n"
-    "  space pause/resume   left/right previous/next order position   n/p next/previous song\n"
-    "  +/- volume           l looping on/off                           q or Escape quit\n"
+    "device. On a terminal it shows the song, its position and a level meter per channel (or\n"
+    "the pattern playing), and takes keys:\n"
+    "  space pause/resume        left/right 10 s back/on     up/down previous/next order\n"
+    "  n/p next/previous song    +/- volume                  l looping on/off\n"
+    "  i next interpolation      1-9, 0 mute channel 1-10    v pattern view on/off\n"
+    "  q or Escape quit\n"
     "Elsewhere (output piped) it prints one line per song and plays each to its end.\n"
     "\n"
     "  --render OUT.wav   write the song to a 16-bit stereo WAV file instead of playing it:\n"
@@ -40,6 +43,12 @@ const char USAGE[] =
     "  --rate HZ          output rate (default 44100)\n"
     "  --rules R          standard (default): the format and its original tracker (MOD\n"
     "                     songs: ProTracker); demo: the demo's soundtrack bit for bit (XM only)\n"
+    "  --repeat N         play each song N times, then go on (l still loops for ever)\n"
+    "  --interpolation none|linear|cubic|sinc\n"
+    "                     how samples are read between their points (default linear)\n"
+    "  --gain DB          master gain, -60 to +24 dB (default 0)\n"
+    "  --separation P     stereo separation, 0 (mono) to 200 %% (default 100)\n"
+    "  --limiter          soft-limit the 16-bit output instead of clipping it\n"
     "  --help             show this text\n"
     "\n"
     "Exit status: 0 when every song played, 1 when a song could not be played, there is no\n"
@@ -64,11 +73,14 @@ constexpr int32_t RING_BLOCKS = 8;
 constexpr int32_t PASS_MS = 20;
 
 struct Options {
-    RenderChoice choice;
+    RenderChoice choice; // the rate, rules, length and the listener's controls
     bool loop = false;
     const char* renderPath = nullptr;
     std::vector<const char*> songs;
 };
+
+// Interpolation's names, in the order of its values.
+const char* const INTERPOLATIONS[] = {"none", "linear", "cubic", "sinc"};
 
 bool ParseNumber(const char* text, double low, double high, double* value) {
     char* end = nullptr;
@@ -112,6 +124,41 @@ int ParseArguments(int argc, char** argv, Options* options) {
             }
         } else if (arg == "--loop") {
             options->loop = true;
+        } else if (arg == "--limiter") {
+            options->choice.mix.limiter = true;
+        } else if (arg == "--repeat" && hasValue) {
+            if (!ParseNumber(argv[++i], 1, 1000, &number) || number != static_cast<int>(number)) {
+                fprintf(stderr, "playxm: --repeat needs a whole number of passes, 1 to 1000\n");
+                return 2;
+            }
+            options->choice.repeat = static_cast<int>(number);
+        } else if (arg == "--gain" && hasValue) {
+            if (!ParseNumber(argv[++i], MIN_GAIN_DB, MAX_GAIN_DB, &number)) {
+                fprintf(stderr, "playxm: --gain needs a number of dB from %g to %g\n",
+                        double(MIN_GAIN_DB), double(MAX_GAIN_DB));
+                return 2;
+            }
+            options->choice.mix.gainDb = static_cast<float>(number);
+        } else if (arg == "--separation" && hasValue) {
+            if (!ParseNumber(argv[++i], MIN_SEPARATION, MAX_SEPARATION, &number) ||
+                number != static_cast<int>(number)) {
+                fprintf(stderr, "playxm: --separation needs a whole percentage from %d to %d\n",
+                        MIN_SEPARATION, MAX_SEPARATION);
+                return 2;
+            }
+            options->choice.mix.separation = static_cast<int32_t>(number);
+        } else if (arg == "--interpolation" && hasValue) {
+            const std::string name = argv[++i];
+            bool known = false;
+            for (int k = 0; k < 4; ++k)
+                if (name == INTERPOLATIONS[k]) {
+                    options->choice.mix.interpolation = static_cast<Interpolation>(k);
+                    known = true;
+                }
+            if (!known) {
+                fprintf(stderr, "playxm: --interpolation takes none, linear, cubic or sinc\n");
+                return 2;
+            }
         } else if (arg.size() > 1 && arg[0] == '-') {
             fprintf(stderr, "playxm: unknown or incomplete option %s\n\n%s", arg.c_str(), USAGE);
             return 2;
@@ -127,6 +174,10 @@ int ParseArguments(int argc, char** argv, Options* options) {
         fprintf(stderr, "playxm: --render writes one song\n");
         return 2;
     }
+    if (options->choice.repeat > 0 && options->choice.seconds > 0) {
+        fprintf(stderr, "playxm: --seconds and --repeat both set the length; give one\n");
+        return 2;
+    }
     if (options->renderPath && options->loop && options->choice.seconds <= 0) {
         fprintf(stderr, "playxm: --render with --loop needs --seconds (a file must end)\n");
         return 2;
@@ -135,10 +186,10 @@ int ParseArguments(int argc, char** argv, Options* options) {
 }
 
 int Render(const Options& options) {
-    neatxm_error error{};
-    neatxm_song* song = neatxm_load_file(options.songs[0], &error);
-    if (!song) {
-        fprintf(stderr, "playxm: %s: %s\n", options.songs[0], error.message);
+    char message[512];
+    neatxm_song* song = nullptr;
+    if (neatxm_song_load_file(options.songs[0], &song, message, sizeof message) != NEATXM_OK) {
+        fprintf(stderr, "playxm: %s: %s\n", options.songs[0], message);
         return 1;
     }
     std::string problem;
@@ -160,20 +211,45 @@ std::string Trimmed(const char* text) {
 
 enum class Next { Forward, Back, Quit, DeviceLost };
 
+// A seek key's step.
+constexpr int SEEK_SECONDS = 10;
+
 // What lasts from song to song: the listener's choices and the problems met.
 struct Session {
-    const Options* options;
-    MusicOutput* output;
-    bool interactive;
-    bool looping;
+    const Options* options = nullptr;
+    MusicOutput* output = nullptr;
+    bool interactive = false;
+    bool looping = false;
     int volume = 100;
     std::vector<std::string> problems;
     ScreenPainter painter; // what the terminal shows, so that a frame writes only its changes
+    MixControls mix;       // the listener's controls, mutes included (they hold from song to song)
+    bool patternView = false;
+    TerminalLook look{};
 };
+
+// The controls as the screen's line shows them.
+std::string ControlsLine(const MixControls& mix, int repeat, bool looping) {
+    char line[160];
+    snprintf(line, sizeof line, "Interpolation %-6s  Gain %+.1f dB  Separation %d%%  Limiter %s%s",
+             INTERPOLATIONS[static_cast<int>(mix.interpolation) & 3], double(mix.gainDb),
+             mix.separation, mix.limiter ? "on" : "off",
+             repeat > 0 && !looping ? ("  Repeat " + std::to_string(repeat)).c_str() : "");
+    return line;
+}
+
+// The end mode and the repeat count of the playback: looping goes on for ever, a timed play
+// and a repeat count go round the song, and otherwise it stops at its end.
+void ApplyEnd(MusicOutput* output, const Options& options, bool looping) {
+    const bool timed = options.choice.seconds > 0;
+    const int repeat = looping ? 0 : options.choice.repeat;
+    SetOutputEndMode(output, looping || timed || repeat > 0 ? EndMode::Wrap : EndMode::Stop);
+    SetOutputRepeatCount(output, repeat);
+}
 
 struct Loaded {
     neatxm_song* song = nullptr;
-    neatxm_error error{};
+    std::string message; // why it did not load
 };
 
 // The screen's record of a block the listener hears.
@@ -186,9 +262,9 @@ HeardState HeardFrom(const HeardBlock& block, int rate) {
     p.tick = block.position.tick;
     p.speed = block.position.speed;
     p.bpm = block.position.bpm;
-    p.frames = static_cast<uint64_t>(block.songFrames);
+    p.frame = block.songFrames;
     p.seconds = static_cast<double>(block.songFrames) / rate;
-    p.loops = block.loops;
+    p.passes = block.loops;
     static_assert(sizeof heard.levels == sizeof block.levels);
     std::memcpy(heard.levels, block.levels, sizeof heard.levels);
     heard.silent = block.silent;
@@ -197,7 +273,9 @@ HeardState HeardFrom(const HeardBlock& block, int rate) {
 
 Loaded LoadSong(const char* path) {
     Loaded loaded;
-    loaded.song = neatxm_load_file(path, &loaded.error);
+    char message[512];
+    neatxm_song_load_file(path, &loaded.song, message, sizeof message);
+    loaded.message = message;
     return loaded;
 }
 
@@ -211,16 +289,17 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
     Loaded loaded = preloaded ? *preloaded : LoadSong(path);
     neatxm_song* song = loaded.song;
     if (!song) {
-        session.problems.push_back(std::string(path) + ": " + loaded.error.message);
+        session.problems.push_back(std::string(path) + ": " + loaded.message);
         if (!session.interactive) fprintf(stderr, "playxm: %s\n", session.problems.back().c_str());
         *failed = true;
         return Next::Forward;
     }
-    neatxm_song_info info{};
+    neatxm_song_info info = NEATXM_SONG_INFO_INIT;
     neatxm_song_get_info(song, &info);
     const bool timed = options.choice.seconds > 0;
     MusicOutput* output = session.output;
-    SetOutputEndMode(output, session.looping || timed ? EndMode::Wrap : EndMode::Stop);
+    ApplyEnd(output, options, session.looping);
+    SetOutputMixControls(output, session.mix);
 
     ScreenState screen;
     screen.songIndex = index;
@@ -274,14 +353,36 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
                     paused = !paused;
                     SetOutputPaused(output, paused);
                     break;
-                case term::Key::Left:
-                case term::Key::Right: {
-                    const int step = keys[k] == term::Key::Left ? -1 : 1;
+                case term::Key::Up:
+                case term::Key::Down: {
+                    const int step = keys[k] == term::Key::Up ? -1 : 1;
                     const int order = std::clamp(base + step, 0, std::max(0, info.orders - 1));
                     SeekOutput(output, order);
                     GetOutputNow(output, &now);
                     break;
                 }
+                case term::Key::Left:
+                case term::Key::Right: {
+                    // From the latest seek's target while the listener has not heard it yet, so
+                    // that keys pressed in a row add up. A fast seek: the sequencer alone runs
+                    // up to the target, and the output thread is never held up for long.
+                    const int64_t from = now.seekPending && now.seekFrame >= 0
+                                             ? now.seekFrame
+                                             : now.block.songFrames;
+                    const int64_t step = int64_t{SEEK_SECONDS} * options.choice.rate;
+                    const int64_t to = keys[k] == term::Key::Left
+                                           ? std::max<int64_t>(0, from - step)
+                                           : from + step;
+                    SeekOutputFrame(output, to, SeekMode::Fast);
+                    GetOutputNow(output, &now);
+                    break;
+                }
+                case term::Key::Interpolation:
+                    session.mix.interpolation = static_cast<Interpolation>(
+                        (static_cast<int>(session.mix.interpolation) + 1) % 4);
+                    SetOutputMixControls(output, session.mix);
+                    break;
+                case term::Key::View: session.patternView = !session.patternView; break;
                 case term::Key::Next: next = Next::Forward, leave = true; break;
                 case term::Key::Previous: next = Next::Back, leave = true; break;
                 case term::Key::Louder:
@@ -292,11 +393,15 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
                     break;
                 case term::Key::Loop:
                     session.looping = !session.looping;
-                    if (!timed)
-                        SetOutputEndMode(output, session.looping ? EndMode::Wrap : EndMode::Stop);
+                    ApplyEnd(output, options, session.looping);
                     break;
                 case term::Key::Quit: next = Next::Quit, leave = true; break;
-                case term::Key::None: break;
+                default:
+                    if (const int channel = term::ChannelOfKey(keys[k]); channel >= 0) {
+                        session.mix.muted ^= 1u << channel;
+                        SetOutputMixControls(output, session.mix);
+                    }
+                    break;
                 }
             }
             if (now.deviceLost) {
@@ -318,7 +423,7 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
                 break;
             if (session.interactive) {
                 screen.heard = HeardFrom(now.block, options.choice.rate);
-                if (now.seekPending) {
+                if (now.seekPending && now.seekFrame < 0) {
                     // Until the listener hears the new position, show where it goes.
                     screen.heard.position.order = now.seekOrder;
                     screen.heard.position.pattern = neatxm_song_order(song, now.seekOrder);
@@ -327,6 +432,12 @@ Next PlaySong(Session& session, int index, Loaded* preloaded, bool* failed) {
                 screen.paused = paused;
                 screen.looping = session.looping;
                 screen.volume = session.volume;
+                screen.controls = ControlsLine(session.mix, options.choice.repeat, session.looping);
+                screen.muted = session.mix.muted;
+                screen.blocks = session.look.blocks;
+                screen.colour = session.look.colour;
+                screen.patternView = session.patternView;
+                screen.module = module;
                 screen.message = session.problems.empty() ? "" : session.problems.back();
                 int columns = 80, rows = 24;
                 term::Size(&columns, &rows);
@@ -371,8 +482,14 @@ int main(int argc, char** argv) {
                 options.choice.rate, NO_DEVICE_HINT);
         return 1;
     }
-    Session session{&options, output, term::OutputIsTerminal() && term::Enter(), options.loop, 100,
-                    {},       {}};
+    Session session;
+    session.options = &options;
+    session.output = output;
+    session.interactive = term::OutputIsTerminal() && term::Enter();
+    session.looping = options.loop;
+    session.mix = options.choice.mix;
+    session.look = LookOfEnvironment(getenv("LC_ALL"), getenv("LC_CTYPE"), getenv("LANG"),
+                                     getenv("TERM"), getenv("NO_COLOR"));
 
     const int count = static_cast<int>(options.songs.size());
     int index = 0;

@@ -8,6 +8,8 @@
 
 #include "neatxm.h"
 
+struct Module;
+
 // What the block the listener hears holds: where the song stood at its end, and the channels'
 // levels.
 struct HeardState {
@@ -31,7 +33,31 @@ struct ScreenState {
     bool looping = false;
     int volume = 100;
     std::string message; // the last problem, or empty
+    // How the terminal draws: meters of block characters (a UTF-8 terminal), in colour.
+    bool blocks = false;
+    bool colour = false;
+    uint32_t muted = 0;   // bit c: channel c is muted
+    std::string controls; // the listener's controls in a line ("linear  gain +0.0 dB ...")
+    bool patternView = false;
+    const Module* module = nullptr; // the song, for the pattern view
 };
+
+// How the terminal can draw: block characters need a UTF-8 locale and a terminal that is not
+// "dumb"; colour, in addition, no NO_COLOR in the environment. Plain ASCII otherwise.
+struct TerminalLook {
+    bool blocks;
+    bool colour;
+};
+TerminalLook LookOfEnvironment(const char* lcAll, const char* lcCtype, const char* lang,
+                               const char* term, const char* noColor);
+
+// The columns a line takes on the terminal: escape sequences take none, a UTF-8 character one.
+int VisibleWidth(const std::string& line);
+
+// The pattern view's lines: `rows` rows of pattern `pattern` centred on `row` (the one playing,
+// marked), one cell per channel as many as `columns` hold; rows outside the pattern are empty.
+std::vector<std::string> PatternLines(const Module* module, int pattern, int row, int columns,
+                                      int rows, bool colour);
 
 // The lines of one frame for a terminal of `columns` x `rows`, each cut to the width.
 std::vector<std::string> DrawScreen(const ScreenState& state, int columns, int rows);

@@ -7,12 +7,43 @@
 
 namespace term {
 
-enum class Key { None, Pause, Left, Right, Next, Previous, Louder, Softer, Loop, Quit };
+// Channel1..Channel10 follow each other: the digit keys 1-9 and 0.
+enum class Key {
+    None,
+    Pause,
+    Left,
+    Right,
+    Up,
+    Down,
+    Next,
+    Previous,
+    Louder,
+    Softer,
+    Loop,
+    Interpolation,
+    View,
+    Quit,
+    Channel1,
+    Channel10 = Channel1 + 9,
+};
 
-// The key a typed character stands for (space, n/p, +/-, l, q; either case); Key::None for the
-// rest. Both terminals read characters through this; arrows and Escape they decode themselves.
+// The channel (from 0) a digit key mutes, or -1 for any other key.
+inline int ChannelOfKey(Key key) {
+    const int index = static_cast<int>(key) - static_cast<int>(Key::Channel1);
+    return index >= 0 && index < 10 ? index : -1;
+}
+
+// The key a typed character stands for (space, n/p, +/-, l, i, v, the digits, q; either case);
+// Key::None for the rest. Both terminals read characters through this; arrows and Escape they
+// decode themselves.
 inline Key KeyOfCharacter(unsigned int c) {
+    if (c >= '1' && c <= '9') return static_cast<Key>(static_cast<int>(Key::Channel1) + (c - '1'));
     switch (c) {
+    case '0': return Key::Channel10;
+    case 'i':
+    case 'I': return Key::Interpolation;
+    case 'v':
+    case 'V': return Key::View;
     case ' ': return Key::Pause;
     case 'n':
     case 'N': return Key::Next;

@@ -147,6 +147,8 @@ int ReadKeys(Key* keys, int max, int waitMs) {
             // with nothing behind it is the Escape key itself.
             if (i + 2 < size && (bytes[i + 1] == '[' || bytes[i + 1] == 'O')) {
                 const unsigned char final = bytes[i + 2];
+                if (final == 'A') key = Key::Up;
+                if (final == 'B') key = Key::Down;
                 if (final == 'C') key = Key::Right;
                 if (final == 'D') key = Key::Left;
                 i += 2;

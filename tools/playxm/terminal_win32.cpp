@@ -107,6 +107,8 @@ int ReadKeys(Key* keys, int max, int waitMs) {
         switch (event.wVirtualKeyCode) {
         case VK_LEFT: key = Key::Left; break;
         case VK_RIGHT: key = Key::Right; break;
+        case VK_UP: key = Key::Up; break;
+        case VK_DOWN: key = Key::Down; break;
         case VK_ESCAPE: key = Key::Quit; break;
         case VK_SPACE: key = Key::Pause; break;
         default: key = KeyOfCharacter(event.uChar.UnicodeChar); break;

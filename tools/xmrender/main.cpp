@@ -13,7 +13,8 @@
 namespace {
 
 const char USAGE[] =
-    "usage: xmrender [--seconds N] [--positions FILE.csv] [--rules demo|standard] SONG OUT.wav\n"
+    "usage: xmrender [--seconds N | --repeat N] [--positions FILE.csv] [--stems DIR]\n"
+    "                [--rules demo|standard] SONG OUT.wav\n"
     "       xmrender --bench [--rules demo|standard] SONG [SONG...]\n"
     "\n"
     "Renders SONG (XM or MOD) through the player's own playback path to OUT.wav (44100 Hz, 16-bit\n"
@@ -21,7 +22,12 @@ const char USAGE[] =
     "\n"
     "  --seconds N          render until at least N seconds (default: until the song first\n"
     "                       wraps back to a place it has played, at most 20 minutes)\n"
+    "  --repeat N           play the song N times (N >= 1) and end exactly where its last\n"
+    "                       pass comes back to a place it has played\n"
     "  --positions FILE     write block,order,row,ms for every block to FILE (CSV)\n"
+    "  --stems DIR          also write each channel alone to DIR/channel01.wav and on\n"
+    "                       (32-bit float stereo, as long as OUT.wav): the channels add up\n"
+    "                       to the mix but for rounding\n"
     "  --rules demo|standard\n"
     "                       the player's rules (default: demo, the demo's soundtrack bit for\n"
     "                       bit); standard plays as the original tracker does: the format's\n"
@@ -33,7 +39,7 @@ const char USAGE[] =
     "                       file), and print the speed as a multiple of real time\n"
     "  --help               show this text\n";
 
-int Bench(const std::vector<const char*>& songs, PlayerRules rules, bool rulesGiven) {
+int Bench(const std::vector<const char*>& songs, PlayerRules rules, const RenderExtras& extras) {
     char path[] = "/tmp/xmrender-bench-XXXXXX";
     const int fd = mkstemp(path);
     if (fd < 0) {
@@ -52,7 +58,7 @@ int Bench(const std::vector<const char*>& songs, PlayerRules rules, bool rulesGi
         const auto start = std::chrono::steady_clock::now();
         const std::clock_t cpuStart = std::clock();
         const bool ok = RenderFileToWav(song, path, nullptr, 0, &result, error, sizeof error, false,
-                                        rules, rulesGiven);
+                                        rules, &extras);
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
@@ -75,9 +81,9 @@ int Bench(const std::vector<const char*>& songs, PlayerRules rules, bool rulesGi
 int main(int argc, char** argv) {
     double seconds = 0;
     const char* positions = nullptr;
+    RenderExtras extras;
     bool bench = false;
     PlayerRules rules = PlayerRules::Demo;
-    bool rulesGiven = false;
     std::vector<const char*> files;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -93,9 +99,19 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--positions" && i + 1 < argc) {
             positions = argv[++i];
+        } else if (arg == "--repeat" && i + 1 < argc) {
+            char* end = nullptr;
+            const long count = strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || count < 1 || count > 1000) {
+                fprintf(stderr, "xmrender: --repeat needs a whole number of passes, 1 to 1000\n");
+                return 2;
+            }
+            extras.repeat = static_cast<int32_t>(count);
+        } else if (arg == "--stems" && i + 1 < argc) {
+            extras.stemsDir = argv[++i];
         } else if (arg == "--rules" && i + 1 < argc) {
             const std::string name = argv[++i];
-            rulesGiven = true;
+            extras.rulesGiven = true;
             if (name == "demo") {
                 rules = PlayerRules::Demo;
             } else if (name == "standard") {
@@ -114,21 +130,25 @@ int main(int argc, char** argv) {
         }
     }
     if (bench) {
-        if (files.empty() || positions || seconds > 0) {
+        if (files.empty() || positions || seconds > 0 || extras.repeat > 0 || extras.stemsDir) {
             fprintf(stderr, "xmrender: --bench takes only song files\n\n%s", USAGE);
             return 2;
         }
-        return Bench(files, rules, rulesGiven);
+        return Bench(files, rules, extras);
     }
     if (files.size() != 2) {
         fputs(USAGE, stderr);
+        return 2;
+    }
+    if (seconds > 0 && extras.repeat > 0) {
+        fprintf(stderr, "xmrender: --seconds and --repeat both set the length; give one\n");
         return 2;
     }
     char error[512] = "";
     RenderFileResult result{};
     const bool progress = isatty(STDERR_FILENO) || isatty(STDOUT_FILENO);
     if (!RenderFileToWav(files[0], files[1], positions, seconds, &result, error, sizeof error,
-                         progress, rules, rulesGiven)) {
+                         progress, rules, &extras)) {
         fprintf(stderr, "xmrender: %s\n", error);
         return 1;
     }

@@ -6,9 +6,11 @@
 #include "music/module.h"
 #include "music/player.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 static_assert(std::endian::native == std::endian::little,
@@ -47,17 +49,24 @@ bool RenderModule(const Module* module, PlayerRules rules, const RenderLimits& l
     const int64_t maxBlocks = limits.blocks > 0
                                   ? limits.blocks
                                   : (limits.maxBlocks > 0 ? limits.maxBlocks : DEFAULT_MAX_BLOCKS);
-    const bool untilWrap = limits.blocks <= 0;
+    const bool repeating = limits.blocks <= 0 && limits.repeat > 0;
+    const bool untilWrap = limits.blocks <= 0 && !repeating;
     const WrapWatch& watch = player->watch;
     auto wrapBlock = [&] { return watch.wraps > 0 ? watch.firstFrame / blockFrames : -1; };
+    if (repeating) SetRepeatCount(player, limits.repeat);
+    player->controls = limits.controls;
+    // The cap holds for every pass.
+    const int64_t cap = repeating ? maxBlocks * limits.repeat : maxBlocks;
     bool ok = true;
     int64_t index = 0;
-    while (ok && index < maxBlocks && !(untilWrap && watch.wraps > 0 && index > wrapBlock())) {
-        RenderPcm16(player, frames.data(), blockFrames);
-        RenderedBlock block{index, frames.data(), blockFrames,
+    while (ok && index < cap && !(untilWrap && watch.wraps > 0 && index > wrapBlock())) {
+        const int32_t got = RenderPcm16(player, frames.data(), blockFrames);
+        if (got == 0) break; // the last pass ended with the block before
+        RenderedBlock block{index, frames.data(), got,
                             player->mixer.blockPositions[player->pullBlock]};
         ok = sink(block, context);
         ++index;
+        if (got < blockFrames) break;
     }
 
     local.blocks = index;
@@ -88,6 +97,60 @@ void MakeWavHeader(uint8_t header[44], uint32_t frames, int32_t rate) {
 
 namespace {
 
+// The stem player's tick: the song's own, then silence for every voice but the track's two
+// (track c plays on voices c and c + 32). The voices still move through their samples as in
+// the whole mix, so the track's own voices sound exactly as they do there.
+void StemTick(Player* player) {
+    SequencerTick(player);
+    const int32_t track = *static_cast<const int32_t*>(player->handlerContext);
+    for (Voice& voice : player->voices) {
+        if (voice.voiceNumber % MAX_CHANNELS == track) continue;
+        voice.mixVolume = 0;
+        voice.volumeLeft = voice.volumeRight = 0;
+        voice.currentLeft = voice.currentRight = 0;
+        voice.rampFrames = 0;
+        voice.rampStepLeft = voice.rampStepRight = 0.0f;
+    }
+}
+
+constexpr int32_t STEM_TRACKS[MAX_CHANNELS] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                               11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                               22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
+
+} // namespace
+
+Player* CreateStemPlayer(const Module* module, PlayerRules rules, int32_t track) {
+    if (!module || track < 0 || track >= module->channelCount || track >= MAX_CHANNELS)
+        return nullptr;
+    Player* player = CreatePlayer(module, RENDER_RATE, rules);
+    if (!player) return nullptr;
+    player->handlerContext = const_cast<int32_t*>(&STEM_TRACKS[track]);
+    player->tickHandler = StemTick;
+    return player;
+}
+
+void MakeFloatWavHeader(uint8_t header[FLOAT_WAV_HEADER], uint32_t frames, int32_t rate) {
+    const uint32_t dataBytes = frames * 8;
+    memcpy(header, "RIFF", 4);
+    PutLe32(header + 4, static_cast<uint32_t>(FLOAT_WAV_HEADER) - 8 + dataBytes);
+    memcpy(header + 8, "WAVEfmt ", 8);
+    PutLe32(header + 16, 18);
+    PutLe16(header + 20, 3); // IEEE float
+    PutLe16(header + 22, 2); // stereo
+    PutLe32(header + 24, static_cast<uint32_t>(rate));
+    PutLe32(header + 28, static_cast<uint32_t>(rate) * 8);
+    PutLe16(header + 32, 8);  // bytes per frame
+    PutLe16(header + 34, 32); // bits per sample
+    PutLe16(header + 36, 0);  // no extension
+    memcpy(header + 38, "fact", 4);
+    PutLe32(header + 42, 4);
+    PutLe32(header + 46, frames);
+    memcpy(header + 50, "data", 4);
+    PutLe32(header + 54, dataBytes);
+}
+
+namespace {
+
 struct FileSink {
     FILE* wav;
     FILE* positions;
@@ -114,11 +177,65 @@ void SetError(char* error, size_t size, const char* format, const char* a, const
     if (error && size) snprintf(error, size, format, a, b);
 }
 
+// Writes each track's stem of `frames` frames into `dir` (made when missing). False with a
+// message on failure.
+bool WriteStems(const Module* module, PlayerRules rules, const RenderExtras& extras, int64_t frames,
+                char* error, size_t errorSize) {
+    const char* dir = extras.stemsDir;
+    std::error_code made;
+    std::filesystem::create_directory(dir, made);
+    if (made) {
+        SetError(error, errorSize, "cannot make the folder %s: %s", dir, made.message().c_str());
+        return false;
+    }
+    const int32_t blockFrames = BlockFrames(RENDER_RATE);
+    std::vector<float> block(static_cast<size_t>(blockFrames) * 2);
+    const int32_t tracks = std::min<int32_t>(module->channelCount, MAX_CHANNELS);
+    for (int32_t track = 0; track < tracks; ++track) {
+        char path[4096];
+        snprintf(path, sizeof path, "%s/channel%02d.wav", dir, track + 1);
+        Player* player = CreateStemPlayer(module, rules, track);
+        if (!player) {
+            SetError(error, errorSize, "no player for the stem %s%s", path, "");
+            return false;
+        }
+        if (extras.repeat > 0) SetRepeatCount(player, extras.repeat);
+        player->controls = extras.controls;
+        FILE* wav = fopen(path, "wb");
+        if (!wav) {
+            SetError(error, errorSize, "cannot write %s: %s", path, strerror(errno));
+            DestroyPlayer(player);
+            return false;
+        }
+        uint8_t header[FLOAT_WAV_HEADER];
+        MakeFloatWavHeader(header, static_cast<uint32_t>(frames), RENDER_RATE);
+        bool ok = fwrite(header, 1, sizeof header, wav) == sizeof header;
+        for (int64_t done = 0; ok && done < frames;) {
+            const int32_t n = static_cast<int32_t>(std::min<int64_t>(blockFrames, frames - done));
+            // The stem ends where the mix ends; a short render (which the same song and rules
+            // cannot give) would be padded with silence.
+            const int32_t got = RenderFloat(player, block.data(), n);
+            std::fill(block.begin() + 2 * got, block.begin() + 2 * n, 0.0f);
+            ok = fwrite(block.data(), sizeof(float), static_cast<size_t>(2 * n), wav) ==
+                 static_cast<size_t>(2 * n);
+            done += n;
+        }
+        DestroyPlayer(player);
+        if (fclose(wav) != 0) ok = false;
+        if (!ok) {
+            SetError(error, errorSize, "cannot write %s%s", path, "");
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool RenderFileToWav(const char* songPath, const char* wavPath, const char* positionsPath,
                      double seconds, RenderFileResult* result, char* error, size_t errorSize,
-                     bool progress, PlayerRules rules, bool rulesGiven) {
+                     bool progress, PlayerRules rules, const RenderExtras* extras) {
+    const RenderExtras chosen = extras ? *extras : RenderExtras{};
     if (result) *result = RenderFileResult{};
     FILE* probe = fopen(songPath, "rb");
     if (!probe) {
@@ -135,7 +252,7 @@ bool RenderFileToWav(const char* songPath, const char* wavPath, const char* posi
     // The demo's rules know XM songs only: a MOD song plays by the standard rules (ProTracker's)
     // unless the demo's were asked for by name.
     if (module->format == ModuleFormat::Mod && rules == PlayerRules::Demo) {
-        if (rulesGiven) {
+        if (chosen.rulesGiven) {
             SetError(error, errorSize, "%s is a MOD song; %s", songPath,
                      "the demo's rules play XM songs only (use --rules standard)");
             FreeModule(module);
@@ -171,6 +288,8 @@ bool RenderFileToWav(const char* songPath, const char* wavPath, const char* posi
     bool ok = fwrite(header, 1, sizeof header, out.wav) == sizeof header;
 
     RenderLimits limits{};
+    limits.repeat = chosen.repeat;
+    limits.controls = chosen.controls;
     if (seconds > 0) {
         const int32_t blockFrames = BlockFrames(RENDER_RATE);
         const double frames = seconds * RENDER_RATE;
@@ -184,6 +303,12 @@ bool RenderFileToWav(const char* songPath, const char* wavPath, const char* posi
         ok = false;
     }
     if (progress) fputc('\n', stderr);
+    if (ok && chosen.stemsDir) {
+        // The stems play as the mix did: a length in seconds leaves the repeat count aside.
+        RenderExtras stems = chosen;
+        if (limits.blocks > 0) stems.repeat = 0;
+        ok = WriteStems(module, rules, stems, out.frames, error, errorSize);
+    }
     FreeModule(module);
 
     if (ok) {

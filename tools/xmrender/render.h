@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "music/mix_controls.h"
 #include "music/mixer.h"
 #include "music/player.h"
 
@@ -22,8 +23,12 @@ struct RenderedBlock {
 using RenderSink = bool (*)(const RenderedBlock& block, void* context);
 
 struct RenderLimits {
-    int64_t blocks;    // render exactly this many blocks; 0: until the song first wraps
-    int64_t maxBlocks; // cap for the wrap search; 0: 20 minutes of blocks
+    int64_t blocks = 0;    // render exactly this many blocks; 0: until the song first wraps
+    int64_t maxBlocks = 0; // cap for the wrap search; 0: 20 minutes of blocks
+    // With blocks 0: play the song this many times and stop exactly at the end of the last
+    // pass (its last block is short); 0: whole blocks to the first wrap as above.
+    int32_t repeat = 0;
+    MixControls controls{}; // the listener's controls for the render
 };
 
 struct RenderSummary {
@@ -55,6 +60,28 @@ struct RenderFileResult {
     int64_t frames;
     bool wrapped;
 };
+// What a render may do beside the mix: the repeat count (RenderLimits::repeat; it takes the
+// place of `seconds`) and a folder for the stems (one 32-bit float WAV file per track,
+// channel01.wav on, as long as the mix; null for none).
+struct RenderExtras {
+    int32_t repeat = 0;
+    const char* stemsDir = nullptr;
+    // The rules were named (--rules): a MOD song under the demo's rules is then refused rather
+    // than played by the standard rules.
+    bool rulesGiven = false;
+    MixControls controls{}; // the listener's controls, for the mix and every stem
+};
 bool RenderFileToWav(const char* songPath, const char* wavPath, const char* positionsPath,
                      double seconds, RenderFileResult* result, char* error, size_t errorSize,
-                     bool progress, PlayerRules rules = PlayerRules::Demo, bool rulesGiven = false);
+                     bool progress, PlayerRules rules = PlayerRules::Demo,
+                     const RenderExtras* extras = nullptr);
+
+// A player of track `track` alone, for its stem: the song plays exactly as in a player of the
+// whole song, but after every tick the voices of the other tracks are silenced, so the frames
+// are that track's share of the mix (the tracks' stems add up to the mix in float, but for
+// rounding). Null when the track lies outside the song or no player can be made.
+Player* CreateStemPlayer(const Module* module, PlayerRules rules, int32_t track);
+
+// The 58-byte header of a 32-bit float stereo WAV file of `frames` frames at `rate`.
+constexpr size_t FLOAT_WAV_HEADER = 58;
+void MakeFloatWavHeader(uint8_t header[FLOAT_WAV_HEADER], uint32_t frames, int32_t rate);

@@ -91,13 +91,15 @@ class PlayXm : public ::testing::Test {
     }
 
     // ---- A real pseudo-terminal through a private tmux server ----
-    bool StartInTmux(const std::string& arguments) {
+    // `environment`: assignments for the player's command line ("LANG=C.UTF-8").
+    bool StartInTmux(const std::string& arguments, const std::string& environment = "") {
         if (system("command -v tmux >/dev/null 2>&1") != 0) return false;
         tmuxSocket_ = "playxm_test_" + std::to_string(getpid());
         // After the player ends, the pane's shell records how it left the terminal.
         const std::string script = Path("run.sh");
         // The shell outlives a Ctrl-C meant for the player.
-        std::ofstream(script) << "trap true INT\nSDL_AUDIODRIVER=dummy " << Quote(PLAYXM_PATH)
+        std::ofstream(script) << "trap true INT\n"
+                              << environment << " SDL_AUDIODRIVER=dummy " << Quote(PLAYXM_PATH)
                               << " " << arguments << "\necho EXIT=$?\nstty -a >"
                               << Quote(Path("stty.txt")) << "\necho DONE\nsleep 600\n";
         return Tmux("new-session -d -x 110 -y 40 'sh " + script + "'") == 0;
@@ -180,7 +182,8 @@ TEST_F(PlayXm, RenderGivesXmrendersBytes) {
     const bool xmrenderHasRules =
         Shell(Quote(XMRENDER_PATH) + " --help").out.find("--rules") != std::string::npos;
     for (const std::string& path : songs) {
-        for (const std::string& seconds : {std::string(), std::string("--seconds 1.3")}) {
+        for (const std::string& seconds :
+             {std::string(), std::string("--seconds 1.3"), std::string("--repeat 2")}) {
             SCOPED_TRACE(path + " " + seconds);
             ASSERT_EQ(Shell(Quote(XMRENDER_PATH) + " " + seconds + " " + Quote(path) + " " +
                             Quote(Path("x.wav")))
@@ -235,10 +238,12 @@ TEST_F(PlayXm, UnplayableFilesGiveTheirMessageAndTheNextSongPlays) {
     const Outcome run = Player(Quote(bad) + " " + Quote(missing) + " " + Quote(good));
     EXPECT_EQ(run.status, 1);
     for (const std::string& path : {bad, missing}) {
-        neatxm_error error{};
-        EXPECT_EQ(neatxm_load_file(path.c_str(), &error), nullptr);
-        ASSERT_NE(error.message[0], '\0');
-        EXPECT_NE(run.err.find(path + ": " + error.message), std::string::npos) << run.err;
+        char message[512];
+        neatxm_song* song = nullptr;
+        EXPECT_NE(neatxm_song_load_file(path.c_str(), &song, message, sizeof message), NEATXM_OK);
+        EXPECT_EQ(song, nullptr);
+        ASSERT_NE(message[0], '\0');
+        EXPECT_NE(run.err.find(path + ": " + message), std::string::npos) << run.err;
     }
     EXPECT_NE(run.out.find("song 3/3"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\"good tune\""), std::string::npos) << run.out;
@@ -292,7 +297,14 @@ TEST_F(PlayXm, WrongCommandLinesExitWithTwo) {
         "--seconds -1 " + Quote(song),
         "--render " + Quote(Path("x.wav")) + " " + Quote(song) + " " + Quote(song),
         "--render " + Quote(Path("x.wav")) + " --loop " + Quote(song),
-        "--frobnicate"};
+        "--frobnicate",
+        "--interpolation bicubic " + Quote(song),
+        "--gain 30 " + Quote(song),
+        "--gain loud " + Quote(song),
+        "--separation 250 " + Quote(song),
+        "--separation 50.5 " + Quote(song),
+        "--repeat 0 " + Quote(song),
+        "--repeat 2 --seconds 4 " + Quote(song)};
     for (const std::string& arguments : wrong) {
         SCOPED_TRACE(arguments);
         const Outcome run = Player(arguments);
@@ -320,10 +332,10 @@ TEST_F(PlayXm, TerminalShowsTheSongAndTakesKeys) {
         << screen;
     EXPECT_EQ(Field(screen, "Order"), 0);
 
-    Keys("Right Right");
+    Keys("Down Down");
     ASSERT_TRUE(WaitScreen([](const std::string& s) { return Field(s, "Order") == 2; }, &screen))
         << screen;
-    Keys("Left");
+    Keys("Up");
     ASSERT_TRUE(WaitScreen([](const std::string& s) { return Field(s, "Order") == 1; }, &screen))
         << screen;
 
@@ -375,6 +387,80 @@ TEST_F(PlayXm, TerminalShowsTheSongAndTakesKeys) {
         << screen;
     EXPECT_EQ(Field(screen, "Order"), 1);
 
+    Keys("q");
+    ExpectTerminalRestored(0);
+}
+
+// The time on the progress line ("0:12 / 1:01"), in seconds; -1 when there is none.
+int Seconds(const std::string& screen) {
+    std::smatch match;
+    if (!std::regex_search(screen, match, std::regex("([0-9]+):([0-9]{2}) / "))) return -1;
+    return std::stoi(match[1]) * 60 + std::stoi(match[2]);
+}
+
+TEST_F(PlayXm, TerminalSeeksByTimeMutesChangesTheInterpolationAndShowsThePattern) {
+    // Orders of about 15 s; the second track's note is G-4 on every pattern's first row.
+    const std::string song = Save(TestSong("keys tune", 4, 64, 12), "keys.xm");
+    if (!StartInTmux(Quote(song), "LANG=C.UTF-8 TERM=xterm-256color"))
+        GTEST_SKIP() << "tmux is not installed";
+    std::string screen;
+    ASSERT_TRUE(WaitScreen([](const std::string& s) { return Field(s, "Row") > 0; }, &screen))
+        << screen;
+    // On a UTF-8 terminal the meters are blocks.
+    EXPECT_TRUE(screen.find("\u2588") != std::string::npos ||
+                screen.find("\u258c") != std::string::npos)
+        << screen;
+
+    // Ten seconds on twice: from the first order into the second; back ten: the first again.
+    const int start = Seconds(screen);
+    Keys("Right");
+    ASSERT_TRUE(
+        WaitScreen([start](const std::string& s) { return Seconds(s) >= start + 10; }, &screen))
+        << screen;
+    EXPECT_EQ(Field(screen, "Order"), 0);
+    Keys("Right");
+    ASSERT_TRUE(WaitScreen([](const std::string& s) { return Field(s, "Order") == 1; }, &screen))
+        << screen;
+    const int later = Seconds(screen);
+    EXPECT_GE(later, start + 20);
+    Keys("Left");
+    ASSERT_TRUE(WaitScreen(
+        [later](const std::string& s) {
+            return Field(s, "Order") == 0 && Seconds(s) >= 0 && Seconds(s) <= later - 9;
+        },
+        &screen))
+        << screen;
+
+    Keys("2");
+    ASSERT_TRUE(WaitScreen(
+        [](const std::string& s) { return s.find(" 2 muted") != std::string::npos; }, &screen))
+        << screen;
+    EXPECT_EQ(screen.find(" 1 muted"), std::string::npos) << screen;
+    Keys("2");
+    ASSERT_TRUE(WaitScreen(
+        [](const std::string& s) { return s.find("muted") == std::string::npos; }, &screen))
+        << screen;
+
+    EXPECT_NE(screen.find("Interpolation linear"), std::string::npos) << screen;
+    Keys("i");
+    ASSERT_TRUE(WaitScreen(
+        [](const std::string& s) { return s.find("Interpolation cubic") != std::string::npos; },
+        &screen))
+        << screen;
+
+    // The pattern view: the rows around the one playing, the notes of the first row among them
+    // once the song comes back to an order's start.
+    Keys("v Down");
+    ASSERT_TRUE(WaitScreen(
+        [](const std::string& s) {
+            return s.find("C-4 01 .. ...|G-4 01 .. ...") != std::string::npos;
+        },
+        &screen))
+        << screen;
+    Keys("v");
+    ASSERT_TRUE(WaitScreen(
+        [](const std::string& s) { return s.find("C-4 01") == std::string::npos; }, &screen))
+        << screen;
     Keys("q");
     ExpectTerminalRestored(0);
 }

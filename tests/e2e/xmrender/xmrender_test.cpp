@@ -3,15 +3,20 @@
 // exit codes for bad input.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "music/file_access.h"
+#include "music/module.h"
 #include "render.h"
 #include "xm_writer.h"
 
@@ -193,4 +198,134 @@ TEST_F(XmRender, CommandLineErrors) {
     output.clear();
     EXPECT_EQ(RunTool("--seconds 1 " + song + " " + wav, &output), 0);
     EXPECT_EQ(ReadAll(wav).size(), 44u + 50 * 884 * 4);
+}
+
+namespace {
+
+// Four tracks, each with its own note and panning, one of them sliding its volume, so that every
+// stem differs and ramps run in each.
+xmw::Song FourTracks() {
+    xmw::Song song = xmw::MinimalSong(16);
+    song.channels = 4;
+    xmw::Pattern pattern = song.MakePattern(16);
+    const char* notes[] = {"C-4", "E-4", "G-5", "C-3"};
+    for (int c = 0; c < 4; ++c) {
+        // At volume 16, so that the four together stay below full scale.
+        pattern.At(c, c) = PatternCell{xmw::NoteNumber(notes[c]), 1, 0x20, 0, 0};
+        pattern.At(c + 8, c) = PatternCell{0, 0, static_cast<uint8_t>(0xC0 + 4 * c), 0x0A, 0x03};
+    }
+    song.patterns = {pattern};
+    return song;
+}
+
+float FloatAt(const std::vector<uint8_t>& b, size_t at) {
+    const uint32_t bits = Le32(b, at);
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+} // namespace
+
+TEST(Stems, EachTracksStemAddsUpToTheMixInFloat) {
+    const std::vector<uint8_t> bytes = xmw::WriteXm(FourTracks());
+    Module* written = LoadModuleFromMemory(bytes.data(), bytes.size(), nullptr);
+    ASSERT_NE(written, nullptr);
+    const std::string demoPath = std::string(DEMO_DATA_DIR) + "/Zarq-Neat.xm";
+    Module* demo = LoadModule(&standardFileCallbacks, demoPath.c_str(), nullptr);
+    ASSERT_NE(demo, nullptr) << demoPath;
+    constexpr int32_t FRAMES = 4 * RENDER_RATE;
+    for (const Module* module :
+         {static_cast<const Module*>(written), static_cast<const Module*>(demo)}) {
+        for (PlayerRules rules : {PlayerRules::Demo, PlayerRules::Standard}) {
+            Player* whole = CreatePlayer(module, RENDER_RATE, rules);
+            std::vector<float> mix(2 * size_t{FRAMES});
+            ASSERT_EQ(RenderFloat(whole, mix.data(), FRAMES), FRAMES);
+            DestroyPlayer(whole);
+            std::vector<double> sum(mix.size(), 0.0);
+            int audible = 0;
+            for (int32_t track = 0; track < module->channelCount; ++track) {
+                Player* stem = CreateStemPlayer(module, rules, track);
+                ASSERT_NE(stem, nullptr);
+                std::vector<float> frames(mix.size());
+                ASSERT_EQ(RenderFloat(stem, frames.data(), FRAMES), FRAMES);
+                DestroyPlayer(stem);
+                bool sound = false;
+                for (size_t k = 0; k < frames.size(); ++k) {
+                    sum[k] += frames[k];
+                    sound = sound || frames[k] != 0.0f;
+                }
+                audible += sound;
+            }
+            double worst = 0;
+            for (size_t k = 0; k < mix.size(); ++k)
+                worst = std::max(worst, std::fabs(sum[k] - mix[k]));
+            // A sixteenth of a 16-bit step: float rounding, far below a voice left out or counted
+            // twice.
+            EXPECT_LT(worst, 1.0 / 32768 / 16) << module->title;
+            EXPECT_GE(audible, 4) << module->title << ": too few tracks sound to tell anything";
+        }
+    }
+    EXPECT_EQ(CreateStemPlayer(written, PlayerRules::Demo, 4), nullptr);
+    EXPECT_EQ(CreateStemPlayer(written, PlayerRules::Demo, -1), nullptr);
+    FreeModule(written);
+    FreeModule(demo);
+}
+
+TEST_F(XmRender, StemsAreFloatFilesAsLongAsTheMixThatAddUpToIt) {
+    const std::string song = Path("four.xm"), wav = Path("mix.wav");
+    const std::string dir = TempPath("stems");
+    ASSERT_TRUE(xmw::SaveXm(FourTracks(), song));
+    std::string output;
+    ASSERT_EQ(RunTool("--stems " + dir + " --rules standard " + song + " " + wav, &output), 0)
+        << output;
+    const std::vector<uint8_t> mix = ReadAll(wav);
+    ASSERT_GT(mix.size(), 44u);
+    const size_t frames = (mix.size() - 44) / 4;
+    std::vector<double> sum(frames * 2, 0.0);
+    for (int c = 1; c <= 4; ++c) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/channel%02d.wav", c);
+        cleanup_.push_back(dir + name);
+        const std::vector<uint8_t> stem = ReadAll(dir + name);
+        ASSERT_EQ(stem.size(), FLOAT_WAV_HEADER + frames * 8) << name;
+        EXPECT_EQ(Le16(stem, 20), 3) << "IEEE float";
+        EXPECT_EQ(Le16(stem, 34), 32);
+        EXPECT_EQ(Le32(stem, 46), frames) << "fact chunk";
+        EXPECT_EQ(Le32(stem, 54), frames * 8);
+        for (size_t k = 0; k < 2 * frames; ++k) sum[k] += FloatAt(stem, FLOAT_WAV_HEADER + 4 * k);
+    }
+    EXPECT_FALSE(ReadAll(dir + "/channel05.wav").size()) << "the song has four channels";
+    // The 16-bit mix is the float mix rounded: within half a step of the stems' sum, and one
+    // for float rounding on the way.
+    double worst = 0;
+    for (size_t k = 0; k < 2 * frames; ++k) {
+        const double pcm = static_cast<int16_t>(Le16(mix, 44 + 2 * k));
+        worst = std::max(worst, std::fabs(sum[k] * 32768.0 - pcm));
+    }
+    EXPECT_LE(worst, 1.0);
+    rmdir(dir.c_str());
+    output.clear();
+    EXPECT_EQ(RunTool("--stems /nonexistent-folder/stems " + song + " " + wav, &output), 1);
+    EXPECT_NE(output.find("cannot make the folder"), std::string::npos) << output;
+}
+
+TEST_F(XmRender, RepeatPlaysTheSongThatOftenAndEndsAtItsReturn) {
+    const std::string song = Path("repeat.xm"), wav = Path("repeat.wav");
+    ASSERT_TRUE(xmw::SaveXm(ShortSong(2), song));
+    // Two orders of 24 ticks: a pass is 48 x 882 frames.
+    for (int count : {1, 3}) {
+        std::string output;
+        ASSERT_EQ(RunTool("--repeat " + std::to_string(count) + " " + song + " " + wav, &output), 0)
+            << output;
+        const std::vector<uint8_t> bytes = ReadAll(wav);
+        ASSERT_GE(bytes.size(), 44u);
+        EXPECT_EQ(Le32(bytes, 40), uint32_t(count) * 48 * 882 * 4);
+        EXPECT_EQ(bytes.size(), 44u + size_t(count) * 48 * 882 * 4);
+    }
+    for (const char* wrong : {"--repeat 0", "--repeat -2", "--repeat x", "--repeat 2 --seconds 3",
+                              "--bench --repeat 2"}) {
+        std::string output;
+        EXPECT_EQ(RunTool(std::string(wrong) + " " + song + " " + wav, &output), 2) << wrong;
+    }
 }
