@@ -1,0 +1,436 @@
+// glue.cpp: the package's one door into the library. The script side (core.js) calls only the
+// nx_* functions below; every call into the library is made here, so a change of the library's
+// interface is a change of this file alone. Numbers cross as 32-bit integers and doubles; a
+// result larger than one number is written into a caller's buffer in the wasm memory.
+#include "neatxm.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "music/mix_controls.h"
+#include "music/module.h"
+#include "music/player.h"
+
+#if __has_include("music/player_events.h")
+#include "music/player_events.h"
+#define NX_PLAYER_EVENTS 1
+#endif
+#if __has_include("music/seeking.h")
+#include "music/seeking.h"
+#define NX_SEEKING 1
+#endif
+
+// The library's handles as api.cpp defines them. This version of the interface has no calls
+// for the listener's controls or the pattern cells, so the glue reaches the records under them
+// (the package ships the library it was built with, so the two cannot drift apart).
+struct neatxm_song {
+    Module* module;
+    double lengthSeconds;
+};
+struct neatxm_player {
+    Player* player;
+};
+
+namespace {
+
+neatxm_error lastError{};
+
+// Events as the script reads them: ten 32-bit numbers each.
+struct EventRecord {
+    int32_t frameLow, frameHigh; // frame from the song's start
+    int32_t kind;                // 0 note started, 1 row changed, 2 order changed
+    int32_t channel, note, instrument, sample, order, pattern, row;
+};
+static_assert(sizeof(EventRecord) == 40);
+constexpr int32_t EVENT_QUEUE = 1024;
+// Without the player's own event queue, rows are watched between pieces of this many frames.
+constexpr int32_t WATCH_FRAMES = 32;
+
+// A player as the package sees it: the library's player, what it was made with (a seek back in
+// time makes it anew) and the seek still under way.
+struct WebPlayer {
+    neatxm_song* song;
+    neatxm_player* player;
+    int32_t rate;
+    neatxm_rules rules;
+    neatxm_end end;
+    int64_t seekTarget; // frame a seek by time is playing towards; -1 when none
+#ifndef NX_PLAYER_EVENTS
+    int32_t watchedOrder, watchedRow; // where the last piece ended; -1 before the first frame
+    EventRecord events[EVENT_QUEUE];
+    int32_t eventCount;
+    uint64_t dropped;
+#endif
+};
+
+Player* Internal(const WebPlayer* p) {
+    return p->player->player;
+}
+
+void Fail(int code, const char* message) {
+    lastError.code = code;
+    std::snprintf(lastError.message, sizeof lastError.message, "%s", message);
+}
+
+int64_t FramesPlayed(const WebPlayer* p) {
+    neatxm_position position{};
+    neatxm_player_position(p->player, &position);
+    return static_cast<int64_t>(position.frames);
+}
+
+#ifndef NX_PLAYER_EVENTS
+void Push(WebPlayer* p, const EventRecord& event) {
+    if (p->eventCount == EVENT_QUEUE) { // keep the newest
+        std::memmove(p->events, p->events + 1, sizeof(EventRecord) * (EVENT_QUEUE - 1));
+        --p->eventCount;
+        ++p->dropped;
+    }
+    p->events[p->eventCount++] = event;
+}
+
+// After a piece: a row (and an order) newly reached gives its events, and the notes of that
+// row's cells are taken as started there (a note delay starts them a few ticks later).
+void Watch(WebPlayer* p, int64_t frame) {
+    neatxm_position now{};
+    neatxm_player_position(p->player, &now);
+    if (now.order == p->watchedOrder && now.row == p->watchedRow) return;
+    const int32_t low = static_cast<int32_t>(frame & 0xffffffff);
+    const int32_t high = static_cast<int32_t>(frame >> 32);
+    if (now.order != p->watchedOrder)
+        Push(p, {low, high, 2, -1, -1, -1, -1, now.order, now.pattern, now.row});
+    Push(p, {low, high, 1, -1, -1, -1, -1, now.order, now.pattern, now.row});
+    p->watchedOrder = now.order;
+    p->watchedRow = now.row;
+    const Module* module = p->song->module;
+    if (now.pattern < 0 || now.pattern >= module->patternCount) return;
+    const Pattern& pattern = module->patterns[now.pattern];
+    if (now.row < 0 || now.row >= pattern.rowCount || !pattern.cells) return;
+    const PatternCell* cells = pattern.cells + now.row * module->channelCount;
+    for (int32_t c = 0; c < module->channelCount; ++c)
+        if (cells[c].note >= 1 && cells[c].note <= 96)
+            Push(p, {low, high, 0, c, cells[c].note, cells[c].instrument ? cells[c].instrument : -1,
+                     -1, now.order, now.pattern, now.row});
+}
+#endif
+
+size_t RenderLibrary(neatxm_player* player, float* out, size_t frames) {
+    return neatxm_render_float(player, out, frames);
+}
+size_t RenderLibrary(neatxm_player* player, int16_t* out, size_t frames) {
+    return neatxm_render_s16(player, out, frames);
+}
+
+// Renders `frames` frames (null `out`: into a scrap buffer, for seeking), watching the rows.
+template <typename Sample> int32_t Render(WebPlayer* p, Sample* out, int32_t frames) {
+    static Sample scrap[2 * 1024];
+    int32_t done = 0;
+    while (done < frames) {
+#ifdef NX_PLAYER_EVENTS
+        const int32_t step = out ? frames - done : std::min<int32_t>(frames - done, 1024);
+#else
+        const int32_t step = std::min<int32_t>(frames - done, out ? WATCH_FRAMES : 1024);
+        const int64_t at = FramesPlayed(p);
+#endif
+        const int32_t got = static_cast<int32_t>(
+            RenderLibrary(p->player, out ? out + 2 * done : scrap, static_cast<size_t>(step)));
+#ifndef NX_PLAYER_EVENTS
+        if (got > 0 && out) Watch(p, at);
+#endif
+        done += got;
+        if (got < step) break;
+    }
+    return done;
+}
+
+// Forgets the events not taken yet: a seek's are not heard, and the row it lands on is told anew.
+void DropEvents(WebPlayer* p) {
+#ifdef NX_PLAYER_EVENTS
+    static PlayerEvent taken[64];
+    while (TakePlayerEvents(Internal(p), taken, 64) == 64) {
+    }
+#else
+    p->eventCount = 0;
+    p->watchedOrder = p->watchedRow = -1;
+#endif
+}
+
+// Makes the library's player anew at the song's start, with the controls of the old one.
+bool Remake(WebPlayer* p) {
+    neatxm_player* fresh = neatxm_player_create(p->song, p->rate, p->rules, &lastError);
+    if (!fresh) return false;
+    if (p->player) {
+        fresh->player->controls = Internal(p)->controls;
+        neatxm_player_destroy(p->player);
+    }
+    p->player = fresh;
+    neatxm_player_set_end(p->player, p->end);
+#ifndef NX_PLAYER_EVENTS
+    p->watchedOrder = p->watchedRow = -1;
+#endif
+    return true;
+}
+
+uint32_t Bit(int32_t channel) {
+    return channel >= 0 && channel < 32 ? uint32_t{1} << channel : 0;
+}
+
+} // namespace
+
+extern "C" {
+
+void* nx_alloc(int32_t bytes) {
+    return std::malloc(bytes > 0 ? static_cast<size_t>(bytes) : 1);
+}
+void nx_free(void* block) {
+    std::free(block);
+}
+
+int32_t nx_error_code() {
+    return lastError.code;
+}
+const char* nx_error_message() {
+    return lastError.message;
+}
+
+// ---- Songs ----
+
+neatxm_song* nx_song_load(const void* data, int32_t size) {
+    return neatxm_load_memory(data, static_cast<size_t>(size), &lastError);
+}
+int32_t nx_song_free(neatxm_song* song) {
+    return neatxm_song_free(song);
+}
+
+// Facts into out[0..9]: channels, orders, restart, patterns, instruments, samples, linear
+// frequencies, speed, bpm, version. The length in seconds is the result (-1: it does not end).
+double nx_song_info(const neatxm_song* song, int32_t* out) {
+    neatxm_song_info info{};
+    if (neatxm_song_get_info(song, &info) != NEATXM_OK) return -1;
+    const int32_t values[10] = {
+        info.channels,    info.orders,  info.restart_position,   info.patterns,
+        info.instruments, info.samples, info.linear_frequencies, info.default_speed,
+        info.default_bpm, info.version};
+    std::memcpy(out, values, sizeof values);
+    return info.length_seconds;
+}
+const char* nx_song_title(const neatxm_song* song) {
+    return neatxm_song_title(song);
+}
+const char* nx_song_tracker(const neatxm_song* song) {
+    return neatxm_song_tracker(song);
+}
+const char* nx_instrument_name(const neatxm_song* song, int32_t i) {
+    return neatxm_instrument_name(song, i);
+}
+int32_t nx_instrument_samples(const neatxm_song* song, int32_t i) {
+    return neatxm_instrument_samples(song, i);
+}
+const char* nx_sample_name(const neatxm_song* song, int32_t i, int32_t s) {
+    return neatxm_sample_name(song, i, s);
+}
+int32_t nx_song_order(const neatxm_song* song, int32_t position) {
+    return neatxm_song_order(song, position);
+}
+// Rows of a pattern; -1 out of range.
+int32_t nx_pattern_rows(const neatxm_song* song, int32_t pattern) {
+    if (!song || pattern < 0 || pattern >= song->module->patternCount) return -1;
+    return song->module->patterns[pattern].rowCount;
+}
+// The pattern's cells, row by row, five bytes each (note, instrument, volume column, effect,
+// parameter) into `out`, which holds rows x channels x 5 bytes. Returns the bytes written.
+int32_t nx_pattern_cells(const neatxm_song* song, int32_t pattern, uint8_t* out) {
+    const int32_t rows = nx_pattern_rows(song, pattern);
+    if (rows < 0 || !out) return 0;
+    const int32_t bytes = rows * song->module->channelCount * 5;
+    const PatternCell* cells = song->module->patterns[pattern].cells;
+    if (cells)
+        std::memcpy(out, cells, static_cast<size_t>(bytes));
+    else
+        std::memset(out, 0, static_cast<size_t>(bytes));
+    return bytes;
+}
+
+// ---- Players ----
+
+WebPlayer* nx_player_create(neatxm_song* song, int32_t rate, int32_t rules, int32_t loop) {
+    auto* p = static_cast<WebPlayer*>(std::calloc(1, sizeof(WebPlayer)));
+    if (!p) return Fail(NEATXM_ERROR_OUT_OF_MEMORY, "out of memory"), nullptr;
+    p->song = song;
+    p->rate = rate;
+    p->rules = static_cast<neatxm_rules>(rules);
+    p->end = loop ? NEATXM_END_WRAP : NEATXM_END_STOP;
+    p->seekTarget = -1;
+    if (!Remake(p)) {
+        std::free(p);
+        return nullptr;
+    }
+    return p;
+}
+void nx_player_destroy(WebPlayer* p) {
+    if (!p) return;
+    neatxm_player_destroy(p->player);
+    std::free(p);
+}
+
+// Interleaved stereo float frames (1.0 = full scale); returns the frames written. While a seek
+// is under way, nothing: call nx_player_seek_step until it is done.
+int32_t nx_player_render(WebPlayer* p, float* out, int32_t frames) {
+    if (!p || !out || frames <= 0 || p->seekTarget >= 0) return 0;
+    const int32_t got = Render(p, out, frames);
+    for (int32_t i = 0; i < 2 * got; ++i) out[i] *= 1.0f / 32768.0f;
+    return got;
+}
+// The same as 16-bit frames, rounded and clipped as the library does for its own output.
+int32_t nx_player_render_s16(WebPlayer* p, int16_t* out, int32_t frames) {
+    if (!p || !out || frames <= 0 || p->seekTarget >= 0) return 0;
+    return Render(p, out, frames);
+}
+
+int32_t nx_player_set_loop(WebPlayer* p, int32_t loop) {
+    if (!p) return NEATXM_ERROR_ARGUMENT;
+    p->end = loop ? NEATXM_END_WRAP : NEATXM_END_STOP;
+    return neatxm_player_set_end(p->player, p->end);
+}
+
+// Controls (the value ranges are checked on the script side, against the same limits).
+void nx_player_set_interpolation(WebPlayer* p, int32_t mode) {
+    Internal(p)->controls.interpolation = static_cast<Interpolation>(mode);
+}
+void nx_player_set_separation(WebPlayer* p, int32_t percent) {
+    Internal(p)->controls.separation = percent;
+}
+void nx_player_set_gain(WebPlayer* p, double decibels) {
+    Internal(p)->controls.gainDb = static_cast<float>(decibels);
+}
+void nx_player_set_mute(WebPlayer* p, int32_t channel, int32_t on) {
+    uint32_t& muted = Internal(p)->controls.muted;
+    muted = on ? muted | Bit(channel) : muted & ~Bit(channel);
+}
+void nx_player_set_solo(WebPlayer* p, int32_t channel, int32_t on) {
+    uint32_t& solo = Internal(p)->controls.solo;
+    solo = on ? solo | Bit(channel) : solo & ~Bit(channel);
+}
+int32_t nx_player_mute_mask(const WebPlayer* p) {
+    return static_cast<int32_t>(Internal(p)->controls.muted);
+}
+int32_t nx_player_solo_mask(const WebPlayer* p) {
+    return static_cast<int32_t>(Internal(p)->controls.solo);
+}
+
+// Seeking by time is exact: the frames after it are those a straight render gives from that
+// frame on. The player goes back to the start when the target lies behind it, then plays
+// forward without output; nx_player_seek_step does that in pieces, so a live player can spread
+// a long seek over several audio callbacks. Returns 0, or an error code.
+int32_t nx_player_seek_frame(WebPlayer* p, double frame) {
+    if (!p || !(frame >= 0)) return NEATXM_ERROR_ARGUMENT;
+    const int64_t target = static_cast<int64_t>(frame);
+    if (target < FramesPlayed(p) && !Remake(p)) return lastError.code;
+    p->seekTarget = target;
+    return NEATXM_OK;
+}
+// Plays towards the seek's target by at most `budget` frames. Returns the frames still to go
+// (0: done, the next render starts at the target; -1: the song ended before it).
+double nx_player_seek_step(WebPlayer* p, int32_t budget) {
+    if (!p || p->seekTarget < 0) return 0;
+    const int64_t left = p->seekTarget - FramesPlayed(p);
+    const int32_t step = static_cast<int32_t>(std::min<int64_t>(left, budget));
+    if (step > 0 && Render(p, static_cast<float*>(nullptr), step) < step) {
+        p->seekTarget = -1;
+        DropEvents(p);
+        return -1;
+    }
+    if (left - step > 0) return static_cast<double>(left - step);
+    p->seekTarget = -1;
+    DropEvents(p);
+    return 0;
+}
+
+// To the first frame of row `row` of order position `order`. Returns 0, or an error code.
+int32_t nx_player_seek_order(WebPlayer* p, int32_t order, int32_t row) {
+    if (!p || row < 0) return NEATXM_ERROR_ARGUMENT;
+    p->seekTarget = -1;
+    DropEvents(p);
+#ifdef NX_SEEKING
+    return SeekOrderRow(Internal(p), order, row) ? NEATXM_OK : NEATXM_ERROR_ARGUMENT;
+#else
+    if (neatxm_player_seek(p->player, order) != NEATXM_OK) return NEATXM_ERROR_ARGUMENT;
+    if (row == 0) return NEATXM_OK;
+    // Without a row seek in the library: play on (unheard) until the row is reached, in pieces
+    // of a few frames, so the next frame lies at most that far into the row.
+    // (The position is the last frame's, so each check follows a piece.)
+    static float scrap[2 * 8];
+    for (int32_t guard = 0; guard < (1 << 22); ++guard) {
+        if (neatxm_render_float(p->player, scrap, 8) < 8) break;
+        neatxm_position now{};
+        neatxm_player_position(p->player, &now);
+        if (now.order != order) break;
+        if (now.row >= row) return NEATXM_OK;
+    }
+    return NEATXM_ERROR_ARGUMENT;
+#endif
+}
+
+// Where the player stands, into out[0..9]: order, pattern, row, tick, speed, bpm, frames,
+// seconds, loops, ended.
+void nx_player_position(const WebPlayer* p, double* out) {
+    neatxm_position now{};
+    neatxm_player_position(p->player, &now);
+    const double values[10] = {double(now.order),  double(now.pattern), double(now.row),
+                               double(now.tick),   double(now.speed),   double(now.bpm),
+                               double(now.frames), now.seconds,         double(now.loops),
+                               double(now.ended)};
+    std::memcpy(out, values, sizeof values);
+}
+
+// Channel volumes (0-255, for meters) into out[0..channels-1].
+void nx_player_volumes(const WebPlayer* p, int32_t channels, uint8_t* out) {
+    for (int32_t c = 0; c < channels; ++c)
+        out[c] = static_cast<uint8_t>(neatxm_player_channel_volume(p->player, c));
+}
+
+// Events since the last call, oldest first, as EventRecords into `out` (room for `capacity`).
+int32_t nx_player_events(WebPlayer* p, EventRecord* out, int32_t capacity) {
+    if (!p || !out || capacity <= 0) return 0;
+#ifdef NX_PLAYER_EVENTS
+    static PlayerEvent taken[64];
+    int32_t written = 0;
+    while (written < capacity) {
+        const int32_t n =
+            TakePlayerEvents(Internal(p), taken, std::min<int32_t>(64, capacity - written));
+        for (int32_t i = 0; i < n; ++i) {
+            const PlayerEvent& e = taken[i];
+            out[written++] = {static_cast<int32_t>(e.frame & 0xffffffff),
+                              static_cast<int32_t>(e.frame >> 32),
+                              static_cast<int32_t>(e.kind),
+                              e.channel,
+                              e.note,
+                              e.instrument,
+                              e.sample,
+                              e.order,
+                              e.pattern,
+                              e.row};
+        }
+        if (n < 64) break;
+    }
+    return written;
+#else
+    const int32_t n = std::min(capacity, p->eventCount);
+    std::memcpy(out, p->events, sizeof(EventRecord) * static_cast<size_t>(n));
+    std::memmove(p->events, p->events + n,
+                 sizeof(EventRecord) * static_cast<size_t>(p->eventCount - n));
+    p->eventCount -= n;
+    return n;
+#endif
+}
+double nx_player_events_dropped(const WebPlayer* p) {
+#ifdef NX_PLAYER_EVENTS
+    return static_cast<double>(PlayerEventsDropped(Internal(p)));
+#else
+    return static_cast<double>(p->dropped);
+#endif
+}
+
+} // extern "C"
