@@ -275,13 +275,11 @@ void nx_player_destroy(WebPlayer* p) {
     std::free(p);
 }
 
-// Interleaved stereo float frames (1.0 = full scale); returns the frames written. While a seek
-// is under way, nothing: call nx_player_seek_step until it is done.
+// Interleaved stereo float frames (1.0 = full scale, the 16-bit output's 32768); returns the frames
+// written. While a seek is under way, nothing: call nx_player_seek_step until it is done.
 int32_t nx_player_render(WebPlayer* p, float* out, int32_t frames) {
     if (!p || !out || frames <= 0 || p->seekTarget >= 0) return 0;
-    const int32_t got = Render(p, out, frames);
-    for (int32_t i = 0; i < 2 * got; ++i) out[i] *= 1.0f / 32768.0f;
-    return got;
+    return Render(p, out, frames);
 }
 // The same as 16-bit frames, rounded and clipped as the library does for its own output.
 int32_t nx_player_render_s16(WebPlayer* p, int16_t* out, int32_t frames) {

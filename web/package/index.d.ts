@@ -232,6 +232,9 @@ export declare class PlayerNode extends AudioWorkletNode {
                      options?: boolean | AddEventListenerOptions): void;
 }
 
+/** Loads the live player's processor into `context` ahead of the first node. */
+export declare function preparePlayerNodes(context: BaseAudioContext, workletUrl?: string | URL): Promise<void>;
+
 /** A live player of `song` on `context`, connected to its destination, paused. */
 export declare function createPlayerNode(context: BaseAudioContext, song: Song,
                                          options?: PlayerNodeOptions): Promise<PlayerNode>;

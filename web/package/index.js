@@ -42,6 +42,12 @@ function register(context, url) {
     return registered.get(context);
 }
 
+/** Loads the live player's processor into `context` ahead of the first player node (optional:
+ * createPlayerNode does it too, but then the first node waits for it). */
+export function preparePlayerNodes(context, workletUrl) {
+    return register(context, workletUrl || new URL('./worklet.js', import.meta.url));
+}
+
 /**
  * A live player of `song` on `context`: an AudioWorkletNode with two output channels, already
  * connected to the context's destination unless options.connect is false. It starts paused.
@@ -51,7 +57,7 @@ export async function createPlayerNode(context, song, options = {}) {
         throw new Error('this audio context has no audio worklet (a secure context is needed)');
     const { connect = true, workletUrl, ...rest } = options;
     const o = playerOptions({ ...rest, rate: context.sampleRate });
-    await register(context, workletUrl || new URL('./worklet.js', import.meta.url));
+    await preparePlayerNodes(context, workletUrl);
     const node = new PlayerNode(context, song, o);
     await node.ready;
     if (connect) node.connect(context.destination);
