@@ -243,6 +243,7 @@ def run(args, work):
 
 
 def main():
+    sys.stdout.reconfigure(line_buffering=True)
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     ap.add_argument('--site', required=True, help='the web build\'s site folder')
     ap.add_argument('--corpus', required=True, help='folder of corpus songs')
