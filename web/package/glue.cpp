@@ -45,9 +45,11 @@ struct EventRecord {
     int32_t channel, note, instrument, sample, order, pattern, row;
 };
 static_assert(sizeof(EventRecord) == 40);
+#ifndef NX_PLAYER_EVENTS
 constexpr int32_t EVENT_QUEUE = 1024;
 // Without the player's own event queue, rows are watched between pieces of this many frames.
 constexpr int32_t WATCH_FRAMES = 32;
+#endif
 
 // A player as the package sees it: the library's player, what it was made with (a seek back in
 // time makes it anew) and the seek still under way.
