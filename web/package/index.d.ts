@@ -180,8 +180,8 @@ export interface PlayerNodeStats {
     quanta: number;
     frames: number;
     short: number;
-    /** Milliseconds spent rendering (summed steps of the millisecond clock). */
-    busyMs: number;
+    /** The clock (milliseconds) when the processor was made, and at the report. */
+    since: number;
     /** The context's frame at the first frame handed out; -1 before. */
     firstAt: number;
     currentFrame: number;

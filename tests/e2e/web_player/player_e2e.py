@@ -161,9 +161,6 @@ def run(args, work):
         short = last['short'] / max(1, last['quanta'])
         checks.check(short < 0.01, 'short of frames in %.2f %% of %d callbacks (under 1 %%)'
                      % (100 * short, last['quanta']))
-        share = last['busyMs'] / max(1, last['now'] - last['since'])
-        print('        the worklet rendered for %.2f %% of the time (%.0f ms in %.1f s)'
-              % (100 * share, last['busyMs'], (last['now'] - last['since']) / 1000))
 
         # Seek by the seek bar: the row a straight render has at that time, shown in the view.
         page.eval('(() => { const s = document.getElementById("seek"); s.value = "%g";'
