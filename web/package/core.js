@@ -112,9 +112,9 @@ export class Song {
         this.bytes = bytes; // the file, for players on other threads
         const x = library.x;
         const length = x.nx_song_info(handle, library.numbers);
-        const n = library.views().i32.subarray(library.numbers >> 2, (library.numbers >> 2) + 10);
+        const n = library.views().i32.subarray(library.numbers >> 2, (library.numbers >> 2) + 11);
         this.info = {
-            channels: n[0], orders: n[1], restartPosition: n[2], patterns: n[3],
+            format: n[10] === 1 ? 'mod' : 'xm', channels: n[0], orders: n[1], restartPosition: n[2], patterns: n[3],
             instruments: n[4], samples: n[5], linearFrequencies: n[6] === 1,
             speed: n[7], bpm: n[8], version: n[9],
             lengthSeconds: length >= 0 ? length : null,

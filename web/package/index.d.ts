@@ -31,6 +31,7 @@ export interface PlayerOptions {
 }
 
 export interface SongInfo {
+    format: 'xm' | 'mod';
     channels: number;
     orders: number;
     restartPosition: number;
@@ -40,6 +41,7 @@ export interface SongInfo {
     linearFrequencies: boolean;
     speed: number;
     bpm: number;
+    /** The XM format version (e.g. 0x0104); 0 for MOD. */
     version: number;
     /** Seconds until the song first comes back to a place it has played; null when it does not
      * within 20 minutes. */

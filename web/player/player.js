@@ -213,7 +213,7 @@ function showFacts(name, song) {
     const i = song.info;
     const facts = [
         ['file', name], ['title', song.title.trim() || '(none)'], ['tracker', song.tracker.trim() || '(none)'],
-        ['format', `${i.version >= 0x100 ? 'XM ' + (i.version >> 8) + '.' + hex(i.version & 255, 2) : 'MOD'}`],
+        ['format', i.format === 'mod' ? 'MOD' : `XM ${i.version >> 8}.${hex(i.version & 255, 2)}`],
         ['channels', i.channels], ['orders', `${i.orders} (restart at ${i.restartPosition})`],
         ['patterns', i.patterns], ['instruments', `${i.instruments} (${i.samples} samples)`],
         ['tempo', `speed ${i.speed}, ${i.bpm} bpm`],
