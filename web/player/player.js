@@ -7,7 +7,6 @@ const $ = (id) => document.getElementById(id);
 const NOTES = ['C-', 'C#', 'D-', 'D#', 'E-', 'F-', 'F#', 'G-', 'G#', 'A-', 'A#', 'B-'];
 const EFFECTS = '0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ';
 const VOLUME_COMMANDS = '-+DUSVPLRM'; // volume column 0x60-0xff, one letter per 16 values
-const PATTERN_ROWS_SHOWN = 21;
 const LONG_SONG = 20 * 60; // the seek bar's range for a song that does not end
 
 const page = {
@@ -188,8 +187,17 @@ function next(step, play) {
     choose(page.current + step, play ?? !!(page.node && page.node.playing), step);
 }
 
+// The transport's symbols, drawn (a font may lack the media symbols).
+const ICONS = {
+    play: '<path d="M5 3l11 7-11 7z"/>',
+    pause: '<path d="M4 3h4v14H4zM12 3h4v14h-4z"/>',
+    previous: '<path d="M3 3h2v14H3zM17 3v14L6 10z"/>',
+    next: '<path d="M15 3h2v14h-2zM3 3v14l11-7z"/>',
+};
+const icon = (name) => `<svg viewBox="0 0 20 20" width="18" height="18" fill="currentColor" aria-hidden="true">${ICONS[name]}</svg>`;
+
 function setPlayButton(playing) {
-    $('play').innerHTML = playing ? '&#x23F8;' : '&#x25B6;';
+    $('play').innerHTML = icon(playing ? 'pause' : 'play');
     $('play').setAttribute('aria-label', playing ? 'Pause' : 'Play');
 }
 
@@ -298,7 +306,7 @@ function showRow(pattern, row) {
     const line = view.children[row];
     if (line) {
         line.classList.add('current');
-        view.scrollTop = line.offsetTop - view.offsetTop - (PATTERN_ROWS_SHOWN >> 1) * line.offsetHeight;
+        view.scrollTop = line.offsetTop - (view.clientHeight - line.offsetHeight) / 2;
     }
     page.row = row;
 }
@@ -342,6 +350,9 @@ function setVolume(percent) {
 // ---- Wiring ----
 
 function wire() {
+    $('previous').innerHTML = icon('previous');
+    $('next').innerHTML = icon('next');
+    setPlayButton(false);
     $('open').addEventListener('change', (e) => {
         add([...e.target.files]);
         e.target.value = '';
