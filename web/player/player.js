@@ -377,6 +377,8 @@ function wire() {
         $('separation-value').textContent = `${e.target.value}%`;
         if (page.node) page.node.separation = Number(e.target.value);
     });
+    // A clicked button gives the focus back, so that space stays the pause key.
+    document.addEventListener('click', (e) => e.target.closest?.('button')?.blur());
     document.addEventListener('keydown', (e) => {
         if (e.target.tagName === 'INPUT' && e.target.type !== 'range' && e.target.type !== 'file') return;
         if (e.ctrlKey || e.metaKey || e.altKey) return;
