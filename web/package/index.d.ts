@@ -105,6 +105,8 @@ export interface PlayerEvent {
 export declare class Library {
     /** The compiled wasm, which live players instantiate on the audio thread. */
     readonly module: WebAssembly.Module;
+    /** The wasm's bytes when init() read them (sent to a worklet that cannot take the module). */
+    wasmBytes: ArrayBuffer | ArrayBufferView | null;
     /** Loads a song from the bytes of a module file; throws NeatxmError with the reason. */
     loadSong(bytes: ArrayBuffer | ArrayBufferView): Song;
 }

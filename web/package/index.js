@@ -19,10 +19,13 @@ async function wasmBytes(source) {
     return response.arrayBuffer();
 }
 
+// The compiled module, and its bytes when known (for a browser that cannot hand a compiled
+// module to its audio worklet).
 async function compile(source) {
-    if (source instanceof WebAssembly.Module) return source;
-    if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) return WebAssembly.compile(source);
-    return WebAssembly.compile(await wasmBytes(source || './neatxm.wasm'));
+    if (source instanceof WebAssembly.Module) return { module: source, bytes: null };
+    const bytes = source instanceof ArrayBuffer || ArrayBuffer.isView(source) ? source
+        : await wasmBytes(source || './neatxm.wasm');
+    return { module: await WebAssembly.compile(bytes), bytes };
 }
 
 /**
@@ -30,9 +33,11 @@ async function compile(source) {
  * compiled module); by default the file beside this script.
  */
 export async function init(options = {}) {
-    const module = await compile(options.wasm);
+    const { module, bytes } = await compile(options.wasm);
     const instance = await WebAssembly.instantiate(module, wasmImports());
-    return new Library(instance, module);
+    const library = new Library(instance, module);
+    library.wasmBytes = bytes;
+    return library;
 }
 
 const registered = new WeakMap(); // audio context -> the processor's registration
@@ -58,7 +63,14 @@ export async function createPlayerNode(context, song, options = {}) {
     const { connect = true, workletUrl, ...rest } = options;
     const o = playerOptions({ ...rest, rate: context.sampleRate });
     await preparePlayerNodes(context, workletUrl);
-    const node = new PlayerNode(context, song, o);
+    let node;
+    try {
+        node = new PlayerNode(context, song, o, { module: song.library.module });
+    } catch (e) {
+        // A browser that cannot send a compiled module to the worklet gets the bytes.
+        if (e.name !== 'DataCloneError' || !song.library.wasmBytes) throw e;
+        node = new PlayerNode(context, song, o, { bytes: song.library.wasmBytes });
+    }
     await node.ready;
     if (connect) node.connect(context.destination);
     return node;
@@ -69,10 +81,10 @@ const NodeBase = typeof AudioWorkletNode === 'function' ? AudioWorkletNode : cla
 
 /** The live player: play, pause, seek, loop, controls; events 'position', 'started', 'ended', 'seeked', 'error'. */
 export class PlayerNode extends NodeBase {
-    constructor(context, song, options) {
+    constructor(context, song, options, wasm) {
         super(context, 'neatxm-player', {
             numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2],
-            processorOptions: { module: song.library.module, song: song.bytes, options },
+            processorOptions: { ...wasm, song: song.bytes, options },
         });
         this.song = song;
         this.options = options;

@@ -13,13 +13,14 @@ const SEEK_BUDGET = 32768;
 class PlayerProcessor extends AudioWorkletProcessor {
     constructor(options) {
         super();
-        const { module, song, options: o } = options.processorOptions;
+        const { module: compiled, bytes, song, options: o } = options.processorOptions;
         this.playing = false;
         this.seeking = false;
         this.alive = true;
         this.sinceReport = 0;
         this.stats = { quanta: 0, frames: 0, short: 0, firstAt: -1, since: Date.now() };
         try {
+            const module = compiled instanceof WebAssembly.Module ? compiled : new WebAssembly.Module(bytes);
             const library = new Library(new WebAssembly.Instance(module, wasmImports()), module);
             this.song = library.loadSong(song);
             this.player = this.song.createPlayer(o);
