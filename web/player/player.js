@@ -158,7 +158,10 @@ async function start(index, play) {
             if (page.clickAt) page.latencies.push(performance.now() - page.clickAt);
             page.clickAt = 0;
         });
-        node.addEventListener('ended', () => next(1, true));
+        node.addEventListener('ended', () => {
+            setPlayButton(false);
+            if (page.current < page.list.length - 1) next(1, true);
+        });
         node.addEventListener('error', (e) => status(e.detail.message, true));
         $('play').disabled = false;
         $('seek').disabled = false;
