@@ -386,7 +386,10 @@ struct WebPlayer {
     int32_t rate;
     neatxm_rules rules;
     neatxm_end end;
-    int64_t seekTarget;               // frame a seek by time is playing towards; -1 when none
+    int64_t seekTarget; // frame a seek by time is playing towards; -1 when none
+    // Where a seek to an order and row went, until the next frame is handed out (the library
+    // tells where it stands at the last frame handed out, which lies before the seek).
+    int32_t pendingOrder, pendingRow; // -1 when none
 #ifndef NX_PLAYER_EVENTS
     int32_t watchedOrder, watchedRow; // where the last piece ended; -1 before the first frame
     EventRecord events[EVENT_QUEUE];
@@ -469,6 +472,7 @@ template <typename Sample> int32_t Render(WebPlayer* p, Sample* out, int32_t fra
         if (got > 0 && out) Watch(p, at);
 #endif
         done += got;
+        if (got > 0) p->pendingOrder = -1;
         if (got < step) break;
     }
     return done;
@@ -495,6 +499,7 @@ bool Remake(WebPlayer* p) {
         neatxm_player_destroy(p->player);
     }
     p->player = fresh;
+    p->pendingOrder = -1;
     neatxm_player_set_end(p->player, p->end);
 #ifndef NX_PLAYER_EVENTS
     p->watchedOrder = p->watchedRow = -1;
@@ -600,6 +605,7 @@ WebPlayer* nx_player_create(neatxm_song* song, int32_t rate, int32_t rules, int3
     p->rules = static_cast<neatxm_rules>(rules);
     p->end = loop ? NEATXM_END_WRAP : NEATXM_END_STOP;
     p->seekTarget = -1;
+    p->pendingOrder = -1;
     if (!Remake(p)) {
         std::free(p);
         return nullptr;
@@ -689,10 +695,17 @@ int32_t nx_player_seek_order(WebPlayer* p, int32_t order, int32_t row) {
     p->seekTarget = -1;
     DropEvents(p);
 #ifdef NX_SEEKING
-    return SeekOrderRow(Internal(p), order, row) ? NEATXM_OK : NEATXM_ERROR_ARGUMENT;
+    if (!SeekOrderRow(Internal(p), order, row)) return NEATXM_ERROR_ARGUMENT;
+    p->pendingOrder = order;
+    p->pendingRow = row;
+    return NEATXM_OK;
 #else
     if (neatxm_player_seek(p->player, order) != NEATXM_OK) return NEATXM_ERROR_ARGUMENT;
-    if (row == 0) return NEATXM_OK;
+    if (row == 0) {
+        p->pendingOrder = order;
+        p->pendingRow = 0;
+        return NEATXM_OK;
+    }
     // Without a row seek in the library: play on (unheard) until the row is reached, in pieces
     // of a few frames, so the next frame lies at most that far into the row.
     // (The position is the last frame's, so each check follows a piece.)
@@ -713,6 +726,12 @@ int32_t nx_player_seek_order(WebPlayer* p, int32_t order, int32_t row) {
 void nx_player_position(const WebPlayer* p, double* out) {
     neatxm_position now{};
     neatxm_player_position(p->player, &now);
+    if (p->pendingOrder >= 0) {
+        now.order = p->pendingOrder;
+        now.pattern = neatxm_song_order(p->song, p->pendingOrder);
+        now.row = p->pendingRow;
+        now.tick = 0;
+    }
     const double values[10] = {double(now.order),  double(now.pattern), double(now.row),
                                double(now.tick),   double(now.speed),   double(now.bpm),
                                double(now.frames), now.seconds,         double(now.loops),

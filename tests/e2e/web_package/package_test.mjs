@@ -98,6 +98,10 @@ const corpus = library.loadSong(readFileSync(paths.corpus));
     const rows = r.takeEvents().filter((e) => e.kind === 'row');
     check(at.order === 3 && at.row === 16 && rows.length === 1 && rows[0].row === 16,
         `a seek to order 3, row 16 plays that row next, and its row event says so (at order ${at.order}, row ${at.row})`);
+    r.seekOrder(5, 0);
+    const told = r.position;
+    check(told.order === 5 && told.row === 0 && told.pattern === zarq.orders[5],
+        `right after a seek to order 5, before any frame, the position says so (order ${told.order}, row ${told.row})`);
     check(!!throws(() => r.seekOrder(zarq.info.orders, 0), 7), 'a seek to an order beyond the song is refused');
 }
 

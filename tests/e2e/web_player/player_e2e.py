@@ -92,6 +92,14 @@ class Page:
                 self.control.session)
 
 
+def press(control, key, code, number):
+    """A key pressed and let go, as the keyboard does (trusted, unlike a script's events)."""
+    key_event = {'key': key, 'code': code, 'windowsVirtualKeyCode': number}
+    control.send('Input.dispatchKeyEvent', dict(key_event, type='keyDown', text=key if len(key) == 1 else ''),
+                 control.session)
+    control.send('Input.dispatchKeyEvent', dict(key_event, type='keyUp'), control.session)
+
+
 class Checks:
     def __init__(self):
         self.failed = 0
@@ -183,6 +191,23 @@ def run(args, work):
                          ' p.pattern, p.row]; })()' % (mp, mp))
         checks.check(view[:2] == view[2:], 'playing on, the view follows the row: it shows pattern %s'
                      ' row %s, the player reports pattern %s row %s' % tuple(view))
+
+        # playxm's keys: the right arrow to the next order position, space to pause and go on.
+        before = page.eval('({ n: %s.seeks.length, order: %s.node.position.order })' % (mp, mp))
+        press(control, 'ArrowRight', 'ArrowRight', 39)
+        page.wait('%s.seeks.length > %d' % (mp, before['n']), 10)
+        moved = page.eval('%s.seeks.at(-1).position' % mp)
+        checks.check((moved['order'], moved['row']) == (before['order'] + 1, 0),
+                     'the right arrow key moves from order %d to order %d, row %d'
+                     % (before['order'], moved['order'], moved['row']))
+        press(control, ' ', 'Space', 32)
+        paused = page.wait('!%s.node.playing' % mp, 5)
+        frames = page.eval('%s.node.stats.frames' % mp)
+        time.sleep(0.5)
+        still = page.eval('%s.node.stats.frames' % mp) == frames
+        press(control, ' ', 'Space', 32)
+        again = page.wait('%s.node.playing && %s.node.stats.frames > %d' % (mp, mp, frames), 5)
+        checks.check(paused and still and again, 'space pauses (no frames handed out) and goes on')
 
         # Every channel muted: a silent output, when the library's mixer reads the mutes (a
         # render of the same song muted and not muted tells).
