@@ -39,6 +39,9 @@ struct WebPlayer {
     neatxm_player* player;
     uint32_t muted, solo;
     int64_t seekTarget; // frame a seek by time is playing towards; -1 when none
+    // Where a seek to an order and row went, until the next frame is handed out (the library
+    // tells where it stands at the last frame handed out, which lies before the seek).
+    int32_t pendingOrder, pendingRow; // -1 when none
 };
 
 int32_t Keep(neatxm_error code, const char* message = nullptr) {
@@ -77,6 +80,7 @@ bool Remake(WebPlayer* p, const neatxm_player_config& config) {
     }
     neatxm_player_free(p->player);
     p->player = fresh;
+    p->pendingOrder = -1;
     return true;
 }
 
@@ -175,6 +179,7 @@ WebPlayer* nx_player_create(neatxm_song* song, int32_t rate, int32_t rules, int3
     if (!p) return Keep(NEATXM_ERROR_OUT_OF_MEMORY), nullptr;
     p->song = song;
     p->seekTarget = -1;
+    p->pendingOrder = -1;
     neatxm_player_config config = NEATXM_PLAYER_CONFIG_INIT;
     config.rate = rate;
     config.rules = rules;
@@ -195,12 +200,14 @@ void nx_player_destroy(WebPlayer* p) {
 // frames written. While a seek is under way, nothing: call nx_player_seek_step until it is done.
 int32_t nx_player_render(WebPlayer* p, float* out, int32_t frames) {
     if (!p || !out || frames <= 0 || p->seekTarget >= 0) return 0;
+    p->pendingOrder = -1;
     return static_cast<int32_t>(
         neatxm_player_render_float(p->player, out, static_cast<size_t>(frames)));
 }
 // The same as 16-bit frames, rounded and clipped as the library does for its own output.
 int32_t nx_player_render_s16(WebPlayer* p, int16_t* out, int32_t frames) {
     if (!p || !out || frames <= 0 || p->seekTarget >= 0) return 0;
+    p->pendingOrder = -1;
     return static_cast<int32_t>(
         neatxm_player_render_s16(p->player, out, static_cast<size_t>(frames)));
 }
@@ -279,7 +286,10 @@ int32_t nx_player_seek_order(WebPlayer* p, int32_t order, int32_t row) {
     p->seekTarget = -1;
     DropEvents(p);
     const neatxm_error code = neatxm_player_seek_order(p->player, order, row);
-    return code == NEATXM_OK ? NEATXM_OK : Keep(code);
+    if (code != NEATXM_OK) return Keep(code);
+    p->pendingOrder = order;
+    p->pendingRow = row;
+    return NEATXM_OK;
 }
 
 // Where the player stands, into out[0..9]: order, pattern, row, tick, speed, bpm, frames,
@@ -287,6 +297,12 @@ int32_t nx_player_seek_order(WebPlayer* p, int32_t order, int32_t row) {
 void nx_player_position(const WebPlayer* p, double* out) {
     neatxm_position now = NEATXM_POSITION_INIT;
     neatxm_player_get_position(p->player, &now);
+    if (p->pendingOrder >= 0) {
+        now.order = p->pendingOrder;
+        now.pattern = neatxm_song_order(p->song, p->pendingOrder);
+        now.row = p->pendingRow;
+        now.tick = 0;
+    }
     const double values[10] = {double(now.order), double(now.pattern), double(now.row),
                                double(now.tick),  double(now.speed),   double(now.bpm),
                                double(now.frame), now.seconds,         double(now.passes),
