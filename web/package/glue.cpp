@@ -256,6 +256,7 @@ int32_t nx_player_seek_frame(WebPlayer* p, double frame) {
         if (!Remake(p, config)) return lastError.code;
     }
     p->seekTarget = target;
+    p->pendingOrder = -1;
     return NEATXM_OK;
 }
 // Plays towards the seek's target by at most `budget` frames. Returns the frames still to go
