@@ -202,6 +202,7 @@ def run(args, work):
                      % (before['order'], moved['order'], moved['row']))
         press(control, ' ', 'Space', 32)
         paused = page.wait('!%s.node.playing' % mp, 5)
+        time.sleep(0.3)  # the processor's report of its pause is on its way
         frames = page.eval('%s.node.stats.frames' % mp)
         time.sleep(0.5)
         still = page.eval('%s.node.stats.frames' % mp) == frames
