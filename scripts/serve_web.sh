@@ -11,4 +11,5 @@ cmake --preset web >/dev/null
 nice cmake --build --preset web -j"${JOBS:-2}"
 site="$root/build/web/site"
 echo "serve_web.sh: open http://127.0.0.1:$port/ (Ctrl+C stops the server)"
+echo "serve_web.sh: the module player is at http://127.0.0.1:$port/player/"
 exec python3 -m http.server "$port" --bind 127.0.0.1 --directory "$site"
