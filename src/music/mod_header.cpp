@@ -256,6 +256,14 @@ bool ReadModHeader(ByteReader& r, Module* module, ModLayout& layout, ModSampleHe
                 module->modVariant = ModVariant::Multichannel;
             }
         }
+        // A cut file keeps the patterns it holds; one that holds none of them while its order
+        // table names patterns beyond the 64 the original tracker could save is no song.
+        if (stored > 64 && fileSize < layout.patternStart + 64 * rowBytes) {
+            return Fail(error, LOAD_TRUNCATED,
+                        "the file ends before its first pattern, and its order table names %d "
+                        "patterns",
+                        stored);
+        }
         layout.storedPatterns = stored;
         if (layout.pairedPatterns) {
             // Each order entry names the first half of a pair of stored patterns.
