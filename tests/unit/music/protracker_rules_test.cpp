@@ -233,6 +233,46 @@ TEST_F(ProTrackerRulesTest, NoteCutDelayAndRetriggerActOnTheirTicks) {
     EXPECT_EQ(restarts, (std::vector<int>{2, 4}));
 }
 
+TEST_F(ProTrackerRulesTest, AnInstrumentNumberAloneSwapsALoopingSampleAtItsLoop) {
+    struct Case {
+        const char* what;
+        int playing, chosen; // samples: 1 without a loop, 2 and 3 looping
+        uint32_t position;   // where the voice stands when the number comes (mixing moves it)
+        int soundingAfter;   // the sample the voice then plays (0: none)
+    };
+    const Case cases[] = {
+        {"a looping sample takes the chosen one's loop", 2, 3, 500, 3},
+        {"not before its own loop is reached", 2, 3, 100, 2},
+        {"a chosen sample without a loop silences it", 2, 1, 500, 0},
+        {"a sample without a loop plays out unchanged", 1, 2, 500, 1},
+    };
+    for (const Case& c : cases) {
+        modw::Song song = TwoSamples();
+        modw::Sample third = song.samples[1];
+        third.loopStartWords = 100;
+        third.loopLengthWords = 50;
+        song.samples.push_back(third);
+        modw::Put(song, 0, 0, 0, {Period(12), static_cast<uint8_t>(c.playing), 0, 0});
+        modw::Put(song, 0, 1, 0, {0, static_cast<uint8_t>(c.chosen), 0, 0});
+        Play(song, 6);
+        Voice* voice = player_->channels[0].voice;
+        ASSERT_TRUE(voice && voice->sample) << c.what;
+        voice->position = c.position;
+        SequencerTick(player_);
+        SequencerTick(player_);
+        voice = player_->channels[0].voice;
+        const Sample* expected = c.soundingAfter ? SampleNumber(c.soundingAfter) : nullptr;
+        EXPECT_EQ(voice->sample, expected) << c.what;
+        if (c.soundingAfter == 3 && c.playing == 2) {
+            // Inside the new loop, at the old loop's phase.
+            EXPECT_EQ(voice->position, 200u + (500u - 400u) % 100u) << c.what;
+        }
+        EXPECT_EQ(player_->channels[0].volume, SampleNumber(c.chosen)->volume) << c.what;
+        TearDown();
+        player_ = nullptr;
+    }
+}
+
 TEST_F(ProTrackerRulesTest, TracksArePannedHardLeftRightRightLeft) {
     modw::Song song = TwoSamples();
     for (int track = 0; track < 4; ++track) modw::Put(song, 0, 0, track, {Period(12), 1, 0, 0});
