@@ -69,7 +69,17 @@ bool ProTrackerRowEnd(Player* player) {
     }
     flow.loopJumped = false;
     bool newOrder = false;
-    if (row >= RowCount(module, order) || flow.orderJump) {
+    if (!held && flow.heldOrder >= 0) {
+        // The end of a pattern delay whose row held a B or D.
+        order = flow.heldOrder;
+        row = flow.heldRow + 1;
+        flow.heldOrder = -1;
+        if (row >= RowCount(module, order)) {
+            row = 0;
+            order = order + 1 >= module->songLength ? module->restartPosition : order + 1;
+        }
+        newOrder = true;
+    } else if (row >= RowCount(module, order) || flow.orderJump) {
         row = flow.breakRow;
         flow.breakRow = 0;
         flow.orderJump = false;
@@ -87,15 +97,6 @@ bool ProTrackerRowEnd(Player* player) {
             order = player->orderPosition;
             newOrder = false;
         }
-    } else if (!held && flow.heldOrder >= 0) {
-        order = flow.heldOrder;
-        row = flow.heldRow + 1;
-        flow.heldOrder = -1;
-        if (row >= RowCount(module, order)) {
-            row = 0;
-            order = order + 1 >= module->songLength ? module->restartPosition : order + 1;
-        }
-        newOrder = true;
     }
     if (held) {
         player->row = row;

@@ -170,6 +170,32 @@ TEST_F(ProTrackerRulesTest, FlowControlVisitsTheRowsTheTrackerDoes) {
     }
 }
 
+TEST_F(ProTrackerRulesTest, ABreakInsideAPatternDelayLandsOneRowPastItsTarget) {
+    // On the pattern's last row, so that the delay's end also meets the pattern's end.
+    for (int row : {10, 63}) {
+        modw::Song song = TwoSamples();
+        song.orders = {0, 1};
+        song.patterns.resize(2);
+        modw::Put(song, 0, row, 0, {0, 0, 0xE, 0xE2});
+        modw::Put(song, 0, row, 1, {0, 0, 0xD, 0x05});
+        const auto ticks = Play(song, 6 * (row + 5) + 1);
+        std::vector<std::pair<int, int>> visits;
+        for (size_t i = 0; i < ticks.size(); ++i)
+            if (i == 0 || ticks[i].row != ticks[i - 1].row || ticks[i].order != ticks[i - 1].order)
+                visits.push_back({ticks[i].order, ticks[i].row});
+        // The delayed row shows for its three periods, then order 1 at row 6 (not 5).
+        const std::vector<std::pair<int, int>> tail{{0, row}, {1, 6}, {1, 7}};
+        ASSERT_GE(visits.size(), 3u);
+        const std::vector<std::pair<int, int>> last(visits.end() - 3, visits.end());
+        EXPECT_EQ(last, tail) << row;
+        size_t held = 0;
+        for (const Tick& t : ticks) held += t.order == 0 && t.row == row ? 1 : 0;
+        EXPECT_EQ(held, 18u) << row;
+        TearDown();
+        player_ = nullptr;
+    }
+}
+
 TEST_F(ProTrackerRulesTest, PatternDelaySpeedAndTempo) {
     modw::Song song = TwoSamples();
     modw::Put(song, 0, 0, 0, {0, 0, 0xE, 0xE2}); // row 0 lasts three row periods
