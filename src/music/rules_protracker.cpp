@@ -56,9 +56,11 @@ bool ProTrackerRowEnd(Player* player) {
         held = true;
     }
     if (flow.loopJump) {
+        // Through the break row a B or D on the row may have changed, or straight to the loop's
+        // own row where the loop wins over them.
         flow.loopJump = false;
         flow.loopJumped = true;
-        row = flow.breakRow;
+        row = LoopWinsOverBreaks(module) ? flow.loopTarget : flow.breakRow;
         flow.breakRow = 0;
     }
     // A loop's jump over B or D on its row: the loop wins where the file's tracker lets it (the
@@ -158,6 +160,7 @@ void ProTrackerFlowControl(Player* player, MusicChannel* channel, const PatternC
             } else if (CountLoopPass(channel, y)) {
                 // The loop's row goes through the break row that D also sets.
                 flow.breakRow = channel->loopRow;
+                flow.loopTarget = channel->loopRow;
                 flow.loopJump = true;
             }
         } else if (x == 14 && flow.delayRowsLeft == 0) {

@@ -171,6 +171,46 @@ TEST_F(ProTrackerRulesTest, FlowControlVisitsTheRowsTheTrackerDoes) {
     }
 }
 
+TEST_F(ProTrackerRulesTest, ALoopWinsOverAJumpOnItsRowOnlyWhereTheTrackerLetsIt) {
+    struct Case {
+        const char* tag;
+        int channels;
+        std::vector<std::pair<int, int>> visits;
+    };
+    const Case cases[] = {
+        // The original tracker: the jump clears the break row the loop set and wins.
+        {"M.K.", 4, {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {1, 0}}},
+        // Octalyser and the FA0x files: the loop plays its pass, then the jump.
+        {"CD61", 6, {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 2}, {0, 3}, {1, 0}}},
+        {"FA06", 6, {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 2}, {0, 3}, {1, 0}}},
+    };
+    for (const Case& c : cases) {
+        modw::Song song = TwoSamples();
+        song.tag = c.tag;
+        song.channels = c.channels;
+        song.orders = {0, 1};
+        song.patterns.resize(2);
+        modw::Put(song, 0, 2, 2, {0, 0, 0xE, 0x60});
+        modw::Put(song, 0, 3, 2, {0, 0, 0xE, 0x61});
+        modw::Put(song, 0, 3, 3, {0, 0, 0xB, 0x01});
+        std::vector<uint8_t> bytes = modw::WriteMod(song);
+        if (c.tag[0] == 'F') bytes.insert(bytes.begin() + 1084, 4, 0); // its four extra bytes
+        module_ = LoadBytes(bytes);
+        ASSERT_TRUE(module_) << c.tag;
+        player_ = CreatePlayer(module_.get(), 44100, PlayerRules::Standard);
+        std::vector<std::pair<int, int>> visits;
+        for (int i = 0; i < 6 * 8; ++i) {
+            SequencerTick(player_);
+            if (player_->position.tick == 0)
+                visits.push_back({player_->position.order, player_->position.row});
+        }
+        visits.resize(std::min(visits.size(), c.visits.size()));
+        EXPECT_EQ(visits, c.visits) << c.tag;
+        TearDown();
+        player_ = nullptr;
+    }
+}
+
 TEST_F(ProTrackerRulesTest, ABreakInsideAPatternDelayLandsOneRowPastItsTarget) {
     // On the pattern's last row, so that the delay's end also meets the pattern's end.
     for (int row : {10, 63}) {
