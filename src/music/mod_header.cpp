@@ -39,9 +39,9 @@ TagInfo ReadTag(const uint8_t* t) {
     if (is("CD81")) return {8, ModVariant::Octalyser, 0, false};
     if (is("OKTA") || is("OCTA")) return {8, ModVariant::Multichannel, 0, false};
     // Files of one tracker keep four bytes of their own after the tag.
-    if (is("FA04")) return {4, ModVariant::Multichannel, 4, false};
-    if (is("FA06")) return {6, ModVariant::Multichannel, 4, false};
-    if (is("FA08")) return {8, ModVariant::Multichannel, 4, false};
+    if (is("FA04")) return {4, ModVariant::Fa0x, 4, false};
+    if (is("FA06")) return {6, ModVariant::Fa0x, 4, false};
+    if (is("FA08")) return {8, ModVariant::Fa0x, 4, false};
     if (std::memcmp(t, "TDZ", 3) == 0 && t[3] >= '1' && t[3] <= '9')
         return {t[3] - '0', ModVariant::Multichannel, 0, false};
     if (c0 >= '1' && c0 <= '9' && std::memcmp(t + 1, "CHN", 3) == 0)
@@ -243,8 +243,9 @@ bool ReadModHeader(ByteReader& r, Module* module, ModLayout& layout, ModSampleHe
             layout.patternStart + playedStored * 64 * rowBytes <= fileSize)
             stored = playedStored;
         // One converter saved eight-track songs under the four-track tag: the file's size then
-        // fits eight tracks exactly and four not at all.
-        if (std::memcmp(layout.tag, "M.K.", 4) == 0) {
+        // fits eight tracks exactly and four not at all, and the restart byte is not the 127
+        // the original tracker writes (its own files with that size stay four-track ones).
+        if (std::memcmp(layout.tag, "M.K.", 4) == 0 && restart != 127) {
             int64_t sampleBytes = 0;
             for (int i = 0; i < layout.samples; ++i) sampleBytes += int64_t{headers[i].length} * 2;
             const int64_t patterns = int64_t{stored} * 64 * 4;
@@ -254,6 +255,14 @@ bool ReadModHeader(ByteReader& r, Module* module, ModLayout& layout, ModSampleHe
                 module->channelCount = 8;
                 module->modVariant = ModVariant::Multichannel;
             }
+        }
+        // A cut file keeps the patterns it holds; one that holds none of them while its order
+        // table names patterns beyond the 64 the original tracker could save is no song.
+        if (stored > 64 && fileSize < layout.patternStart + 64 * rowBytes) {
+            return Fail(error, LOAD_TRUNCATED,
+                        "the file ends before its first pattern, and its order table names %d "
+                        "patterns",
+                        stored);
         }
         layout.storedPatterns = stored;
         if (layout.pairedPatterns) {
@@ -287,6 +296,7 @@ bool ReadModHeader(ByteReader& r, Module* module, ModLayout& layout, ModSampleHe
     case ModVariant::FifteenSamples: family = "15-sample MOD"; break;
     case ModVariant::TrackLayout: family = "MOD tracks"; break;
     case ModVariant::Fest: family = "MOD"; break;
+    case ModVariant::Fa0x: family = "MOD"; break;
     case ModVariant::None: break;
     }
     char facts[64];

@@ -24,8 +24,8 @@ PatternCell DecodeCell(const uint8_t* b) {
     return cell;
 }
 
-// Reads `tracks` tracks' worth of rows (four bytes a track) into `rows`; the bytes the file does
-// not hold stay zero (empty cells). False when the file ended inside them.
+// Reads `bytes` bytes of rows into `rows`; the bytes the file does not hold stay zero (empty
+// cells). False when the file ended inside them.
 bool ReadRows(ByteReader& r, uint8_t* rows, int64_t bytes) {
     return ReadUpTo(r, rows, bytes) == bytes;
 }
@@ -52,16 +52,14 @@ bool ReadModPatterns(ByteReader& r, Module* module, const ModLayout& layout, boo
     }
     fileEnded = false;
     // One stored block (a pattern, a half or a track) at a time.
-    const int32_t blockTracks =
-        layout.pairedPatterns || module->modVariant == ModVariant::TrackLayout
-            ? (layout.pairedPatterns ? 4 : 1)
-            : channels;
+    const bool trackLayout = module->modVariant == ModVariant::TrackLayout;
+    const int32_t blockTracks = layout.pairedPatterns ? 4 : trackLayout ? 1 : channels;
     const int64_t blockBytes = int64_t{ROWS} * blockTracks * 4;
     auto* block = static_cast<uint8_t*>(Zeroed(blockBytes));
     if (!block) return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading the patterns");
     // The track layout needs every track at hand before the positions can be built.
     uint8_t* tracks = nullptr;
-    if (module->modVariant == ModVariant::TrackLayout) {
+    if (trackLayout) {
         tracks = static_cast<uint8_t*>(Zeroed(int64_t{layout.storedPatterns} * blockBytes));
         if (!tracks) {
             std::free(block);

@@ -95,10 +95,11 @@ enum class ModVariant : uint8_t {
     ProTracker = 1,     // M.K., M!K!, M&K!, and the 4-channel tags of trackers that follow it
     Startrekker = 2,    // FLT4, FLT8, EXO4, EXO8
     Octalyser = 3,      // CD61, CD81
-    Multichannel = 4,   // xCHN, xxCH, xxCN, TDZx, OKTA, OCTA, FA0x
+    Multichannel = 4,   // xCHN, xxCH, xxCN, TDZx, OKTA, OCTA
     FifteenSamples = 5, // the original 15-sample layout, without a tag
     TrackLayout = 6,    // MTN / IT10: patterns made of tracks shared between order positions
     Fest = 7,           // FEST
+    Fa0x = 8,           // FA04, FA06, FA08 (four bytes of their own after the tag)
 };
 
 struct Module {

@@ -75,6 +75,9 @@ struct StandardFlow {
     int32_t delayRowsLeft = 0;      // row periods of a pattern delay still to come (no row is read)
     int32_t fineDelayTicks = 0;     // X6x: ticks added to every row period of the row
     int32_t periodTick = 0;         // ticks into the current row period
+    bool loopJumped = false;        // ProTracker's rules: a loop jumped at this row's end
+    int32_t heldOrder = -1;         // ...and the order position and row a B or D inside a
+    int32_t heldRow = 0;            // pattern delay went to (the delay's count runs on there)
 };
 
 struct Player {

@@ -136,6 +136,11 @@ Selection ProTrackerNoteRow(Player* player, MusicChannel* channel, const Pattern
         channel->volume = sample->volume;
         channel->updateFlags |= UPDATE_VOLUME;
     }
+    // An instrument number without a note swaps the sample at its loop (see
+    // ProTrackerFinishTrack); beside a tone portamento's target it only sets the volume.
+    if (cell.instrument != 0)
+        t.swapPending =
+            !IsNote(cell.note) && channel->sample && t.chosen != channel->sample ? 1 : 0;
     if (IsNote(cell.note)) {
         if (IsE(cell, 5)) t.finetune = static_cast<int8_t>(SignedNibble(cell.effectParameter));
         if (cell.effect == 0x3 || cell.effect == 0x5) {
@@ -305,6 +310,31 @@ void ProTrackerTonePortamento(const Player* player, MusicChannel* channel) {
 // sample without a loop is silent then), as the tracker's shortened sample does.
 void ProTrackerFinishTrack(Player* player, MusicChannel* channel, const Sample* sample) {
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_FREQUENCY;
+    // The instrument swap: the Amiga plays a sample's loop from the registers the last
+    // instrument number set, so a looping sample goes on with the chosen sample's loop once its
+    // own loop comes round (a chosen sample without a loop then falls silent). A sample without
+    // a loop plays out and stays silent; the swap is dropped. Ticks fall between the loop's
+    // turns, so the chosen loop starts where the playing one stands within its own.
+    ProTrackerTrack& t = channel->protracker;
+    Voice* voice = channel->voice;
+    if (t.swapPending && voice && !(channel->updateFlags & UPDATE_TRIGGER)) {
+        const Sample* old = voice->sample;
+        if (!old || old->loopKind != LOOP_FORWARD || old->loopLength == 0) {
+            t.swapPending = 0;
+        } else if (voice->position >= old->loopStart) {
+            const Sample* next = t.chosen;
+            if (next && next->data && next->loopKind == LOOP_FORWARD && next->loopLength > 0) {
+                voice->position =
+                    next->loopStart + (voice->position - old->loopStart) % next->loopLength;
+                voice->sample = next;
+            } else {
+                voice->sample = nullptr;
+            }
+            channel->sample = next;
+            sample = next ? next : &emptyModSample;
+            t.swapPending = 0;
+        }
+    }
     if ((channel->updateFlags & UPDATE_TRIGGER) && channel->voice) {
         Voice* voice = channel->voice;
         if (voice->startOffset >= sample->length) {

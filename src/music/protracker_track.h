@@ -19,4 +19,6 @@ struct ProTrackerTrack {
     uint8_t tremoloPosition; // 0-63
     uint8_t glissando;       // E3x
     uint8_t panned;          // an 8xx set the track's panning (else the Amiga's side)
+    uint8_t swapPending;     // an instrument number without a note chose another sample: it
+                             // takes over when the playing sample's loop comes round
 };

@@ -22,6 +22,7 @@ constexpr double PAL_CLOCK = 3546895.0;
 bool ClassicLimits(const Module* module) {
     switch (module->modVariant) {
     case ModVariant::Multichannel:
+    case ModVariant::Fa0x:
     case ModVariant::Octalyser: return false;
     default: return true;
     }
@@ -29,11 +30,17 @@ bool ClassicLimits(const Module* module) {
 
 // ---- The clock ----
 
+// Octalyser's files and those with the FA0x tags play a loop's jump over a B or D on its row.
+bool LoopWinsOverBreaks(const Module* module) {
+    return module->modVariant == ModVariant::Octalyser || module->modVariant == ModVariant::Fa0x;
+}
+
 // The end of a row period, as the tracker moves on right after reading a row: the next row; a
 // pattern delay holds it (the delay's periods read no row); a loop's jump moves to the loop's
 // row; the end of the pattern or a B or D moves to the next order position at the break row.
-// A jump or break inside a pattern delay happens at once and the delay's row count then runs on
-// the row it reached, as the tracker's own counting does. True while the delay holds the row.
+// A loop's jump, B or D inside a pattern delay happens at once and the delay's row count then
+// runs on the row it reached, as the tracker's own counting does (so a break inside a delay
+// lands one row past its target). True while the delay holds the row.
 bool ProTrackerRowEnd(Player* player) {
     const Module* module = player->module;
     StandardFlow& flow = player->flow;
@@ -49,12 +56,32 @@ bool ProTrackerRowEnd(Player* player) {
         held = true;
     }
     if (flow.loopJump) {
+        // Through the break row a B or D on the row may have changed, or straight to the loop's
+        // own row where the loop wins over them.
         flow.loopJump = false;
-        row = flow.breakRow;
+        flow.loopJumped = true;
+        row = LoopWinsOverBreaks(module) ? flow.loopTarget : flow.breakRow;
         flow.breakRow = 0;
     }
+    // A loop's jump over B or D on its row: the loop wins where the file's tracker lets it (the
+    // break and jump are dropped), else they go on through the break row the loop set.
+    if (flow.loopJumped && LoopWinsOverBreaks(module)) {
+        flow.orderJump = false;
+        flow.jumpOrder = -1;
+    }
+    flow.loopJumped = false;
     bool newOrder = false;
-    if (row >= RowCount(module, order) || flow.orderJump) {
+    if (!held && flow.heldOrder >= 0) {
+        // The end of a pattern delay whose row held a B or D.
+        order = flow.heldOrder;
+        row = flow.heldRow + 1;
+        flow.heldOrder = -1;
+        if (row >= RowCount(module, order)) {
+            row = 0;
+            order = order + 1 >= module->songLength ? module->restartPosition : order + 1;
+        }
+        newOrder = true;
+    } else if (row >= RowCount(module, order) || flow.orderJump) {
         row = flow.breakRow;
         flow.breakRow = 0;
         flow.orderJump = false;
@@ -63,10 +90,18 @@ bool ProTrackerRowEnd(Player* player) {
         if (order >= module->songLength) order = module->restartPosition;
         if (row >= RowCount(module, order)) row = 0;
         newOrder = true;
+        if (held) {
+            // The tracker moves at once; the delay's later periods count on from the row
+            // reached (one row on at its end), while the row shown stays the delayed one.
+            flow.heldOrder = order;
+            flow.heldRow = row;
+            row = player->row;
+            order = player->orderPosition;
+            newOrder = false;
+        }
     }
     if (held) {
         player->row = row;
-        if (newOrder) player->orderPosition = order;
         return true;
     }
     player->nextOrderPosition = newOrder ? order : -1;
@@ -125,6 +160,7 @@ void ProTrackerFlowControl(Player* player, MusicChannel* channel, const PatternC
             } else if (CountLoopPass(channel, y)) {
                 // The loop's row goes through the break row that D also sets.
                 flow.breakRow = channel->loopRow;
+                flow.loopTarget = channel->loopRow;
                 flow.loopJump = true;
             }
         } else if (x == 14 && flow.delayRowsLeft == 0) {

@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "mod_writer.h"
 #include "neatxm.h"
 #include "xm_writer.h"
 
@@ -227,6 +228,34 @@ TEST_F(PlayXm, PipedPlaysEachSongToItsEndOnOneLine) {
     EXPECT_NE(lines[1].find("\"second tune\""), std::string::npos) << lines[1];
     // No terminal: not a single control sequence.
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+}
+
+TEST_F(PlayXm, AMixedListOfXmAndModSongsPlaysInOneRun) {
+    const std::string xm = Save(TestSong("an xm tune", 1, 4, 3), "first.xm");
+    modw::Song modSong = modw::MinimalSong();
+    modSong.title = "a mod tune";
+    modw::Put(modSong, 0, 0, 0, {modw::Period(12), 1, 0xF, 0x01}); // speed 1: 64 short rows
+    const std::vector<uint8_t> bytes = modw::WriteMod(modSong);
+    const std::string mod = Path("second.mod");
+    std::ofstream(mod, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    const Outcome run = Player(Quote(xm) + " " + Quote(mod) + " " + Quote(xm));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("\"an xm tune\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("song 2/3: " + mod + ": \"a mod tune\" (ProTracker M.K., 4 channels"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("song 3/3"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("not a valid XM"), std::string::npos) << run.out;
+    // The demo's rules are for XM songs: the MOD song is skipped with a sentence, the XM plays.
+    const Outcome demo = Player("--rules demo " + Quote(mod) + " " + Quote(xm));
+    EXPECT_EQ(demo.status, 1);
+    EXPECT_NE(demo.err.find(mod + ": a MOD song; the demo's rules play XM songs only"),
+              std::string::npos)
+        << demo.err;
+    EXPECT_NE(demo.out.find("song 2/2"), std::string::npos) << demo.out;
 }
 
 TEST_F(PlayXm, UnplayableFilesGiveTheirMessageAndTheNextSongPlays) {

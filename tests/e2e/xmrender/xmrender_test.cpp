@@ -178,7 +178,7 @@ TEST_F(XmRender, CommandLineErrors) {
     }
     EXPECT_EQ(RunTool(junk + " " + wav, &output), 1);
     // The loader's reason follows the verdict on the same line.
-    const std::string verdict = junk + " is not a valid XM module: ";
+    const std::string verdict = junk + " cannot be played: ";
     const size_t at = output.find(verdict);
     ASSERT_NE(at, std::string::npos) << output;
     const std::string reason =

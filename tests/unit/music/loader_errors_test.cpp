@@ -52,7 +52,8 @@ TEST_F(LoaderErrorsTest, EachMalformedFileSaysWhatIsWrongWithIt) {
 
     const Malformed cases[] = {
         {"empty file", [] { return std::vector<uint8_t>{}; }, LOAD_NOT_XM,
-         "neither an extended module (the file does not start with \"Extended Module: \") nor a MOD file"},
+         "neither an extended module (the file does not start with \"Extended Module: \") nor a "
+         "MOD file"},
         {"wrong magic",
          [&] {
              std::vector<uint8_t> bytes = xmw::WriteXm(minimal);
@@ -60,7 +61,8 @@ TEST_F(LoaderErrorsTest, EachMalformedFileSaysWhatIsWrongWithIt) {
              return bytes;
          },
          LOAD_NOT_XM,
-         "neither an extended module (the file does not start with \"Extended Module: \") nor a MOD file"},
+         "neither an extended module (the file does not start with \"Extended Module: \") nor a "
+         "MOD file"},
         {"song header cut", [&] { return Cut(minimal, 70); }, LOAD_TRUNCATED,
          "the header runs past the end of the file"},
         {"header size out of reach",
@@ -134,7 +136,8 @@ struct CorpusRefusal {
 // these two as well.
 const CorpusRefusal corpusRefusals[] = {
     {"effects/ice21_ambiguous.xm", LOAD_NOT_XM,
-     "neither an extended module (the file does not start with \"Extended Module: \") nor a MOD file"},
+     "neither an extended module (the file does not start with \"Extended Module: \") nor a MOD "
+     "file"},
     {"edge/load_xm_zero_samples.xm", LOAD_INVALID,
      "the header says 0 channels; a song needs at least 1"},
 };

@@ -5,6 +5,7 @@
 // retrigger, and the Amiga's hard panning.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "loader_helpers.h"
@@ -170,6 +171,73 @@ TEST_F(ProTrackerRulesTest, FlowControlVisitsTheRowsTheTrackerDoes) {
     }
 }
 
+TEST_F(ProTrackerRulesTest, ALoopWinsOverAJumpOnItsRowOnlyWhereTheTrackerLetsIt) {
+    struct Case {
+        const char* tag;
+        int channels;
+        std::vector<std::pair<int, int>> visits;
+    };
+    const Case cases[] = {
+        // The original tracker: the jump clears the break row the loop set and wins.
+        {"M.K.", 4, {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {1, 0}}},
+        // Octalyser and the FA0x files: the loop plays its pass, then the jump.
+        {"CD61", 6, {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 2}, {0, 3}, {1, 0}}},
+        {"FA06", 6, {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 2}, {0, 3}, {1, 0}}},
+    };
+    for (const Case& c : cases) {
+        modw::Song song = TwoSamples();
+        song.tag = c.tag;
+        song.channels = c.channels;
+        song.orders = {0, 1};
+        song.patterns.resize(2);
+        modw::Put(song, 0, 2, 2, {0, 0, 0xE, 0x60});
+        modw::Put(song, 0, 3, 2, {0, 0, 0xE, 0x61});
+        modw::Put(song, 0, 3, 3, {0, 0, 0xB, 0x01});
+        std::vector<uint8_t> bytes = modw::WriteMod(song);
+        if (c.tag[0] == 'F') bytes.insert(bytes.begin() + 1084, 4, 0); // its four extra bytes
+        module_ = LoadBytes(bytes);
+        ASSERT_TRUE(module_) << c.tag;
+        player_ = CreatePlayer(module_.get(), 44100, PlayerRules::Standard);
+        std::vector<std::pair<int, int>> visits;
+        for (int i = 0; i < 6 * 8; ++i) {
+            SequencerTick(player_);
+            if (player_->position.tick == 0)
+                visits.push_back({player_->position.order, player_->position.row});
+        }
+        visits.resize(std::min(visits.size(), c.visits.size()));
+        EXPECT_EQ(visits, c.visits) << c.tag;
+        TearDown();
+        player_ = nullptr;
+    }
+}
+
+TEST_F(ProTrackerRulesTest, ABreakInsideAPatternDelayLandsOneRowPastItsTarget) {
+    // On the pattern's last row, so that the delay's end also meets the pattern's end.
+    for (int row : {10, 63}) {
+        modw::Song song = TwoSamples();
+        song.orders = {0, 1};
+        song.patterns.resize(2);
+        modw::Put(song, 0, row, 0, {0, 0, 0xE, 0xE2});
+        modw::Put(song, 0, row, 1, {0, 0, 0xD, 0x05});
+        const auto ticks = Play(song, 6 * (row + 5) + 1);
+        std::vector<std::pair<int, int>> visits;
+        for (size_t i = 0; i < ticks.size(); ++i)
+            if (i == 0 || ticks[i].row != ticks[i - 1].row || ticks[i].order != ticks[i - 1].order)
+                visits.push_back({ticks[i].order, ticks[i].row});
+        // The delayed row shows for its three periods, then order 1 at row 6 (not 5).
+        const std::vector<std::pair<int, int>> expected{{0, row}, {1, 6}, {1, 7}};
+        const auto at = std::find(visits.begin(), visits.end(), expected[0]);
+        ASSERT_GE(visits.end() - at, 3) << row;
+        const std::vector<std::pair<int, int>> found(at, at + 3);
+        EXPECT_EQ(found, expected) << row;
+        size_t held = 0;
+        for (const Tick& t : ticks) held += t.order == 0 && t.row == row ? 1 : 0;
+        EXPECT_EQ(held, 18u) << row;
+        TearDown();
+        player_ = nullptr;
+    }
+}
+
 TEST_F(ProTrackerRulesTest, PatternDelaySpeedAndTempo) {
     modw::Song song = TwoSamples();
     modw::Put(song, 0, 0, 0, {0, 0, 0xE, 0xE2}); // row 0 lasts three row periods
@@ -231,6 +299,46 @@ TEST_F(ProTrackerRulesTest, NoteCutDelayAndRetriggerActOnTheirTicks) {
     for (int t = 13; t < 18; ++t)
         if (ticks[t].voice != ticks[t - 1].voice) restarts.push_back(ticks[t].tick);
     EXPECT_EQ(restarts, (std::vector<int>{2, 4}));
+}
+
+TEST_F(ProTrackerRulesTest, AnInstrumentNumberAloneSwapsALoopingSampleAtItsLoop) {
+    struct Case {
+        const char* what;
+        int playing, chosen; // samples: 1 without a loop, 2 and 3 looping
+        uint32_t position;   // where the voice stands when the number comes (mixing moves it)
+        int soundingAfter;   // the sample the voice then plays (0: none)
+    };
+    const Case cases[] = {
+        {"a looping sample takes the chosen one's loop", 2, 3, 500, 3},
+        {"not before its own loop is reached", 2, 3, 100, 2},
+        {"a chosen sample without a loop silences it", 2, 1, 500, 0},
+        {"a sample without a loop plays out unchanged", 1, 2, 500, 1},
+    };
+    for (const Case& c : cases) {
+        modw::Song song = TwoSamples();
+        modw::Sample third = song.samples[1];
+        third.loopStartWords = 100;
+        third.loopLengthWords = 50;
+        song.samples.push_back(third);
+        modw::Put(song, 0, 0, 0, {Period(12), static_cast<uint8_t>(c.playing), 0, 0});
+        modw::Put(song, 0, 1, 0, {0, static_cast<uint8_t>(c.chosen), 0, 0});
+        Play(song, 6);
+        Voice* voice = player_->channels[0].voice;
+        ASSERT_TRUE(voice && voice->sample) << c.what;
+        voice->position = c.position;
+        SequencerTick(player_);
+        SequencerTick(player_);
+        voice = player_->channels[0].voice;
+        const Sample* expected = c.soundingAfter ? SampleNumber(c.soundingAfter) : nullptr;
+        EXPECT_EQ(voice->sample, expected) << c.what;
+        if (c.soundingAfter == 3 && c.playing == 2) {
+            // Inside the new loop, at the old loop's phase.
+            EXPECT_EQ(voice->position, 200u + (500u - 400u) % 100u) << c.what;
+        }
+        EXPECT_EQ(player_->channels[0].volume, SampleNumber(c.chosen)->volume) << c.what;
+        TearDown();
+        player_ = nullptr;
+    }
 }
 
 TEST_F(ProTrackerRulesTest, TracksArePannedHardLeftRightRightLeft) {
