@@ -203,6 +203,7 @@ void RestartSong(Player* player) {
     player->seek.repeatEndFrame = -1;
     player->seek.songFrameBase = 0;
     player->seek.straight = true;
+    player->seek.startControls = player->controls;
     ResetPlayerEvents(player);
 }
 

@@ -71,13 +71,24 @@ void Discard(Player* player, int64_t frames) {
     }
 }
 
+// Whether two sets of controls render alike (field by field: the record has padding).
+bool SameControls(const MixControls& a, const MixControls& b) {
+    return a.interpolation == b.interpolation && a.separation == b.separation &&
+           a.gainDb == b.gainDb && a.rampMs == b.rampMs && a.muted == b.muted && a.solo == b.solo &&
+           a.limiter == b.limiter;
+}
+
 void SeekExact(Player* player, int64_t frame) {
     const int32_t blockFrames = player->mixer.blockFrames;
     // Blocks begin at multiples of the block length from the song's start, and a block's
     // frames depend on where it begins (ramps and ticks are split at its edges), so the frames
     // before the target are mixed as a straight render mixes them: from the start, or from
     // where the player stands when it has played straight so far and the target lies ahead.
-    if (!player->seek.straight || frame < player->framesPulled) RestartSong(player);
+    // A straight render is made with the controls in effect now: frames mixed under others
+    // are mixed again.
+    if (!player->seek.straight || frame < player->framesPulled ||
+        !SameControls(player->seek.startControls, player->controls))
+        RestartSong(player);
     if (player->pullBlock >= 0 && frame < player->pullBlockFrame + blockFrames) {
         Discard(player, frame - player->framesPulled);
         return;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "music/mix_controls.h"
+
 struct Player;
 
 // What a player keeps for seeking and for its repeat count (a member of Player).
@@ -15,8 +17,10 @@ struct SeekState {
     // count the frames a seek jumped over.
     int64_t songFrameBase;
     // Every frame mixed since playback start is what a straight render from the song's start
-    // mixes (no jump, no fast seek): an exact seek forward may go on from here.
+    // mixes (no jump, no fast seek): an exact seek forward may go on from here, as long as the
+    // listener's controls are still those the playback started with.
     bool straight;
+    MixControls startControls;
 };
 
 enum class SeekMode : uint8_t { Exact = 0, Fast = 1 };

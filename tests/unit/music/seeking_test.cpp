@@ -125,6 +125,23 @@ TEST(ExactSeek, GivesTheFramesOfAStraightRenderInEveryDirection) {
     }
 }
 
+TEST(ExactSeek, MixesAgainWhatWasMixedUnderOtherControls) {
+    // The frames after the seek are those of a straight render with the controls now in effect,
+    // though the player mixed its first frames under others.
+    Harness song(BusySong(), PlayerRules::Standard);
+    ASSERT_TRUE(song.loaded());
+    Player* player = song.player();
+    Render(player, 5000);
+    player->controls.gainDb = -6.0f;
+    player->controls.separation = 40;
+    player->controls.interpolation = Interpolation::Cubic;
+    PlayerPtr reference(CreatePlayer(song.module(), RATE, PlayerRules::Standard));
+    reference->controls = player->controls;
+    const std::vector<float> straight = Render(reference.get(), 23000);
+    ASSERT_TRUE(SeekFrame(player, 20000, SeekMode::Exact));
+    EXPECT_EQ(FirstDifference(straight, 20000, Render(player, 3000)), -1);
+}
+
 // The sequencer's whole state: position, tempo, flow and every track's record (but the voice it
 // plays on).
 void ExpectSameSequencer(const Player* a, const Player* b, int64_t frame) {
