@@ -3,14 +3,17 @@
 // the thread that renders the player at the time. Allocates nothing.
 #include "music/mixer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "music/interpolation.h"
 #include "music/module.h"
 #include "music/player.h"
+#include "music/rule_set.h"
 
 namespace {
 
@@ -31,19 +34,113 @@ inline float Interpolate(const int16_t* data, uint64_t position) {
     return a + (static_cast<float>(data[i + 1]) - a) * w;
 }
 
+// How a voice reads its sample at a 32.32 position. `data` is the sample's left (or only)
+// channel or its right one.
+struct NearestRead {
+    float operator()(const int16_t* data, uint64_t position) const {
+        return data[static_cast<uint32_t>(position >> 32)];
+    }
+};
+
+struct LinearRead {
+    float operator()(const int16_t* data, uint64_t position) const {
+        return Interpolate(data, position);
+    }
+};
+
+// Weighs `taps` points (a multiple of four) by a kernel's phase.
+inline float Dot(const int16_t* points, const float* weights, int32_t taps) {
+#if defined(__SSE2__)
+    __m128 sum = _mm_setzero_ps();
+    int32_t t = 0;
+    for (; t + 8 <= taps; t += 8) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(points + t));
+        const __m128 lo = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(p, p), 16));
+        const __m128 hi = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(p, p), 16));
+        sum = _mm_add_ps(sum, _mm_mul_ps(lo, _mm_load_ps(weights + t)));
+        sum = _mm_add_ps(sum, _mm_mul_ps(hi, _mm_load_ps(weights + t + 4)));
+    }
+    if (t < taps) {
+        const __m128i p = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(points + t));
+        const __m128 lo = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(p, p), 16));
+        sum = _mm_add_ps(sum, _mm_mul_ps(lo, _mm_load_ps(weights + t)));
+    }
+    sum = _mm_add_ps(sum, _mm_movehl_ps(sum, sum));
+    sum = _mm_add_ss(sum, _mm_shuffle_ps(sum, sum, 1));
+    return _mm_cvtss_f32(sum);
+#else
+    float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
+    for (int32_t t = 0; t < taps; t += 4) {
+        s0 += points[t] * weights[t];
+        s1 += points[t + 1] * weights[t + 1];
+        s2 += points[t + 2] * weights[t + 2];
+        s3 += points[t + 3] * weights[t + 3];
+    }
+    return (s0 + s2) + (s1 + s3);
+#endif
+}
+
+// Reads through a weight table (the cubic spline, the sinc). Points the kernel reaches beyond
+// the sample are what the voice would play there: the loop's continuation (forwards, or mirrored
+// in a ping-pong loop), silence before the start and after the end of a sample without a loop.
+// Before a loop's start the sample's own points are used, as on the first pass.
+struct KernelRead {
+    const float* weights;
+    int32_t taps;
+    int32_t before; // points the kernel reaches before the position's point
+    const Sample* sample;
+    int64_t safeLow;  // positions whose kernel lies wholly within the points that are read as
+    int64_t safeHigh; // stored: safeLow <= i < safeHigh
+
+    KernelRead(const Kernel& kernel, const Sample* s) : weights(kernel.weights), taps(kernel.taps) {
+        before = taps / 2 - 1;
+        sample = s;
+        const bool loops =
+            (s->loopKind == LOOP_FORWARD || s->loopKind == LOOP_PINGPONG) && s->loopLength > 0;
+        const int64_t end =
+            loops ? int64_t{s->loopStart} + s->loopLength : static_cast<int64_t>(s->length);
+        safeLow = before;
+        safeHigh = end - (taps - before) + 1;
+    }
+
+    int16_t Point(const int16_t* data, int64_t j) const {
+        const Sample& s = *sample;
+        if (j < 0) return 0;
+        const bool loops =
+            (s.loopKind == LOOP_FORWARD || s.loopKind == LOOP_PINGPONG) && s.loopLength > 0;
+        if (!loops) return j < static_cast<int64_t>(s.length) ? data[j] : 0;
+        const int64_t start = s.loopStart, span = s.loopLength, end = start + span;
+        if (j < end) return data[j];
+        if (s.loopKind == LOOP_FORWARD) return data[start + (j - end) % span];
+        const int64_t m = (j - end) % (2 * span);
+        return m < span ? data[end - 1 - m] : data[start + (m - span)];
+    }
+
+    float operator()(const int16_t* data, uint64_t position) const {
+        const int64_t i = static_cast<int64_t>(position >> 32);
+        const float* w = weights + taps * static_cast<int32_t>(static_cast<uint32_t>(position) >>
+                                                               (32 - KERNEL_PHASE_BITS));
+        if (i >= safeLow && i < safeHigh) return Dot(data + (i - before), w, taps);
+        int16_t points[MAX_KERNEL_TAPS];
+        for (int32_t t = 0; t < taps; ++t) points[t] = Point(data, i - before + t);
+        return Dot(points, w, taps);
+    }
+};
+
 // Constant gains, two frames per pass. A stereo sample's left frames (`data`) go to the first
 // channel and its right frames (`right`) to the second; a mono sample's to both.
-template <bool Stereo>
-uint64_t MixConstant(const int16_t* data, const int16_t* right, uint64_t position, uint64_t step,
-                     bool backwards, float gainLeft, float gainRight, float* out, int32_t n) {
+template <bool Stereo, typename Read>
+uint64_t MixConstant(const Read& read, const int16_t* data, const int16_t* right, uint64_t position,
+                     uint64_t step, bool backwards, float gainLeft, float gainRight, float* out,
+                     int32_t n) {
     const uint64_t delta = backwards ? uint64_t{0} - step : step;
     int32_t k = 0;
     for (; k + 1 < n; k += 2) {
-        const float v0 = Interpolate(data, position);
-        const float r0 = Stereo ? Interpolate(right, position) : v0;
+        const float v0 = read(data, position);
+        const float r0 = Stereo ? read(right, position) : v0;
         position += delta;
-        const float v1 = Interpolate(data, position);
-        const float r1 = Stereo ? Interpolate(right, position) : v1;
+        const float v1 = read(data, position);
+        const float r1 = Stereo ? read(right, position) : v1;
         position += delta;
         out[0] += v0 * gainLeft;
         out[1] += r0 * gainRight;
@@ -52,8 +149,8 @@ uint64_t MixConstant(const int16_t* data, const int16_t* right, uint64_t positio
         out += 4;
     }
     if (k < n) {
-        const float v = Interpolate(data, position);
-        const float r = Stereo ? Interpolate(right, position) : v;
+        const float v = read(data, position);
+        const float r = Stereo ? read(right, position) : v;
         position += delta;
         out[0] += v * gainLeft;
         out[1] += r * gainRight;
@@ -62,15 +159,15 @@ uint64_t MixConstant(const int16_t* data, const int16_t* right, uint64_t positio
 }
 
 // Ramping gains: each frame uses the gains before its own increment.
-template <bool Stereo>
-uint64_t MixRamp(const int16_t* data, const int16_t* right, uint64_t position, uint64_t step,
-                 bool backwards, float& gainLeft, float& gainRight, float stepLeft, float stepRight,
-                 float* out, int32_t n) {
+template <bool Stereo, typename Read>
+uint64_t MixRamp(const Read& read, const int16_t* data, const int16_t* right, uint64_t position,
+                 uint64_t step, bool backwards, float& gainLeft, float& gainRight, float stepLeft,
+                 float stepRight, float* out, int32_t n) {
     const uint64_t delta = backwards ? uint64_t{0} - step : step;
     float gl = gainLeft, gr = gainRight;
     for (int32_t k = 0; k < n; ++k) {
-        const float v = Interpolate(data, position);
-        const float r = Stereo ? Interpolate(right, position) : v;
+        const float v = read(data, position);
+        const float r = Stereo ? read(right, position) : v;
         position += delta;
         out[0] += v * gl;
         out[1] += r * gr;
@@ -127,7 +224,26 @@ void Bounce(uint64_t& position, int32_t& direction, uint64_t loopStart, uint64_t
 
 } // namespace
 
-void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t frames) {
+namespace {
+
+// The reading a voice's interpolation asks for, for its sample and step.
+template <typename Body>
+void WithRead(Interpolation interpolation, const Sample* sample, uint64_t step, Body body) {
+    switch (interpolation) {
+    case Interpolation::None: body(NearestRead{}); break;
+    case Interpolation::Cubic: body(KernelRead(CubicKernel(), sample)); break;
+    case Interpolation::Sinc:
+        body(KernelRead(SincKernel(static_cast<double>(step) * (1.0 / 4294967296.0)), sample));
+        break;
+    case Interpolation::Linear:
+    default: body(LinearRead{}); break;
+    }
+}
+
+} // namespace
+
+void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t frames,
+              Interpolation interpolation, bool audible) {
     const Sample* sample = voice->sample;
     if (!sample || frames <= 0) return;
 
@@ -166,107 +282,149 @@ void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t
     }
 
     float* out = destination;
-    while (frames > 0) {
-        int32_t n = frames;
+    WithRead(interpolation, sample, step, [&](const auto& read) {
+        while (frames > 0) {
+            int32_t n = frames;
 
-        // Frames to the boundary, by one division.
-        const bool backwards = direction == 2;
-        uint64_t distance = 0;
-        if (!backwards)
-            distance = position < loopEnd ? loopEnd - position : 0;
-        else
-            distance = position > loopStart ? position - loopStart : 0;
-        bool boundaryReached = false;
-        if (distance < FAR_AWAY) {
-            uint64_t k;
-            if (distance == 0)
-                k = 0;
-            else if (step == 0)
-                k = UINT64_MAX;
+            // Frames to the boundary, by one division.
+            const bool backwards = direction == 2;
+            uint64_t distance = 0;
+            if (!backwards)
+                distance = position < loopEnd ? loopEnd - position : 0;
             else
-                k = distance / step + (distance % step != 0);
-            if (k <= static_cast<uint64_t>(n)) {
-                n = static_cast<int32_t>(k);
-                boundaryReached = true;
-            }
-        }
-
-        // Ramp: continue the running one, or set up a new one when the targets moved.
-        if (!(voice->rampFrames > 0 && voice->volumeLeft == voice->rampTargetLeft &&
-              voice->volumeRight == voice->rampTargetRight)) {
-            voice->rampTargetLeft = voice->volumeLeft;
-            voice->rampTargetRight = voice->volumeRight;
-            const int32_t dl = voice->volumeLeft - voice->currentLeft / 256;
-            const int32_t dr = voice->volumeRight - voice->currentRight / 256;
-            voice->rampStepLeft =
-                dl != 0 ? static_cast<float>(dl) * GAIN_SCALE * mixer.rampReciprocal : 0.0f;
-            voice->rampStepRight =
-                dr != 0 ? static_cast<float>(dr) * GAIN_SCALE * mixer.rampReciprocal : 0.0f;
-            voice->rampFrames = dl != 0 || dr != 0 ? mixer.rampLength : 0;
-        }
-        const bool ramping = voice->rampFrames > 0;
-        if (ramping && voice->rampFrames < n) {
-            n = voice->rampFrames;
-            boundaryReached = false;
-        }
-
-        if (n > 0) {
-            if (ramping) {
-                float gl = static_cast<float>(voice->currentLeft) * VOLUME_SCALE * GAIN_SCALE;
-                float gr = static_cast<float>(voice->currentRight) * VOLUME_SCALE * GAIN_SCALE;
-                position = right
-                               ? MixRamp<true>(data, right, position, step, backwards, gl, gr,
-                                               voice->rampStepLeft, voice->rampStepRight, out, n)
-                               : MixRamp<false>(data, right, position, step, backwards, gl, gr,
-                                                voice->rampStepLeft, voice->rampStepRight, out, n);
-                voice->currentLeft = static_cast<int32_t>(std::lrint(gl * 255.0f * 256.0f));
-                voice->currentRight = static_cast<int32_t>(std::lrint(gr * 255.0f * 256.0f));
-                voice->rampFrames -= n;
-                if (voice->rampFrames == 0) {
-                    voice->rampStepLeft = 0.0f;
-                    voice->rampStepRight = 0.0f;
-                    voice->currentLeft = voice->volumeLeft * 256;
-                    voice->currentRight = voice->volumeRight * 256;
+                distance = position > loopStart ? position - loopStart : 0;
+            bool boundaryReached = false;
+            if (distance < FAR_AWAY) {
+                uint64_t k;
+                if (distance == 0)
+                    k = 0;
+                else if (step == 0)
+                    k = UINT64_MAX;
+                else
+                    k = distance / step + (distance % step != 0);
+                if (k <= static_cast<uint64_t>(n)) {
+                    n = static_cast<int32_t>(k);
+                    boundaryReached = true;
                 }
-            } else if (voice->volumeLeft == 0 && voice->volumeRight == 0) {
-                // A silent voice adds nothing (only +0.0) to the mix; it just moves on, exactly
-                // as n single steps would.
-                position += (backwards ? uint64_t{0} - step : step) * static_cast<uint64_t>(n);
-            } else {
-                const float gl = static_cast<float>(voice->volumeLeft) * GAIN_SCALE;
-                const float gr = static_cast<float>(voice->volumeRight) * GAIN_SCALE;
-                position = right ? MixConstant<true>(data, right, position, step, backwards, gl, gr,
-                                                     out, n)
-                                 : MixConstant<false>(data, right, position, step, backwards, gl,
-                                                      gr, out, n);
             }
-            out += 2 * n;
-            frames -= n;
+
+            // Ramp: continue the running one, or set up a new one when the targets moved.
+            if (!(voice->rampFrames > 0 && voice->volumeLeft == voice->rampTargetLeft &&
+                  voice->volumeRight == voice->rampTargetRight)) {
+                voice->rampTargetLeft = voice->volumeLeft;
+                voice->rampTargetRight = voice->volumeRight;
+                const int32_t dl = voice->volumeLeft - voice->currentLeft / 256;
+                const int32_t dr = voice->volumeRight - voice->currentRight / 256;
+                voice->rampStepLeft =
+                    dl != 0 ? static_cast<float>(dl) * GAIN_SCALE * mixer.rampReciprocal : 0.0f;
+                voice->rampStepRight =
+                    dr != 0 ? static_cast<float>(dr) * GAIN_SCALE * mixer.rampReciprocal : 0.0f;
+                voice->rampFrames = dl != 0 || dr != 0 ? mixer.rampLength : 0;
+            }
+            const bool ramping = voice->rampFrames > 0;
+            if (ramping && voice->rampFrames < n) {
+                n = voice->rampFrames;
+                boundaryReached = false;
+            }
+
+            if (n > 0) {
+                if (ramping && !audible) {
+                    // The ramp runs on unheard, so that unmuting finds the voice where it would be.
+                    const float fn = static_cast<float>(n);
+                    const float gl =
+                        static_cast<float>(voice->currentLeft) * VOLUME_SCALE * GAIN_SCALE +
+                        voice->rampStepLeft * fn;
+                    const float gr =
+                        static_cast<float>(voice->currentRight) * VOLUME_SCALE * GAIN_SCALE +
+                        voice->rampStepRight * fn;
+                    position += (backwards ? uint64_t{0} - step : step) * static_cast<uint64_t>(n);
+                    voice->currentLeft = static_cast<int32_t>(std::lrint(gl * 255.0f * 256.0f));
+                    voice->currentRight = static_cast<int32_t>(std::lrint(gr * 255.0f * 256.0f));
+                    voice->rampFrames -= n;
+                    if (voice->rampFrames == 0) {
+                        voice->rampStepLeft = 0.0f;
+                        voice->rampStepRight = 0.0f;
+                        voice->currentLeft = voice->volumeLeft * 256;
+                        voice->currentRight = voice->volumeRight * 256;
+                    }
+                } else if (ramping) {
+                    float gl = static_cast<float>(voice->currentLeft) * VOLUME_SCALE * GAIN_SCALE;
+                    float gr = static_cast<float>(voice->currentRight) * VOLUME_SCALE * GAIN_SCALE;
+                    position =
+                        right ? MixRamp<true>(read, data, right, position, step, backwards, gl, gr,
+                                              voice->rampStepLeft, voice->rampStepRight, out, n)
+                              : MixRamp<false>(read, data, right, position, step, backwards, gl, gr,
+                                               voice->rampStepLeft, voice->rampStepRight, out, n);
+                    voice->currentLeft = static_cast<int32_t>(std::lrint(gl * 255.0f * 256.0f));
+                    voice->currentRight = static_cast<int32_t>(std::lrint(gr * 255.0f * 256.0f));
+                    voice->rampFrames -= n;
+                    if (voice->rampFrames == 0) {
+                        voice->rampStepLeft = 0.0f;
+                        voice->rampStepRight = 0.0f;
+                        voice->currentLeft = voice->volumeLeft * 256;
+                        voice->currentRight = voice->volumeRight * 256;
+                    }
+                } else if (!audible || (voice->volumeLeft == 0 && voice->volumeRight == 0)) {
+                    // A silent voice adds nothing (only +0.0) to the mix; it just moves on, exactly
+                    // as n single steps would.
+                    position += (backwards ? uint64_t{0} - step : step) * static_cast<uint64_t>(n);
+                } else {
+                    const float gl = static_cast<float>(voice->volumeLeft) * GAIN_SCALE;
+                    const float gr = static_cast<float>(voice->volumeRight) * GAIN_SCALE;
+                    position = right ? MixConstant<true>(read, data, right, position, step,
+                                                         backwards, gl, gr, out, n)
+                                     : MixConstant<false>(read, data, right, position, step,
+                                                          backwards, gl, gr, out, n);
+                }
+                out += 2 * n;
+                frames -= n;
+            }
+            // A ramp that ended the run simply lets the loop go on with the next frame.
+            if (!boundaryReached) continue;
+            if (sample->loopKind == LOOP_FORWARD && loopEnd > loopStart) {
+                // At least once, then as often as needed: the same as a remainder.
+                const uint64_t span = loopEnd - loopStart;
+                position -= span;
+                if (position >= loopEnd) position = loopStart + (position - loopStart) % span;
+            } else if (sample->loopKind == LOOP_PINGPONG && loopEnd > loopStart) {
+                Bounce(position, direction, loopStart, loopEnd);
+            } else {
+                voice->sample = nullptr;
+                position = 0;
+                break;
+            }
         }
-        // A ramp that ended the run simply lets the loop go on with the next frame.
-        if (!boundaryReached) continue;
-        if (sample->loopKind == LOOP_FORWARD && loopEnd > loopStart) {
-            // At least once, then as often as needed: the same as a remainder.
-            const uint64_t span = loopEnd - loopStart;
-            position -= span;
-            if (position >= loopEnd) position = loopStart + (position - loopStart) % span;
-        } else if (sample->loopKind == LOOP_PINGPONG && loopEnd > loopStart) {
-            Bounce(position, direction, loopStart, loopEnd);
-        } else {
-            voice->sample = nullptr;
-            position = 0;
-            break;
-        }
-    }
+    });
 
     voice->position = static_cast<uint32_t>(position >> 32);
     voice->positionFraction = static_cast<uint32_t>(position);
     if (sample->loopKind == LOOP_PINGPONG) voice->direction = direction;
 }
 
+namespace {
+
+// Track c drives voices c and c + 32 (mixer.h).
+bool VoiceAudible(const MixControls& controls, int32_t voiceNumber) {
+    const uint32_t bit = uint32_t{1} << (voiceNumber % 32);
+    if (controls.muted & bit) return false;
+    return controls.solo == 0 || (controls.solo & bit) != 0;
+}
+
+void MixVoicesWith(Player* player, const MixControls& controls, float* destination,
+                   int32_t frames) {
+    const bool everyone = controls.muted == 0 && controls.solo == 0;
+    for (int32_t v = 0; v < MIXED_VOICES; ++v) {
+        Voice& voice = player->voices[v];
+        MixVoice(player->mixer, &voice, destination, frames, controls.interpolation,
+                 everyone || VoiceAudible(controls, v));
+    }
+}
+
+} // namespace
+
 void MixVoices(Player* player, float* destination, int32_t frames) {
     if (!destination || frames <= 0) return;
-    for (Voice& voice : player->voices) MixVoice(player->mixer, &voice, destination, frames);
+    MixVoicesWith(player, player->controls, destination, frames);
 }
 
 void ConvertToPcm16(int16_t* destination, const float* source, int32_t frames) {
@@ -302,6 +460,87 @@ void ConvertToPcm16(int16_t* destination, const float* source, int32_t frames) {
     }
 }
 
+void ConvertToPcm16Limited(int16_t* destination, const float* source, int32_t frames, int32_t rate,
+                           float* gain, float* gains) {
+    if (!destination || !source || frames <= 0) return;
+    // A frame needs less gain only when its louder side would round beyond 32766; it is then
+    // brought to 32766, so that no output frame reaches full scale.
+    constexpr float THRESHOLD = 32766.5f;
+    constexpr float CEILING = 32766.0f;
+    // The gain falls by at most a full swing per 5 ms towards a loud frame (it may start falling
+    // only within the block, which has been mixed whole before it is converted) and recovers by
+    // a full swing per 200 ms after it.
+    const float attackStep = 1.0f / (0.005f * static_cast<float>(rate));
+    const float releaseStep = 1.0f / (0.2f * static_cast<float>(rate));
+    bool limited = false;
+    for (int32_t k = 0; k < frames; ++k) {
+        const float l = std::fabs(source[2 * k]), r = std::fabs(source[2 * k + 1]);
+        const float peak = l > r ? l : r; // not-a-number compares false: no limit needed
+        gains[k] = peak > THRESHOLD ? CEILING / peak : 1.0f;
+        limited = limited || gains[k] < 1.0f;
+    }
+    float carried = *gain > 0.0f && *gain <= 1.0f ? *gain : 1.0f;
+    if (!limited && carried >= 1.0f) {
+        ConvertToPcm16(destination, source, frames);
+        *gain = 1.0f;
+        return;
+    }
+    for (int32_t k = frames - 2; k >= 0; --k)
+        gains[k] = std::fmin(gains[k], gains[k + 1] + attackStep);
+    for (int32_t k = 0; k < frames; ++k) {
+        carried = std::fmin(std::fmin(gains[k], carried + releaseStep), 1.0f);
+        gains[k] = carried;
+    }
+    *gain = carried;
+    constexpr int32_t CHUNK = 256;
+    float scaled[2 * CHUNK];
+    for (int32_t at = 0; at < frames; at += CHUNK) {
+        const int32_t n = frames - at < CHUNK ? frames - at : CHUNK;
+        for (int32_t k = 0; k < n; ++k) {
+            scaled[2 * k] = source[2 * (at + k)] * gains[at + k];
+            scaled[2 * k + 1] = source[2 * (at + k) + 1] * gains[at + k];
+        }
+        ConvertToPcm16(destination + 2 * at, scaled, n);
+    }
+}
+
+namespace {
+
+// The block's ramp length from the listener's setting (-1: the player's own, mixRate * 128 /
+// 44100 frames). A ramp already running keeps its step; the next one takes the new length.
+void SetRampLength(MixerState& mixer, int32_t rampMs) {
+    int64_t frames = rampMs < 0 ? int64_t{mixer.mixRate} * 128 / 44100
+                                : int64_t{mixer.mixRate} * std::min(rampMs, MAX_RAMP_MS) / 1000;
+    if (frames < 1) frames = 1;
+    if (frames != mixer.rampLength) {
+        mixer.rampLength = static_cast<int32_t>(frames);
+        mixer.rampReciprocal = 1.0f / static_cast<float>(frames);
+    }
+}
+
+// The rule set's level and the listener's gain and stereo separation, on the block's mix. At
+// 0 dB and 100 % nothing is touched, so that the rule set's own output stays as it is.
+void ShapeMix(float* mix, int32_t frames, float levelDb, const MixControls& controls) {
+    const float gainDb = levelDb + std::clamp(controls.gainDb, MIN_GAIN_DB, MAX_GAIN_DB);
+    const int32_t separation = std::clamp(controls.separation, MIN_SEPARATION, MAX_SEPARATION);
+    if (separation != 100) {
+        // Mid and side: the side signal scaled, 0 % mono, 200 % twice as wide.
+        const float width = static_cast<float>(separation) * 0.01f;
+        for (int32_t k = 0; k < frames; ++k) {
+            const float mid = (mix[2 * k] + mix[2 * k + 1]) * 0.5f;
+            const float side = (mix[2 * k] - mix[2 * k + 1]) * 0.5f * width;
+            mix[2 * k] = mid + side;
+            mix[2 * k + 1] = mid - side;
+        }
+    }
+    if (gainDb != 0.0f) {
+        const float factor = std::pow(10.0f, gainDb / 20.0f);
+        for (int32_t k = 0; k < 2 * frames; ++k) mix[k] *= factor;
+    }
+}
+
+} // namespace
+
 void MixBlock(Player* player) {
     MixerState& mixer = player->mixer;
     if (!mixer.mixBuffer || !mixer.outputRing || !mixer.blockPositions || mixer.blockFrames <= 0)
@@ -310,6 +549,11 @@ void MixBlock(Player* player) {
     const int32_t first = mixer.fillBlock * mixer.blockFrames;
     float* mix = mixer.mixBuffer + 2 * first;
     for (int32_t k = 0; k < 2 * mixer.blockFrames; ++k) mix[k] = 0.0f;
+    // The listener's controls as they stand now hold for the whole block: the pull renderer
+    // hands out whole mixed blocks, so a change is heard from the next block on.
+    const MixControls controls = player->controls;
+    SetRampLength(mixer, controls.rampMs);
+    if (player->framesMixed == 0 || !controls.limiter) mixer.limiterGain = 1.0f;
 
     player->blockStart = player->position;
     player->markCount = 0;
@@ -327,7 +571,7 @@ void MixBlock(Player* player) {
             left = player->tickFrames >= 1 ? player->tickFrames : 1;
         }
         const int32_t run = left < mixer.blockFrames - done ? left : mixer.blockFrames - done;
-        MixVoices(player, mix + 2 * done, run);
+        MixVoicesWith(player, controls, mix + 2 * done, run);
         done += run;
         player->framesMixed += run;
         player->elapsedMs += static_cast<int32_t>(
@@ -339,7 +583,12 @@ void MixBlock(Player* player) {
                       static_cast<uint8_t>(player->row), player->elapsedMs};
     player->tickFramesLeft = left;
 
-    ConvertToPcm16(mixer.outputRing + 2 * first, mix, mixer.blockFrames);
+    ShapeMix(mix, mixer.blockFrames, player->ruleSet->levelDb, controls);
+    if (controls.limiter)
+        ConvertToPcm16Limited(mixer.outputRing + 2 * first, mix, mixer.blockFrames, mixer.mixRate,
+                              &mixer.limiterGain, mixer.limiterGains);
+    else
+        ConvertToPcm16(mixer.outputRing + 2 * first, mix, mixer.blockFrames);
     mixer.fillBlock += 1;
     if (mixer.fillBlock >= blocks) mixer.fillBlock = 0;
 }

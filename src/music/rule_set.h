@@ -89,6 +89,10 @@ struct RuleSet {
     void (*volumeLaw)(const Player* player, MusicChannel* channel);
     void (*panningLaw)(const Player* player, MusicChannel* channel);
     int32_t (*frequencyLaw)(const Player* player, const MusicChannel* channel);
+
+    // ---- The mix ----
+    // The level of the whole mix in dB, before the listener's gain (0: as the voices sum).
+    float levelDb;
 };
 
 // The demo's rules (rules_demo.cpp) and the format's, as the original tracker plays it

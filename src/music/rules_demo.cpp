@@ -199,4 +199,5 @@ const RuleSet demoRules = {
     .volumeLaw = VolumeStep,
     .panningLaw = PanningStep,
     .frequencyLaw = DemoFrequency,
+    .levelDb = 0.0f,
 };

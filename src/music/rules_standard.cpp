@@ -282,4 +282,5 @@ const RuleSet standardRules = {
     .volumeLaw = StandardVolumeStep,
     .panningLaw = StandardPanningStep,
     .frequencyLaw = StandardFrequency,
+    .levelDb = 0.0f,
 };

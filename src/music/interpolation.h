@@ -1,0 +1,28 @@
+// interpolation.h: the weight tables a voice reads its sample through when it is mixed with the
+// cubic spline or the windowed sinc. A table holds, for each of KERNEL_PHASES positions between
+// two points, the weights of `taps` neighbouring points: tap t weighs point i - (taps / 2 - 1) + t
+// for a position between points i and i + 1. The tables are built once, on first use, into
+// static storage (no allocation), and are read-only afterwards, so any thread may read them.
+#pragma once
+
+#include <cstdint>
+
+constexpr int KERNEL_PHASE_BITS = 10;
+constexpr int KERNEL_PHASES = 1 << KERNEL_PHASE_BITS;
+// The widest kernel there is (the sinc's for the fastest steps).
+constexpr int MAX_KERNEL_TAPS = 64;
+
+struct Kernel {
+    const float* weights; // KERNEL_PHASES x taps, 16-byte aligned, each phase's weights sum to 1
+    int32_t taps;         // a multiple of four
+};
+
+// The 4-point spline through the two points either side (Catmull-Rom: it passes through every
+// point and keeps the slope continuous).
+const Kernel& CubicKernel();
+
+// The windowed sinc for a voice that moves `step` sample points per output frame. Up to a step of
+// 1 it has 8 taps and cuts just below the sample's own Nyquist frequency; for faster steps it cuts
+// below the output's (1 / step of the sample's band) and widens in proportion, up to 64 taps
+// (steps beyond 8 keep the widest kernel, whose band then lets some aliasing through).
+const Kernel& SincKernel(double step);
