@@ -13,8 +13,9 @@
 namespace {
 
 const char USAGE[] =
-    "usage: xmrender [--seconds N] [--positions FILE.csv] [--rules demo|standard] SONG.xm OUT.wav\n"
-    "       xmrender --bench [--rules demo|standard] SONG.xm [SONG.xm...]\n"
+    "usage: xmrender [--seconds N] [--positions FILE.csv] [--rules demo|standard] [MIX OPTIONS]\n"
+    "                SONG.xm OUT.wav\n"
+    "       xmrender --bench [--rules demo|standard] [MIX OPTIONS] SONG.xm [SONG.xm...]\n"
     "\n"
     "Renders SONG.xm through the player's own playback path to OUT.wav (44100 Hz, 16-bit\n"
     "stereo PCM), from playback start, in whole 884-frame blocks.\n"
@@ -27,11 +28,16 @@ const char USAGE[] =
     "                       bit); standard plays as the original tracker does: the format's\n"
     "                       stereo orientation and panning law, its flow control, and its\n"
     "                       handling of notes, instruments, key-off, envelopes and effects\n"
+    "  --interpolation none|linear|cubic|sinc\n"
+    "                       how voices read between sample points (default: linear)\n"
+    "  --gain DB            master gain, -60 to +24 dB (default: 0)\n"
+    "  --separation PCT     stereo separation, 0 (mono) to 200 % (default: 100)\n"
+    "  --limiter            soft-limit the 16-bit output instead of clipping it\n"
     "  --bench              render each song until it wraps, WAV included (to a temporary\n"
     "                       file), and print the speed as a multiple of real time\n"
     "  --help               show this text\n";
 
-int Bench(const std::vector<const char*>& songs, PlayerRules rules) {
+int Bench(const std::vector<const char*>& songs, PlayerRules rules, const MixControls& controls) {
     char path[] = "/tmp/xmrender-bench-XXXXXX";
     const int fd = mkstemp(path);
     if (fd < 0) {
@@ -49,8 +55,8 @@ int Bench(const std::vector<const char*>& songs, PlayerRules rules) {
         RenderFileResult result{};
         const auto start = std::chrono::steady_clock::now();
         const std::clock_t cpuStart = std::clock();
-        const bool ok =
-            RenderFileToWav(song, path, nullptr, 0, &result, error, sizeof error, false, rules);
+        const bool ok = RenderFileToWav(song, path, nullptr, 0, &result, error, sizeof error, false,
+                                        rules, controls);
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
@@ -75,6 +81,7 @@ int main(int argc, char** argv) {
     const char* positions = nullptr;
     bool bench = false;
     PlayerRules rules = PlayerRules::Demo;
+    MixControls controls{};
     std::vector<const char*> files;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -100,6 +107,38 @@ int main(int argc, char** argv) {
                 fprintf(stderr, "xmrender: --rules takes demo or standard\n");
                 return 2;
             }
+        } else if (arg == "--interpolation" && i + 1 < argc) {
+            const std::string name = argv[++i];
+            if (name == "none")
+                controls.interpolation = Interpolation::None;
+            else if (name == "linear")
+                controls.interpolation = Interpolation::Linear;
+            else if (name == "cubic")
+                controls.interpolation = Interpolation::Cubic;
+            else if (name == "sinc")
+                controls.interpolation = Interpolation::Sinc;
+            else {
+                fprintf(stderr, "xmrender: --interpolation takes none, linear, cubic or sinc\n");
+                return 2;
+            }
+        } else if (arg == "--gain" && i + 1 < argc) {
+            char* end = nullptr;
+            const double db = strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !(db >= MIN_GAIN_DB && db <= MAX_GAIN_DB)) {
+                fprintf(stderr, "xmrender: --gain takes -60 to 24 (dB)\n");
+                return 2;
+            }
+            controls.gainDb = static_cast<float>(db);
+        } else if (arg == "--separation" && i + 1 < argc) {
+            char* end = nullptr;
+            const long pct = strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || pct < MIN_SEPARATION || pct > MAX_SEPARATION) {
+                fprintf(stderr, "xmrender: --separation takes 0 to 200 (%%)\n");
+                return 2;
+            }
+            controls.separation = static_cast<int32_t>(pct);
+        } else if (arg == "--limiter") {
+            controls.limiter = true;
         } else if (arg == "--bench") {
             bench = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -114,7 +153,7 @@ int main(int argc, char** argv) {
             fprintf(stderr, "xmrender: --bench takes only song files\n\n%s", USAGE);
             return 2;
         }
-        return Bench(files, rules);
+        return Bench(files, rules, controls);
     }
     if (files.size() != 2) {
         fputs(USAGE, stderr);
@@ -124,7 +163,7 @@ int main(int argc, char** argv) {
     RenderFileResult result{};
     const bool progress = isatty(STDERR_FILENO) || isatty(STDOUT_FILENO);
     if (!RenderFileToWav(files[0], files[1], positions, seconds, &result, error, sizeof error,
-                         progress, rules)) {
+                         progress, rules, controls)) {
         fprintf(stderr, "xmrender: %s\n", error);
         return 1;
     }

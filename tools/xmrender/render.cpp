@@ -32,7 +32,8 @@ void PutLe32(uint8_t* p, uint32_t v) {
 } // namespace
 
 bool RenderModule(const Module* module, PlayerRules rules, const RenderLimits& limits,
-                  RenderSink sink, void* context, RenderSummary* summary) {
+                  RenderSink sink, void* context, RenderSummary* summary,
+                  const MixControls& controls) {
     RenderSummary local{};
     local.wrapBlock = -1;
     Player* player = CreatePlayer(module, RENDER_RATE, rules);
@@ -40,6 +41,7 @@ bool RenderModule(const Module* module, PlayerRules rules, const RenderLimits& l
         if (summary) *summary = local;
         return false;
     }
+    player->controls = controls;
     const int32_t blockFrames = player->mixer.blockFrames;
     // The one block buffer is made before rendering starts: rendering itself allocates nothing.
     std::vector<int16_t> frames(static_cast<size_t>(blockFrames) * 2);
@@ -118,7 +120,7 @@ void SetError(char* error, size_t size, const char* format, const char* a, const
 
 bool RenderFileToWav(const char* songPath, const char* wavPath, const char* positionsPath,
                      double seconds, RenderFileResult* result, char* error, size_t errorSize,
-                     bool progress, PlayerRules rules) {
+                     bool progress, PlayerRules rules, const MixControls& controls) {
     if (result) *result = RenderFileResult{};
     FILE* probe = fopen(songPath, "rb");
     if (!probe) {
@@ -167,7 +169,7 @@ bool RenderFileToWav(const char* songPath, const char* wavPath, const char* posi
         if (limits.blocks < 1) limits.blocks = 1;
     }
     RenderSummary summary{};
-    if (ok && !RenderModule(module, rules, limits, WriteBlock, &out, &summary)) {
+    if (ok && !RenderModule(module, rules, limits, WriteBlock, &out, &summary, controls)) {
         SetError(error, errorSize, "rendering %s failed (%s)", songPath,
                  out.frames == 0 ? "playback could not start" : "write error");
         ok = false;

@@ -38,10 +38,12 @@ struct RenderSummary {
 constexpr int32_t RENDER_RATE = 44100;
 
 // Renders a loaded module from playback start with a player of its own at RENDER_RATE and the
-// given rules, one block after another: the same blocks, in the same order, as the output's ring
-// pre-fill and thread render them. False when no player can be made or the sink refuses a block.
+// given rules and listener's controls, one block after another: the same blocks, in the same order,
+// as the output's ring pre-fill and thread render them. False when no player can be made or the
+// sink refuses a block.
 bool RenderModule(const Module* module, PlayerRules rules, const RenderLimits& limits,
-                  RenderSink sink, void* context, RenderSummary* summary);
+                  RenderSink sink, void* context, RenderSummary* summary,
+                  const MixControls& controls = MixControls{});
 
 // The 44-byte header of a 16-bit stereo PCM WAV file of `frames` frames at `rate`.
 void MakeWavHeader(uint8_t header[44], uint32_t frames, int32_t rate);
@@ -57,4 +59,5 @@ struct RenderFileResult {
 };
 bool RenderFileToWav(const char* songPath, const char* wavPath, const char* positionsPath,
                      double seconds, RenderFileResult* result, char* error, size_t errorSize,
-                     bool progress, PlayerRules rules = PlayerRules::Demo);
+                     bool progress, PlayerRules rules = PlayerRules::Demo,
+                     const MixControls& controls = MixControls{});
