@@ -83,7 +83,8 @@ inline float Dot(const int16_t* points, const float* weights, int32_t taps) {
 // Reads through a weight table (the cubic spline, the sinc). Points the kernel reaches beyond
 // the sample are what the voice would play there: the loop's continuation (forwards, or mirrored
 // in a ping-pong loop), silence before the start and after the end of a sample without a loop.
-// Before a loop's start the sample's own points are used, as on the first pass.
+// Before a loop's start the sample's own points are used, as on the first pass (a loop from the
+// sample's first point continues backwards into its end instead).
 struct KernelRead {
     const float* weights;
     int32_t taps;
@@ -105,15 +106,17 @@ struct KernelRead {
 
     int16_t Point(const int16_t* data, int64_t j) const {
         const Sample& s = *sample;
-        if (j < 0) return 0;
         const bool loops =
             (s.loopKind == LOOP_FORWARD || s.loopKind == LOOP_PINGPONG) && s.loopLength > 0;
-        if (!loops) return j < static_cast<int64_t>(s.length) ? data[j] : 0;
+        if (!loops) return j >= 0 && j < static_cast<int64_t>(s.length) ? data[j] : 0;
         const int64_t start = s.loopStart, span = s.loopLength, end = start + span;
-        if (j < end) return data[j];
-        if (s.loopKind == LOOP_FORWARD) return data[start + (j - end) % span];
-        const int64_t m = (j - end) % (2 * span);
-        return m < span ? data[end - 1 - m] : data[start + (m - span)];
+        if (j >= 0 && j < end) return data[j];
+        // Beyond the loop's end, or before the sample's start where the loop starts within
+        // reach of the kernel: the loop unfolded, its period one loop forwards, or two (there
+        // and back) in a ping-pong loop.
+        if (s.loopKind == LOOP_FORWARD) return data[start + ((j - start) % span + span) % span];
+        const int64_t u = ((j - start) % (2 * span) + 2 * span) % (2 * span);
+        return u < span ? data[start + u] : data[end - 1 - (u - span)];
     }
 
     float operator()(const int16_t* data, uint64_t position) const {
