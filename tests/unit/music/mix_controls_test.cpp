@@ -142,7 +142,7 @@ TEST(MixControls, MuteAndSoloSilenceWholeTracksAndNothingElse) {
     const ModulePtr firstOnly = ThreeTracks(0x50, 1);
     ASSERT_NE(song, nullptr);
     ASSERT_NE(firstOnly, nullptr);
-    const int32_t frames = 6 * BLOCK; // past track 1's second note and its first's ramp out
+    const int32_t frames = 16 * BLOCK; // past track 1's second note (frame 10584) and the ramp out
     const std::vector<int16_t> alone = RenderWith(firstOnly.get(), {}, frames, false).pcm;
     // Tracks 1 and 2 left out in three ways, each the song without their notes, to the byte.
     const MixControls ways[] = {
@@ -170,21 +170,24 @@ TEST(MixControls, MuteAndSoloSilenceWholeTracksAndNothingElse) {
 TEST(MixControls, AMutedTrackPlaysOnUnheardAndComesBackInPlace) {
     const ModulePtr song = ThreeTracks();
     ASSERT_NE(song, nullptr);
-    const int32_t frames = 6 * BLOCK;
+    const int32_t frames = 18 * BLOCK;
     const std::vector<int16_t> straight = RenderWith(song.get(), {}, frames, false).pcm;
     Player* player = CreatePlayer(song.get(), RATE, PlayerRules::Standard);
     ASSERT_NE(player, nullptr);
     std::vector<int16_t> got(2 * static_cast<size_t>(frames));
-    RenderPcm16(player, got.data(), BLOCK);
-    player->controls.muted = 0b010; // two blocks without track 1, its ramp out among them
-    RenderPcm16(player, got.data() + 2 * BLOCK, 2 * BLOCK);
+    RenderPcm16(player, got.data(), 10 * BLOCK);
+    // Four blocks without track 1, its second note (frame 10584) and its first's ramp out among
+    // them.
+    player->controls.muted = 0b010;
+    RenderPcm16(player, got.data() + 2 * 10 * BLOCK, 4 * BLOCK);
     player->controls.muted = 0;
-    RenderPcm16(player, got.data() + 6 * BLOCK, 3 * BLOCK);
+    RenderPcm16(player, got.data() + 2 * 14 * BLOCK, 4 * BLOCK);
     DestroyPlayer(player);
-    EXPECT_NE(std::vector<int16_t>(got.begin() + 2 * BLOCK, got.begin() + 6 * BLOCK),
-              std::vector<int16_t>(straight.begin() + 2 * BLOCK, straight.begin() + 6 * BLOCK));
-    EXPECT_EQ(std::vector<int16_t>(got.begin() + 6 * BLOCK, got.end()),
-              std::vector<int16_t>(straight.begin() + 6 * BLOCK, straight.end()));
+    const auto at = [](const std::vector<int16_t>& v, int32_t from, int32_t to) {
+        return std::vector<int16_t>(v.begin() + 2 * from * BLOCK, v.begin() + 2 * to * BLOCK);
+    };
+    EXPECT_NE(at(got, 10, 14), at(straight, 10, 14));
+    EXPECT_EQ(at(got, 14, 18), at(straight, 14, 18));
 }
 
 TEST(MixControls, AChangeWhilePlayingIsHeardFromTheNextBlock) {
