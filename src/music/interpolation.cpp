@@ -2,6 +2,7 @@
 #include "music/interpolation.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <mutex>
 
 namespace {
@@ -13,9 +14,9 @@ constexpr double SINC_BANDS[] = {1.0, 1.25, 1.5, 1.75, 2.0, 2.5, 3.0, 3.5, 4.0, 
 constexpr int SINC_BAND_COUNT = sizeof SINC_BANDS / sizeof SINC_BANDS[0];
 
 constexpr int SincTaps(double band) {
-    // 8 taps per band step, rounded up to a multiple of four for the vector loop.
+    // 8 taps per band step, rounded up to a multiple of eight for the vector loop.
     const int taps = static_cast<int>(8.0 * band + 0.999);
-    return (taps + 3) / 4 * 4;
+    return (taps + 7) / 8 * 8;
 }
 
 constexpr int SincStorage() {
@@ -30,8 +31,8 @@ constexpr double CUTOFF = 0.88;
 // Kaiser window's shape: higher gives a deeper stop band and a wider transition.
 constexpr double KAISER_BETA = 6.0;
 
-alignas(16) float cubicWeights[4 * KERNEL_PHASES];
-alignas(16) float sincWeights[SincStorage()];
+alignas(16) int16_t cubicWeights[8 * KERNEL_PHASES];
+alignas(16) int16_t sincWeights[SincStorage()];
 Kernel cubicKernel;
 Kernel sincKernels[SINC_BAND_COUNT];
 std::once_flag built;
@@ -46,34 +47,42 @@ double BesselI0(double x) {
     return sum;
 }
 
-// Scales a phase's weights to sum to 1, so that a constant passes unchanged.
-void Normalise(float* w, int taps) {
+// A phase's weights scaled to sum to KERNEL_ONE and rounded; what the rounding leaves over goes
+// to the largest weight, so that a constant passes exactly.
+void Store(const double* w, int taps, int16_t* out) {
     double sum = 0.0;
     for (int t = 0; t < taps; ++t) sum += w[t];
-    for (int t = 0; t < taps; ++t) w[t] = static_cast<float>(w[t] / sum);
+    int32_t total = 0, largest = 0;
+    for (int t = 0; t < taps; ++t) {
+        out[t] = static_cast<int16_t>(std::lround(w[t] / sum * KERNEL_ONE));
+        total += out[t];
+        if (std::abs(out[t]) > std::abs(out[largest])) largest = t;
+    }
+    out[largest] = static_cast<int16_t>(out[largest] + (KERNEL_ONE - total));
 }
 
 void Build() {
     for (int p = 0; p < KERNEL_PHASES; ++p) {
         const double f = static_cast<double>(p) / KERNEL_PHASES;
-        float* w = cubicWeights + 4 * p;
-        // Catmull-Rom weights of the points at -1, 0, 1, 2 for the position f.
-        w[0] = static_cast<float>(((-0.5 * f + 1.0) * f - 0.5) * f);
-        w[1] = static_cast<float>((1.5 * f - 2.5) * f * f + 1.0);
-        w[2] = static_cast<float>(((-1.5 * f + 2.0) * f + 0.5) * f);
-        w[3] = static_cast<float>((0.5 * f - 0.5) * f * f);
+        // Catmull-Rom weights of the points at -1, 0, 1, 2 for the position f (taps 2-5 of 8).
+        double w[8] = {};
+        w[2] = ((-0.5 * f + 1.0) * f - 0.5) * f;
+        w[3] = (1.5 * f - 2.5) * f * f + 1.0;
+        w[4] = ((-1.5 * f + 2.0) * f + 0.5) * f;
+        w[5] = (0.5 * f - 0.5) * f * f;
+        Store(w, 8, cubicWeights + 8 * p);
     }
-    cubicKernel = Kernel{cubicWeights, 4};
+    cubicKernel = Kernel{cubicWeights, 8};
 
     const double i0Beta = BesselI0(KAISER_BETA);
-    float* at = sincWeights;
+    int16_t* at = sincWeights;
     for (int b = 0; b < SINC_BAND_COUNT; ++b) {
         const int taps = SincTaps(SINC_BANDS[b]);
         const double cutoff = CUTOFF / SINC_BANDS[b]; // share of the sample's Nyquist frequency
         const double half = taps / 2.0;
         for (int p = 0; p < KERNEL_PHASES; ++p) {
             const double f = static_cast<double>(p) / KERNEL_PHASES;
-            float* w = at + taps * p;
+            double w[MAX_KERNEL_TAPS];
             for (int t = 0; t < taps; ++t) {
                 // Distance of point i - (taps / 2 - 1) + t from the position i + f.
                 const double x = static_cast<double>(t - (taps / 2 - 1)) - f;
@@ -83,9 +92,9 @@ void Build() {
                                           : BesselI0(KAISER_BETA * std::sqrt(1.0 - r * r)) / i0Beta;
                 const double arg = M_PI * cutoff * x;
                 const double sinc = std::fabs(arg) < 1e-12 ? 1.0 : std::sin(arg) / arg;
-                w[t] = static_cast<float>(cutoff * sinc * window);
+                w[t] = cutoff * sinc * window;
             }
-            Normalise(w, taps);
+            Store(w, taps, at + taps * p);
         }
         sincKernels[b] = Kernel{at, taps};
         at += taps * KERNEL_PHASES;

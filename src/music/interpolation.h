@@ -12,13 +12,19 @@ constexpr int KERNEL_PHASES = 1 << KERNEL_PHASE_BITS;
 // The widest kernel there is (the sinc's for the fastest steps).
 constexpr int MAX_KERNEL_TAPS = 64;
 
+// Weights are fixed-point with KERNEL_ONE for 1, so that a voice's points weigh up in integers:
+// exact, and the same on every processor, with or without vector instructions.
+constexpr int32_t KERNEL_BITS = 14;
+constexpr int32_t KERNEL_ONE = 1 << KERNEL_BITS;
+
 struct Kernel {
-    const float* weights; // KERNEL_PHASES x taps, 16-byte aligned, each phase's weights sum to 1
-    int32_t taps;         // a multiple of four
+    const int16_t* weights; // KERNEL_PHASES x taps, 16-byte aligned; each phase sums to KERNEL_ONE
+    int32_t taps;           // a multiple of eight
 };
 
 // The 4-point spline through the two points either side (Catmull-Rom: it passes through every
-// point and keeps the slope continuous).
+// point and keeps the slope continuous), held as 8 taps of which the outer four weigh nothing,
+// so that every kernel is read by one loop.
 const Kernel& CubicKernel();
 
 // The windowed sinc for a voice that moves `step` sample points per output frame. Up to a step of

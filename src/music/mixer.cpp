@@ -49,52 +49,53 @@ struct LinearRead {
     }
 };
 
-// Weighs `taps` points (a multiple of four) by a kernel's phase.
-inline float Dot(const int16_t* points, const float* weights, int32_t taps) {
-#if defined(__SSE2__)
-    __m128 sum = _mm_setzero_ps();
-    int32_t t = 0;
-    for (; t + 8 <= taps; t += 8) {
-        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(points + t));
-        const __m128 lo = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(p, p), 16));
-        const __m128 hi = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(p, p), 16));
-        sum = _mm_add_ps(sum, _mm_mul_ps(lo, _mm_load_ps(weights + t)));
-        sum = _mm_add_ps(sum, _mm_mul_ps(hi, _mm_load_ps(weights + t + 4)));
-    }
-    if (t < taps) {
-        const __m128i p = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(points + t));
-        const __m128 lo = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(p, p), 16));
-        sum = _mm_add_ps(sum, _mm_mul_ps(lo, _mm_load_ps(weights + t)));
-    }
-    sum = _mm_add_ps(sum, _mm_movehl_ps(sum, sum));
-    sum = _mm_add_ss(sum, _mm_shuffle_ps(sum, sum, 1));
-    return _mm_cvtss_f32(sum);
+#if defined(__GNUC__)
+#define MIXER_INLINE inline __attribute__((always_inline))
+#define MIXER_NOINLINE __attribute__((noinline))
 #else
-    float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
-    for (int32_t t = 0; t < taps; t += 4) {
-        s0 += points[t] * weights[t];
-        s1 += points[t + 1] * weights[t + 1];
-        s2 += points[t + 2] * weights[t + 2];
-        s3 += points[t + 3] * weights[t + 3];
-    }
-    return (s0 + s2) + (s1 + s3);
+#define MIXER_INLINE inline
+#define MIXER_NOINLINE
+#endif
+
+// Weighs `taps` points (a multiple of eight) by a kernel's phase, in integers: exact, so the
+// vector loop and the portable one agree to the bit.
+MIXER_INLINE int32_t Dot(const int16_t* points, const int16_t* weights, int32_t taps) {
+#if defined(__SSE2__)
+    __m128i sum = _mm_setzero_si128();
+    for (int32_t t = 0; t < taps; t += 8)
+        sum = _mm_add_epi32(
+            sum, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(points + t)),
+                                _mm_load_si128(reinterpret_cast<const __m128i*>(weights + t))));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+    return _mm_cvtsi128_si32(sum);
+#else
+    int32_t sum = 0;
+    for (int32_t t = 0; t < taps; ++t) sum += int32_t{points[t]} * weights[t];
+    return sum;
 #endif
 }
+
+constexpr float KERNEL_SCALE = 1.0f / KERNEL_ONE;
 
 // Reads through a weight table (the cubic spline, the sinc). Points the kernel reaches beyond
 // the sample are what the voice would play there: the loop's continuation (forwards, or mirrored
 // in a ping-pong loop), silence before the start and after the end of a sample without a loop.
 // Before a loop's start the sample's own points are used, as on the first pass (a loop from the
-// sample's first point continues backwards into its end instead).
-struct KernelRead {
-    const float* weights;
+// sample's first point continues backwards into its end instead). `Taps` fixes the kernel's
+// width at compile time (8: the cubic's, and the sinc's for steps up to 1); 0 takes it from the
+// kernel.
+template <int Taps> struct KernelRead {
+    static constexpr bool kernel = true;
+    const int16_t* weights;
     int32_t taps;
     int32_t before; // points the kernel reaches before the position's point
     const Sample* sample;
     int64_t safeLow;  // positions whose kernel lies wholly within the points that are read as
     int64_t safeHigh; // stored: safeLow <= i < safeHigh
 
-    KernelRead(const Kernel& kernel, const Sample* s) : weights(kernel.weights), taps(kernel.taps) {
+    KernelRead(const Kernel& kernel, const Sample* s)
+        : weights(kernel.weights), taps(Taps ? Taps : kernel.taps) {
         before = taps / 2 - 1;
         sample = s;
         const bool loops =
@@ -105,29 +106,53 @@ struct KernelRead {
         safeHigh = end - (taps - before) + 1;
     }
 
-    int16_t Point(const int16_t* data, int64_t j) const {
+    // The points from j on, as the voice plays them, into `points`.
+    MIXER_NOINLINE void Gather(const int16_t* data, int64_t j, int16_t* points) const {
         const Sample& s = *sample;
         const bool loops =
             (s.loopKind == LOOP_FORWARD || s.loopKind == LOOP_PINGPONG) && s.loopLength > 0;
-        if (!loops) return j >= 0 && j < static_cast<int64_t>(s.length) ? data[j] : 0;
+        if (!loops) {
+            const int64_t length = s.length;
+            for (int32_t t = 0; t < taps; ++t, ++j) points[t] = j >= 0 && j < length ? data[j] : 0;
+            return;
+        }
         const int64_t start = s.loopStart, span = s.loopLength, end = start + span;
-        if (j >= 0 && j < end) return data[j];
+        int32_t t = 0;
+        for (; t < taps && j >= 0 && j < end; ++t, ++j) points[t] = data[j];
+        if (t == taps) return;
         // Beyond the loop's end, or before the sample's start where the loop starts within
         // reach of the kernel: the loop unfolded, its period one loop forwards, or two (there
-        // and back) in a ping-pong loop.
-        if (s.loopKind == LOOP_FORWARD) return data[start + ((j - start) % span + span) % span];
-        const int64_t u = ((j - start) % (2 * span) + 2 * span) % (2 * span);
-        return u < span ? data[start + u] : data[end - 1 - (u - span)];
+        // and back) in a ping-pong loop. One division places the first point; the rest step.
+        if (s.loopKind == LOOP_FORWARD) {
+            int64_t at = start + ((j - start) % span + span) % span;
+            for (; t < taps; ++t) {
+                points[t] = data[at];
+                if (++at == end) at = start;
+            }
+            return;
+        }
+        int64_t u = ((j - start) % (2 * span) + 2 * span) % (2 * span);
+        for (; t < taps; ++t) {
+            points[t] = u < span ? data[start + u] : data[end - 1 - (u - span)];
+            if (++u == 2 * span) u = 0;
+        }
     }
 
-    float operator()(const int16_t* data, uint64_t position) const {
+    MIXER_INLINE const int16_t* Weights(uint64_t position) const {
+        const int32_t n = Taps ? Taps : taps;
+        return weights + n * static_cast<int32_t>(static_cast<uint32_t>(position) >>
+                                                  (32 - KERNEL_PHASE_BITS));
+    }
+
+    MIXER_INLINE float operator()(const int16_t* data, uint64_t position) const {
         const int64_t i = static_cast<int64_t>(position >> 32);
-        const float* w = weights + taps * static_cast<int32_t>(static_cast<uint32_t>(position) >>
-                                                               (32 - KERNEL_PHASE_BITS));
-        if (i >= safeLow && i < safeHigh) return Dot(data + (i - before), w, taps);
-        int16_t points[MAX_KERNEL_TAPS];
-        for (int32_t t = 0; t < taps; ++t) points[t] = Point(data, i - before + t);
-        return Dot(points, w, taps);
+        const int32_t n = Taps ? Taps : taps;
+        const int16_t* w = Weights(position);
+        if (i >= safeLow && i < safeHigh) [[likely]]
+            return static_cast<float>(Dot(data + (i - before), w, n)) * KERNEL_SCALE;
+        alignas(16) int16_t points[MAX_KERNEL_TAPS];
+        Gather(data, i - before, points);
+        return static_cast<float>(Dot(points, w, n)) * KERNEL_SCALE;
     }
 };
 
@@ -284,10 +309,15 @@ template <typename Body>
 void WithRead(Interpolation interpolation, const Sample* sample, uint64_t step, Body body) {
     switch (interpolation) {
     case Interpolation::None: body(NearestRead{}); break;
-    case Interpolation::Cubic: body(KernelRead(CubicKernel(), sample)); break;
-    case Interpolation::Sinc:
-        body(KernelRead(SincKernel(static_cast<double>(step) * (1.0 / 4294967296.0)), sample));
+    case Interpolation::Cubic: body(KernelRead<8>(CubicKernel(), sample)); break;
+    case Interpolation::Sinc: {
+        const Kernel& kernel = SincKernel(static_cast<double>(step) * (1.0 / 4294967296.0));
+        if (kernel.taps == 8)
+            body(KernelRead<8>(kernel, sample));
+        else
+            body(KernelRead<0>(kernel, sample));
         break;
+    }
     case Interpolation::Linear:
     default: body(LinearRead{}); break;
     }
