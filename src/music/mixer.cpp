@@ -138,6 +138,8 @@ template <int Taps> struct KernelRead {
         }
     }
 
+    MIXER_INLINE int32_t Width() const { return Taps ? Taps : taps; }
+
     MIXER_INLINE const int16_t* Weights(uint64_t position) const {
         const int32_t n = Taps ? Taps : taps;
         return weights + n * static_cast<int32_t>(static_cast<uint32_t>(position) >>
@@ -164,6 +166,55 @@ uint64_t MixConstant(const Read& read, const int16_t* data, const int16_t* right
                      int32_t n) {
     const uint64_t delta = backwards ? uint64_t{0} - step : step;
     int32_t k = 0;
+#if defined(__SSE2__)
+    if constexpr (!Stereo && requires { Read::kernel; }) {
+        // Four frames per pass while their kernels lie inside the stored points: four sums of
+        // products side by side, then the same scaling as the reader's.
+        const __m128 gains = _mm_setr_ps(gainLeft, gainRight, gainLeft, gainRight);
+        const __m128 scale = _mm_set1_ps(KERNEL_SCALE);
+        const int32_t taps = read.Width();
+        for (; k + 4 <= n; k += 4) {
+            const uint64_t p[4] = {position, position + delta, position + 2 * delta,
+                                   position + 3 * delta};
+            const int64_t first = static_cast<int64_t>(p[0] >> 32);
+            const int64_t last = static_cast<int64_t>(p[3] >> 32);
+            const int64_t low = first < last ? first : last, high = first < last ? last : first;
+            if (low < read.safeLow || high >= read.safeHigh) {
+                for (int j = 0; j < 4; ++j) {
+                    const float v = read(data, p[j]);
+                    out[2 * j] += v * gainLeft;
+                    out[2 * j + 1] += v * gainRight;
+                }
+            } else {
+                __m128i d[4];
+                for (int j = 0; j < 4; ++j) {
+                    const int16_t* points = data + (static_cast<int64_t>(p[j] >> 32) - read.before);
+                    const int16_t* w = read.Weights(p[j]);
+                    __m128i sum = _mm_setzero_si128();
+                    for (int32_t t = 0; t < taps; t += 8)
+                        sum = _mm_add_epi32(
+                            sum, _mm_madd_epi16(
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(points + t)),
+                                     _mm_load_si128(reinterpret_cast<const __m128i*>(w + t))));
+                    d[j] = sum;
+                }
+                const __m128i t0 =
+                    _mm_add_epi32(_mm_unpacklo_epi32(d[0], d[1]), _mm_unpackhi_epi32(d[0], d[1]));
+                const __m128i t1 =
+                    _mm_add_epi32(_mm_unpacklo_epi32(d[2], d[3]), _mm_unpackhi_epi32(d[2], d[3]));
+                const __m128i sums =
+                    _mm_add_epi32(_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1));
+                const __m128 v = _mm_mul_ps(_mm_cvtepi32_ps(sums), scale);
+                _mm_storeu_ps(
+                    out, _mm_add_ps(_mm_loadu_ps(out), _mm_mul_ps(_mm_unpacklo_ps(v, v), gains)));
+                _mm_storeu_ps(out + 4, _mm_add_ps(_mm_loadu_ps(out + 4),
+                                                  _mm_mul_ps(_mm_unpackhi_ps(v, v), gains)));
+            }
+            position = p[3] + delta;
+            out += 8;
+        }
+    }
+#endif
     for (; k + 1 < n; k += 2) {
         const float v0 = read(data, position);
         const float r0 = Stereo ? read(right, position) : v0;
