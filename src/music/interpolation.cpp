@@ -1,4 +1,4 @@
-// interpolation.cpp: builds the cubic and sinc weight tables (once, on first use).
+// interpolation.cpp: builds the cubic and sinc weight tables (each once, on first use).
 #include "music/interpolation.h"
 
 #include <cmath>
@@ -35,7 +35,9 @@ alignas(16) int16_t cubicWeights[8 * KERNEL_PHASES];
 alignas(16) int16_t sincWeights[SincStorage()];
 Kernel cubicKernel;
 Kernel sincKernels[SINC_BAND_COUNT];
-std::once_flag built;
+// Each table is built when it is first asked for.
+std::once_flag cubicBuilt;
+std::once_flag sincBuilt[SINC_BAND_COUNT];
 
 double BesselI0(double x) {
     double sum = 1.0, term = 1.0;
@@ -61,7 +63,7 @@ void Store(const double* w, int taps, int16_t* out) {
     out[largest] = static_cast<int16_t>(out[largest] + (KERNEL_ONE - total));
 }
 
-void Build() {
+void BuildCubic() {
     for (int p = 0; p < KERNEL_PHASES; ++p) {
         const double f = static_cast<double>(p) / KERNEL_PHASES;
         // Catmull-Rom weights of the points at -1, 0, 1, 2 for the position f (taps 2-5 of 8).
@@ -73,44 +75,43 @@ void Build() {
         Store(w, 8, cubicWeights + 8 * p);
     }
     cubicKernel = Kernel{cubicWeights, 8};
+}
 
-    const double i0Beta = BesselI0(KAISER_BETA);
+void BuildSinc(int band) {
     int16_t* at = sincWeights;
-    for (int b = 0; b < SINC_BAND_COUNT; ++b) {
-        const int taps = SincTaps(SINC_BANDS[b]);
-        const double cutoff = CUTOFF / SINC_BANDS[b]; // share of the sample's Nyquist frequency
-        const double half = taps / 2.0;
-        for (int p = 0; p < KERNEL_PHASES; ++p) {
-            const double f = static_cast<double>(p) / KERNEL_PHASES;
-            double w[MAX_KERNEL_TAPS];
-            for (int t = 0; t < taps; ++t) {
-                // Distance of point i - (taps / 2 - 1) + t from the position i + f.
-                const double x = static_cast<double>(t - (taps / 2 - 1)) - f;
-                const double r = x / half;
-                const double window = std::fabs(r) >= 1.0
-                                          ? 0.0
-                                          : BesselI0(KAISER_BETA * std::sqrt(1.0 - r * r)) / i0Beta;
-                const double arg = M_PI * cutoff * x;
-                const double sinc = std::fabs(arg) < 1e-12 ? 1.0 : std::sin(arg) / arg;
-                w[t] = cutoff * sinc * window;
-            }
-            Store(w, taps, at + taps * p);
+    for (int b = 0; b < band; ++b) at += SincTaps(SINC_BANDS[b]) * KERNEL_PHASES;
+    const int taps = SincTaps(SINC_BANDS[band]);
+    const double cutoff = CUTOFF / SINC_BANDS[band]; // share of the sample's Nyquist frequency
+    const double half = taps / 2.0;
+    const double i0Beta = BesselI0(KAISER_BETA);
+    for (int p = 0; p < KERNEL_PHASES; ++p) {
+        const double f = static_cast<double>(p) / KERNEL_PHASES;
+        double w[MAX_KERNEL_TAPS];
+        for (int t = 0; t < taps; ++t) {
+            // Distance of point i - (taps / 2 - 1) + t from the position i + f.
+            const double x = static_cast<double>(t - (taps / 2 - 1)) - f;
+            const double r = x / half;
+            const double window =
+                std::fabs(r) >= 1.0 ? 0.0 : BesselI0(KAISER_BETA * std::sqrt(1.0 - r * r)) / i0Beta;
+            const double arg = M_PI * cutoff * x;
+            const double sinc = std::fabs(arg) < 1e-12 ? 1.0 : std::sin(arg) / arg;
+            w[t] = cutoff * sinc * window;
         }
-        sincKernels[b] = Kernel{at, taps};
-        at += taps * KERNEL_PHASES;
+        Store(w, taps, at + taps * p);
     }
+    sincKernels[band] = Kernel{at, taps};
 }
 
 } // namespace
 
 const Kernel& CubicKernel() {
-    std::call_once(built, Build);
+    std::call_once(cubicBuilt, BuildCubic);
     return cubicKernel;
 }
 
 const Kernel& SincKernel(double step) {
-    std::call_once(built, Build);
-    for (int b = 0; b < SINC_BAND_COUNT; ++b)
-        if (step <= SINC_BANDS[b]) return sincKernels[b];
-    return sincKernels[SINC_BAND_COUNT - 1];
+    int band = 0;
+    while (band + 1 < SINC_BAND_COUNT && step > SINC_BANDS[band]) ++band;
+    std::call_once(sincBuilt[band], BuildSinc, band);
+    return sincKernels[band];
 }

@@ -94,6 +94,14 @@ template <int Taps> struct KernelRead {
     int64_t safeLow;  // positions whose kernel lies wholly within the points that are read as
     int64_t safeHigh; // stored: safeLow <= i < safeHigh
 
+    // The points just before and after the loop's end (or the sample's end) and around the
+    // sample's start, as Gather gives them, for kernels that reach across: a voice on a short
+    // loop spends much of its time there. Made for the sample's first (or only) channel.
+    const int16_t* edgeData;
+    int64_t tailFrom; // the first point of `tail`; `head` starts at -taps
+    alignas(16) int16_t tail[2 * MAX_KERNEL_TAPS];
+    alignas(16) int16_t head[2 * MAX_KERNEL_TAPS];
+
     KernelRead(const Kernel& kernel, const Sample* s)
         : weights(kernel.weights), taps(Taps ? Taps : kernel.taps) {
         before = taps / 2 - 1;
@@ -104,6 +112,14 @@ template <int Taps> struct KernelRead {
             loops ? int64_t{s->loopStart} + s->loopLength : static_cast<int64_t>(s->length);
         safeLow = before;
         safeHigh = end - (taps - before) + 1;
+        edgeData = s->data;
+        tailFrom = end - taps;
+        if (edgeData) {
+            Gather(edgeData, tailFrom, tail);
+            Gather(edgeData, tailFrom + taps, tail + taps);
+            Gather(edgeData, -taps, head);
+            Gather(edgeData, 0, head + taps);
+        }
     }
 
     // The points from j on, as the voice plays them, into `points`.
@@ -152,8 +168,15 @@ template <int Taps> struct KernelRead {
         const int16_t* w = Weights(position);
         if (i >= safeLow && i < safeHigh) [[likely]]
             return static_cast<float>(Dot(data + (i - before), w, n)) * KERNEL_SCALE;
+        const int64_t j = i - before;
+        if (data == edgeData) {
+            if (j >= tailFrom && j <= tailFrom + n)
+                return static_cast<float>(Dot(tail + (j - tailFrom), w, n)) * KERNEL_SCALE;
+            if (j >= -n && j <= 0)
+                return static_cast<float>(Dot(head + (j + n), w, n)) * KERNEL_SCALE;
+        }
         alignas(16) int16_t points[MAX_KERNEL_TAPS];
-        Gather(data, i - before, points);
+        Gather(data, j, points);
         return static_cast<float>(Dot(points, w, n)) * KERNEL_SCALE;
     }
 };
