@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -262,9 +263,31 @@ uint64_t MixConstant(const Read& read, const int16_t* data, const int16_t* right
 }
 
 #if defined(__SSE2__)
-// Linear reading of a mono sample at constant gains, four frames per pass, with the single-
-// precision operations of Interpolate and MixConstant in the same order: the same results to the
-// bit. A point and the next are read as one 32-bit word.
+// Four frames of linear reading from `position` on, with the single-precision operations of
+// Interpolate in the same order (the same results to the bit). A point and the next are read
+// as one 32-bit word.
+inline __m128 LinearFour(const int16_t* data, uint64_t position, uint64_t delta) {
+    const uint64_t p0 = position, p1 = p0 + delta, p2 = p1 + delta, p3 = p2 + delta;
+    int32_t w[4];
+    std::memcpy(&w[0], data + static_cast<uint32_t>(p0 >> 32), 4);
+    std::memcpy(&w[1], data + static_cast<uint32_t>(p1 >> 32), 4);
+    std::memcpy(&w[2], data + static_cast<uint32_t>(p2 >> 32), 4);
+    std::memcpy(&w[3], data + static_cast<uint32_t>(p3 >> 32), 4);
+    const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
+    const __m128 a = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16));
+    const __m128 b = _mm_cvtepi32_ps(_mm_srai_epi32(pairs, 16));
+    const __m128i fractions = _mm_setr_epi32(static_cast<int32_t>(static_cast<uint32_t>(p0) >> 1),
+                                             static_cast<int32_t>(static_cast<uint32_t>(p1) >> 1),
+                                             static_cast<int32_t>(static_cast<uint32_t>(p2) >> 1),
+                                             static_cast<int32_t>(static_cast<uint32_t>(p3) >> 1));
+    const __m128 weight = _mm_mul_ps(_mm_cvtepi32_ps(fractions), _mm_set1_ps(INTERPOLATION_SCALE));
+    return _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(b, a), weight));
+}
+#endif
+
+#if defined(__SSE2__)
+// Linear reading of a mono sample at constant gains, four frames per pass, with the operations
+// of MixConstant in the same order: the same results to the bit.
 template <>
 uint64_t MixConstant<false, LinearRead>(const LinearRead& read, const int16_t* data,
                                         const int16_t* right, uint64_t position, uint64_t step,
@@ -273,26 +296,10 @@ uint64_t MixConstant<false, LinearRead>(const LinearRead& read, const int16_t* d
     (void)right;
     const uint64_t delta = backwards ? uint64_t{0} - step : step;
     const __m128 gains = _mm_setr_ps(gainLeft, gainRight, gainLeft, gainRight);
-    const __m128 scale = _mm_set1_ps(INTERPOLATION_SCALE);
     int32_t k = 0;
     for (; k + 4 <= n; k += 4) {
-        const uint64_t p0 = position, p1 = p0 + delta, p2 = p1 + delta, p3 = p2 + delta;
-        position = p3 + delta;
-        int32_t w[4];
-        std::memcpy(&w[0], data + static_cast<uint32_t>(p0 >> 32), 4);
-        std::memcpy(&w[1], data + static_cast<uint32_t>(p1 >> 32), 4);
-        std::memcpy(&w[2], data + static_cast<uint32_t>(p2 >> 32), 4);
-        std::memcpy(&w[3], data + static_cast<uint32_t>(p3 >> 32), 4);
-        const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
-        const __m128 a = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16));
-        const __m128 b = _mm_cvtepi32_ps(_mm_srai_epi32(pairs, 16));
-        const __m128i fractions =
-            _mm_setr_epi32(static_cast<int32_t>(static_cast<uint32_t>(p0) >> 1),
-                           static_cast<int32_t>(static_cast<uint32_t>(p1) >> 1),
-                           static_cast<int32_t>(static_cast<uint32_t>(p2) >> 1),
-                           static_cast<int32_t>(static_cast<uint32_t>(p3) >> 1));
-        const __m128 weight = _mm_mul_ps(_mm_cvtepi32_ps(fractions), scale);
-        const __m128 v = _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(b, a), weight));
+        const __m128 v = LinearFour(data, position, delta);
+        position += 4 * delta;
         const __m128 first = _mm_mul_ps(_mm_unpacklo_ps(v, v), gains);
         const __m128 second = _mm_mul_ps(_mm_unpackhi_ps(v, v), gains);
         _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), first));
@@ -317,7 +324,28 @@ uint64_t MixRamp(const Read& read, const int16_t* data, const int16_t* right, ui
                  float stepRight, float* out, int32_t n) {
     const uint64_t delta = backwards ? uint64_t{0} - step : step;
     float gl = gainLeft, gr = gainRight;
-    for (int32_t k = 0; k < n; ++k) {
+    int32_t k = 0;
+#if defined(__SSE2__)
+    if constexpr (!Stereo && std::is_same_v<Read, LinearRead>) {
+        // Four frames per pass; the gains step one frame at a time, as below.
+        for (; k + 4 <= n; k += 4) {
+            const __m128 v = LinearFour(data, position, delta);
+            position += 4 * delta;
+            const float gl1 = gl + stepLeft, gr1 = gr + stepRight;
+            const float gl2 = gl1 + stepLeft, gr2 = gr1 + stepRight;
+            const float gl3 = gl2 + stepLeft, gr3 = gr2 + stepRight;
+            const __m128 first = _mm_mul_ps(_mm_unpacklo_ps(v, v), _mm_setr_ps(gl, gr, gl1, gr1));
+            const __m128 second =
+                _mm_mul_ps(_mm_unpackhi_ps(v, v), _mm_setr_ps(gl2, gr2, gl3, gr3));
+            _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), first));
+            _mm_storeu_ps(out + 4, _mm_add_ps(_mm_loadu_ps(out + 4), second));
+            gl = gl3 + stepLeft;
+            gr = gr3 + stepRight;
+            out += 8;
+        }
+    }
+#endif
+    for (; k < n; ++k) {
         const float v = read(data, position);
         const float r = Stereo ? read(right, position) : v;
         position += delta;
