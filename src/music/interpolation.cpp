@@ -29,7 +29,7 @@ constexpr int SincStorage() {
 // and what it leaves above the cut-off is the aliasing.
 constexpr double CUTOFF = 0.88;
 // Kaiser window's shape: higher gives a deeper stop band and a wider transition.
-constexpr double KAISER_BETA = 6.0;
+constexpr double KAISER_BETA = 8.0;
 
 alignas(16) int16_t cubicWeights[8 * KERNEL_PHASES];
 alignas(16) int16_t sincWeights[SincStorage()];
