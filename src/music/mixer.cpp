@@ -706,7 +706,11 @@ void SetRampLength(MixerState& mixer, int32_t rampMs) {
 // The rule set's level and the listener's gain and stereo separation, on the block's mix. At
 // 0 dB and 100 % nothing is touched, so that the rule set's own output stays as it is.
 void ShapeMix(float* mix, int32_t frames, float levelDb, const MixControls& controls) {
-    const float gainDb = levelDb + std::clamp(controls.gainDb, MIN_GAIN_DB, MAX_GAIN_DB);
+    // Out of range is held at the range's ends; not a number counts as 0 dB.
+    const float listener = controls.gainDb == controls.gainDb
+                               ? std::clamp(controls.gainDb, MIN_GAIN_DB, MAX_GAIN_DB)
+                               : 0.0f;
+    const float gainDb = levelDb + listener;
     const int32_t separation = std::clamp(controls.separation, MIN_SEPARATION, MAX_SEPARATION);
     if (separation != 100) {
         // Mid and side: the side signal scaled, 0 % mono, 200 % twice as wide.
