@@ -90,6 +90,7 @@ template <int Taps> struct KernelRead {
     static constexpr bool kernel = true;
     const int16_t* weights;
     int32_t taps;
+    int32_t shift;  // the position's fraction to the table's phase
     int32_t before; // points the kernel reaches before the position's point
     const Sample* sample;
     int64_t safeLow;  // positions whose kernel lies wholly within the points that are read as
@@ -104,7 +105,7 @@ template <int Taps> struct KernelRead {
     alignas(16) int16_t head[2 * MAX_KERNEL_TAPS];
 
     KernelRead(const Kernel& kernel, const Sample* s)
-        : weights(kernel.weights), taps(Taps ? Taps : kernel.taps) {
+        : weights(kernel.weights), taps(Taps ? Taps : kernel.taps), shift(32 - kernel.phaseBits) {
         before = taps / 2 - 1;
         sample = s;
         const bool loops =
@@ -158,9 +159,7 @@ template <int Taps> struct KernelRead {
     MIXER_INLINE int32_t Width() const { return Taps ? Taps : taps; }
 
     MIXER_INLINE const int16_t* Weights(uint64_t position) const {
-        const int32_t n = Taps ? Taps : taps;
-        return weights + n * static_cast<int32_t>(static_cast<uint32_t>(position) >>
-                                                  (32 - KERNEL_PHASE_BITS));
+        return weights + Width() * static_cast<int32_t>(static_cast<uint32_t>(position) >> shift);
     }
 
     MIXER_INLINE float operator()(const int16_t* data, uint64_t position) const {
