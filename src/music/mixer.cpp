@@ -1,6 +1,8 @@
 // mixer.cpp: renders ring blocks: drives the sequencer's ticks at exact frame counts, mixes the
-// voices with interpolation, loops and volume ramps into float, converts to 16-bit PCM. Runs on
-// the thread that renders the player at the time. Allocates nothing.
+// voices (nearest point, linear, cubic or sinc reading; loops and volume ramps) into float with
+// the listener's controls, and converts to 16-bit PCM, clipped or through the limiter. Vector
+// loops (SSE2) give the same bits as the portable ones. Runs on the thread that renders the
+// player at the time. Allocates nothing.
 #include "music/mixer.h"
 
 #include <algorithm>
@@ -59,7 +61,8 @@ struct LinearRead {
 #endif
 
 // Weighs `taps` points (a multiple of eight) by a kernel's phase, in integers: exact, so the
-// vector loop and the portable one agree to the bit.
+// vector loop and the portable one agree to the bit. A phase's weights add up to at most 1.54
+// in magnitude, so a sum stays within 32768 x 16384 x 1.54 (below 2^30): it fits 32 bits.
 MIXER_INLINE int32_t Dot(const int16_t* points, const int16_t* weights, int32_t taps) {
 #if defined(__SSE2__)
     __m128i sum = _mm_setzero_si128();

@@ -76,7 +76,9 @@ constexpr int32_t BlockFrames(int32_t rate) {
 }
 
 // Renders ring block fillBlock of the player: ticks falling due, voices mixed, 16-bit PCM in the
-// ring, the block's position entry; then advances fillBlock (wrapping after the last block).
+// ring, the block's position entry; then advances fillBlock (wrapping after the last block). The
+// player's controls (mix_controls.h) are read once, at the block's start, and hold for the whole
+// block; the rule set's level, the gain and the separation act on the block's float mix.
 void MixBlock(Player* player);
 // Mixes every voice into `destination` with the interpolation the player's controls ask for now,
 // leaving out the voices of muted tracks (which still move on).
