@@ -726,7 +726,13 @@ void ShapeMix(float* mix, int32_t frames, float levelDb, const MixControls& cont
     }
     if (gainDb != 0.0f) {
         const float factor = std::pow(10.0f, gainDb / 20.0f);
-        for (int32_t k = 0; k < 2 * frames; ++k) mix[k] *= factor;
+        int32_t k = 0;
+#if defined(__SSE2__)
+        const __m128 scale = _mm_set1_ps(factor);
+        for (; k + 4 <= 2 * frames; k += 4)
+            _mm_storeu_ps(mix + k, _mm_mul_ps(_mm_loadu_ps(mix + k), scale));
+#endif
+        for (; k < 2 * frames; ++k) mix[k] *= factor;
     }
 }
 
