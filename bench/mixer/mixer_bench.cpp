@@ -1,5 +1,6 @@
-// mixer_bench.cpp: speed of the mixer's inner loops (voice-frames per second) and of loading
-// the largest song of the corpus. Run a Release build: bench_mixer [--benchmark_filter=...]
+// mixer_bench.cpp: speed of the mixer's inner loops in each interpolation (voice-frames per
+// second) and of loading the largest song of the corpus. Run a Release build: bench_mixer
+// [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -76,6 +77,7 @@ void MixVoicesBench(benchmark::State& state) {
         state.SkipWithError("no player");
         return;
     }
+    set.player->controls.interpolation = static_cast<Interpolation>(state.range(2));
     set.Start(count, ramps);
     // A ramp lasts 128 frames: blocks of 128 keep a ramp running for every frame.
     const int32_t frames = ramps ? 128 : BLOCK;
@@ -91,13 +93,20 @@ void MixVoicesBench(benchmark::State& state) {
         static_cast<double>(state.iterations()) * count * frames, benchmark::Counter::kIsRate);
 }
 BENCHMARK(MixVoicesBench)
-    ->ArgNames({"voices", "ramps"})
-    ->Args({1, 0})
-    ->Args({16, 0})
-    ->Args({64, 0})
-    ->Args({1, 1})
-    ->Args({16, 1})
-    ->Args({64, 1});
+    ->ArgNames({"voices", "ramps", "interpolation"})
+    ->Args({1, 0, 1})
+    ->Args({16, 0, 1})
+    ->Args({64, 0, 1})
+    ->Args({1, 1, 1})
+    ->Args({16, 1, 1})
+    ->Args({64, 1, 1})
+    // Each interpolation's cost: 0 none, 1 linear, 2 cubic, 3 sinc.
+    ->Args({16, 0, 0})
+    ->Args({16, 0, 2})
+    ->Args({16, 0, 3})
+    ->Args({16, 1, 0})
+    ->Args({16, 1, 2})
+    ->Args({16, 1, 3});
 
 void LoadLargestCorpusSong(benchmark::State& state) {
     const std::filesystem::path root = std::filesystem::path(DEMO_SHARED_DIR) / "xm-corpus";

@@ -21,7 +21,9 @@ constexpr int32_t MAX_RAMP_MS = 100;
 
 struct MixControls {
     Interpolation interpolation = Interpolation::Linear;
-    int32_t separation = 100; // percent: 0 mono, 100 as the rules pan, 200 widened
+    // Percent: 0 mono, 100 as the rules pan, 200 widened; below 0: the rule set's own (a new
+    // player starts at the rule set's value, which is 60 for MOD songs: see RuleSet).
+    int32_t separation = -1;
     float gainDb = 0.0f;      // master gain on top of the rule set's level
     int32_t rampMs = -1;      // volume ramp length in ms; -1: the rule set's own
     uint32_t muted = 0;       // bit c: track c is silent

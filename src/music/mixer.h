@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "music/mix_controls.h"
+
 struct Player;
 struct Sample;
 
@@ -45,6 +47,9 @@ struct BlockPosition {
 #pragma pack(pop)
 static_assert(sizeof(BlockPosition) == 6);
 
+// Frames per block at the highest rate a player works at (384000 Hz).
+constexpr int32_t MAX_BLOCK_FRAMES = 7680;
+
 // Output sizes, buffers and constants of one player, set when the player is created.
 struct MixerState {
     int32_t mixRate;           // Hz
@@ -58,6 +63,10 @@ struct MixerState {
     int32_t rampLength;    // frames per volume ramp: mixRate * 128 / 44100
     float rampReciprocal;  // 1 / rampLength
     float secondsPerFrame; // 1 / mixRate
+    // The 16-bit limiter's gain at the end of the last block (0 before the first block: 1), and
+    // each frame's gain within the block being converted.
+    float limiterGain;
+    float limiterGains[MAX_BLOCK_FRAMES];
 };
 
 // Frames per block at `rate` Hz: a fiftieth of a second, rounded up to a multiple of four
@@ -67,8 +76,22 @@ constexpr int32_t BlockFrames(int32_t rate) {
 }
 
 // Renders ring block fillBlock of the player: ticks falling due, voices mixed, 16-bit PCM in the
-// ring, the block's position entry; then advances fillBlock (wrapping after the last block).
+// ring, the block's position entry; then advances fillBlock (wrapping after the last block). The
+// player's controls (mix_controls.h) are read once, at the block's start, and hold for the whole
+// block; the rule set's level, the gain and the separation act on the block's float mix.
 void MixBlock(Player* player);
+// Mixes every voice into `destination` with the interpolation the player's controls ask for now,
+// leaving out the voices of muted tracks (which still move on).
 void MixVoices(Player* player, float* destination, int32_t frames);
-void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t frames);
+// Adds `frames` frames of one voice into `destination` (interleaved stereo) and moves it on. An
+// inaudible voice adds nothing but moves, loops, ramps and ends exactly as an audible one.
+void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t frames,
+              Interpolation interpolation = Interpolation::Linear, bool audible = true);
 void ConvertToPcm16(int16_t* destination, const float* source, int32_t frames);
+// As ConvertToPcm16, through a limiter whose gain only falls below 1 where a frame would
+// otherwise round to full scale or beyond: it falls shortly before such a frame (within the
+// block) and recovers over about 200 ms. Output never reaches +-32767; where the input never
+// rounds to that, the output is the same as ConvertToPcm16's. `gain` carries the limiter's
+// gain from block to block (start at 1); `gains` holds `frames` values of scratch.
+void ConvertToPcm16Limited(int16_t* destination, const float* source, int32_t frames, int32_t rate,
+                           float* gain, float* gains);

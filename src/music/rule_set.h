@@ -93,6 +93,9 @@ struct RuleSet {
     // ---- What the listener's controls start at ----
     // The stereo separation (percent, as MixControls::separation) a new player starts with.
     int32_t defaultSeparation;
+    // ---- The mix ----
+    // The level of the whole mix in dB, before the listener's gain (0: as the voices sum).
+    float levelDb;
 };
 
 // The demo's rules (rules_demo.cpp) and the format's, as the original tracker plays it

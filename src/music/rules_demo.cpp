@@ -200,4 +200,5 @@ const RuleSet demoRules = {
     .panningLaw = PanningStep,
     .frequencyLaw = DemoFrequency,
     .defaultSeparation = 100,
+    .levelDb = 0.0f,
 };

@@ -283,4 +283,9 @@ const RuleSet standardRules = {
     .panningLaw = StandardPanningStep,
     .frequencyLaw = StandardFrequency,
     .defaultSeparation = 100,
+    // The voices sum at the original tracker's level at its default amplification (a voice at
+    // full volume, centred, at half of full scale on each side); the mix sits 3 dB below that.
+    // The headroom is what the real songs of the corpus need to clip no more often than the
+    // peer players at their defaults do (bench/loudness); demo-rule output keeps no headroom.
+    .levelDb = -3.0f,
 };

@@ -47,7 +47,8 @@ const char USAGE[] =
     "  --interpolation none|linear|cubic|sinc\n"
     "                     how samples are read between their points (default linear)\n"
     "  --gain DB          master gain, -60 to +24 dB (default 0)\n"
-    "  --separation P     stereo separation, 0 (mono) to 200 %% (default 100)\n"
+    "  --separation P     stereo separation, 0 (mono) to 200 %% (default: the rules' own,\n"
+    "                     100 for XM songs, 60 for MOD songs)\n"
     "  --limiter          soft-limit the 16-bit output instead of clipping it\n"
     "  --help             show this text\n"
     "\n"
@@ -231,9 +232,12 @@ struct Session {
 // The controls as the screen's line shows them.
 std::string ControlsLine(const MixControls& mix, int repeat, bool looping) {
     char line[160];
-    snprintf(line, sizeof line, "Interpolation %-6s  Gain %+.1f dB  Separation %d%%  Limiter %s%s",
+    // A separation below 0 is the rules' own (100 % for XM songs, 60 % for MOD songs).
+    const std::string separation =
+        mix.separation < 0 ? std::string("own") : std::to_string(mix.separation) + "%";
+    snprintf(line, sizeof line, "Interpolation %-6s  Gain %+.1f dB  Separation %s  Limiter %s%s",
              INTERPOLATIONS[static_cast<int>(mix.interpolation) & 3], double(mix.gainDb),
-             mix.separation, mix.limiter ? "on" : "off",
+             separation.c_str(), mix.limiter ? "on" : "off",
              repeat > 0 && !looping ? ("  Repeat " + std::to_string(repeat)).c_str() : "");
     return line;
 }

@@ -14,8 +14,8 @@ namespace {
 
 const char USAGE[] =
     "usage: xmrender [--seconds N | --repeat N] [--positions FILE.csv] [--stems DIR]\n"
-    "                [--rules demo|standard] SONG OUT.wav\n"
-    "       xmrender --bench [--rules demo|standard] SONG [SONG...]\n"
+    "                [--rules demo|standard] [MIX OPTIONS] SONG OUT.wav\n"
+    "       xmrender --bench [--rules demo|standard] [MIX OPTIONS] SONG [SONG...]\n"
     "\n"
     "Renders SONG (XM or MOD) through the player's own playback path to OUT.wav (44100 Hz, 16-bit\n"
     "stereo PCM), from playback start, in whole 884-frame blocks.\n"
@@ -35,6 +35,12 @@ const char USAGE[] =
     "                       handling of notes, instruments, key-off, envelopes and effects.\n"
     "                       MOD songs play by ProTracker's rules (standard; the demo's\n"
     "                       rules are for XM songs only)\n"
+    "  --interpolation none|linear|cubic|sinc\n"
+    "                       how voices read between sample points (default: linear)\n"
+    "  --gain DB            master gain, -60 to +24 dB (default: 0)\n"
+    "  --separation PCT     stereo separation, 0 (mono) to 200 % (default: the rules' own,\n"
+    "                       100 for XM songs, 60 for MOD songs)\n"
+    "  --limiter            soft-limit the 16-bit output instead of clipping it\n"
     "  --bench              render each song until it wraps, WAV included (to a temporary\n"
     "                       file), and print the speed as a multiple of real time\n"
     "  --help               show this text\n";
@@ -120,6 +126,38 @@ int main(int argc, char** argv) {
                 fprintf(stderr, "xmrender: --rules takes demo or standard\n");
                 return 2;
             }
+        } else if (arg == "--interpolation" && i + 1 < argc) {
+            const std::string name = argv[++i];
+            if (name == "none")
+                extras.controls.interpolation = Interpolation::None;
+            else if (name == "linear")
+                extras.controls.interpolation = Interpolation::Linear;
+            else if (name == "cubic")
+                extras.controls.interpolation = Interpolation::Cubic;
+            else if (name == "sinc")
+                extras.controls.interpolation = Interpolation::Sinc;
+            else {
+                fprintf(stderr, "xmrender: --interpolation takes none, linear, cubic or sinc\n");
+                return 2;
+            }
+        } else if (arg == "--gain" && i + 1 < argc) {
+            char* end = nullptr;
+            const double db = strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !(db >= MIN_GAIN_DB && db <= MAX_GAIN_DB)) {
+                fprintf(stderr, "xmrender: --gain takes -60 to 24 (dB)\n");
+                return 2;
+            }
+            extras.controls.gainDb = static_cast<float>(db);
+        } else if (arg == "--separation" && i + 1 < argc) {
+            char* end = nullptr;
+            const long pct = strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || pct < MIN_SEPARATION || pct > MAX_SEPARATION) {
+                fprintf(stderr, "xmrender: --separation takes 0 to 200 (%%)\n");
+                return 2;
+            }
+            extras.controls.separation = static_cast<int32_t>(pct);
+        } else if (arg == "--limiter") {
+            extras.controls.limiter = true;
         } else if (arg == "--bench") {
             bench = true;
         } else if (arg.size() > 1 && arg[0] == '-') {

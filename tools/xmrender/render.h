@@ -43,8 +43,9 @@ struct RenderSummary {
 constexpr int32_t RENDER_RATE = 44100;
 
 // Renders a loaded module from playback start with a player of its own at RENDER_RATE and the
-// given rules, one block after another: the same blocks, in the same order, as the output's ring
-// pre-fill and thread render them. False when no player can be made or the sink refuses a block.
+// given rules and listener's controls, one block after another: the same blocks, in the same order,
+// as the output's ring pre-fill and thread render them. False when no player can be made or the
+// sink refuses a block.
 bool RenderModule(const Module* module, PlayerRules rules, const RenderLimits& limits,
                   RenderSink sink, void* context, RenderSummary* summary);
 
