@@ -24,9 +24,9 @@ struct MixControls {
     // Percent: 0 mono, 100 as the rules pan, 200 widened; below 0: the rule set's own (a new
     // player starts at the rule set's value, which is 60 for MOD songs: see RuleSet).
     int32_t separation = -1;
-    float gainDb = 0.0f;      // master gain on top of the rule set's level
-    int32_t rampMs = -1;      // volume ramp length in ms; -1: the rule set's own
-    uint32_t muted = 0;       // bit c: track c is silent
-    uint32_t solo = 0;        // nonzero: only the tracks whose bit is set sound
-    bool limiter = false;     // soft-limit 16-bit output instead of clipping it
+    float gainDb = 0.0f;  // master gain on top of the rule set's level
+    int32_t rampMs = -1;  // volume ramp length in ms; -1: the rule set's own
+    uint32_t muted = 0;   // bit c: track c is silent
+    uint32_t solo = 0;    // nonzero: only the tracks whose bit is set sound
+    bool limiter = false; // soft-limit 16-bit output instead of clipping it
 };

@@ -715,9 +715,9 @@ void ShapeMix(float* mix, int32_t frames, float levelDb, int32_t ownSeparation,
                                ? std::clamp(controls.gainDb, MIN_GAIN_DB, MAX_GAIN_DB)
                                : 0.0f;
     const float gainDb = levelDb + listener;
-    const int32_t separation = std::clamp(
-        controls.separation < 0 ? ownSeparation : controls.separation, MIN_SEPARATION,
-        MAX_SEPARATION);
+    const int32_t separation =
+        std::clamp(controls.separation < 0 ? ownSeparation : controls.separation, MIN_SEPARATION,
+                   MAX_SEPARATION);
     if (separation != 100) {
         // Mid and side: the side signal scaled, 0 % mono, 200 % twice as wide.
         const float width = static_cast<float>(separation) * 0.01f;
@@ -784,8 +784,8 @@ void MixBlock(Player* player) {
                       static_cast<uint8_t>(player->row), player->elapsedMs};
     player->tickFramesLeft = left;
 
-    ShapeMix(mix, mixer.blockFrames, player->ruleSet->levelDb,
-             player->ruleSet->defaultSeparation, controls);
+    ShapeMix(mix, mixer.blockFrames, player->ruleSet->levelDb, player->ruleSet->defaultSeparation,
+             controls);
     if (controls.limiter)
         ConvertToPcm16Limited(mixer.outputRing + 2 * first, mix, mixer.blockFrames, mixer.mixRate,
                               &mixer.limiterGain, mixer.limiterGains);

@@ -291,4 +291,7 @@ const RuleSet protrackerRules = {
     // half the band. 60 % keeps a hard-panned track 80/20 between the ears (about 12 dB apart):
     // the stereo picture stays, and nothing sounds in one ear only.
     .defaultSeparation = 60,
+    // Four hard-panned tracks put two on each side, each at most half of full scale there, so
+    // the sum reaches full scale only when both sound at full volume: no headroom is taken.
+    .levelDb = 0.0f,
 };

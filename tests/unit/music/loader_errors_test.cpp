@@ -135,9 +135,9 @@ struct CorpusRefusal {
 // Every corpus file the loader refuses, and why; all others load. The mature players refuse
 // these two as well.
 const CorpusRefusal corpusRefusals[] = {
-    {"effects/ice21_ambiguous.xm", LOAD_NOT_XM,
-     "neither an extended module (the file does not start with \"Extended Module: \") nor a MOD "
-     "file"},
+    // Packed with an Atari packer: the loader names the packing instead of calling it no module.
+    {"effects/ice21_ambiguous.xm", LOAD_UNSUPPORTED,
+     "a module packed by an Atari file packer (Ice); unpack it first"},
     {"edge/load_xm_zero_samples.xm", LOAD_INVALID,
      "the header says 0 channels; a song needs at least 1"},
 };
