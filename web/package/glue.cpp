@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
+// kernel_tables_built.cpp: fills the interpolation kernels on the first call.
+void BuildKernelTables();
+
 namespace {
 
 struct LastError {
@@ -169,6 +172,7 @@ int32_t nx_pattern_cells(const neatxm_song* song, int32_t pattern, uint8_t* out)
 // ---- Players ----
 
 WebPlayer* nx_player_create(neatxm_song* song, int32_t rate, int32_t rules, int32_t loop) {
+    BuildKernelTables(); // the interpolation kernels, once (kernel_tables_built.cpp)
     auto* p = static_cast<WebPlayer*>(std::calloc(1, sizeof(WebPlayer)));
     if (!p) return Keep(NEATXM_ERROR_OUT_OF_MEMORY), nullptr;
     p->song = song;
