@@ -66,10 +66,13 @@ std::vector<int16_t> renderedMusic;
 
 } // namespace
 
+void BuildKernelTables(); // the interpolation kernels (package/kernel_tables_built.cpp)
+
 // Renders the first `frames` frames of "Zarq-Neat.xm" as the demo's output hands them to the
 // device: the pre-filled ring, then each block re-rendered after it has been played. Returns the
 // interleaved 16-bit frames (valid until the next call), or null when the song cannot be played.
 extern "C" EMSCRIPTEN_KEEPALIVE const int16_t* web_render_music(int frames) {
+    BuildKernelTables();
     HandDevice hand;
     const WaveDevice device = HandDeviceTable(&hand);
     MusicOutput* output = CreateMusicOutput(&device);
@@ -111,6 +114,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* web_show_segment_name(int part) {
 }
 
 int main() {
+    BuildKernelTables(); // before any player: the show's music thread is this one
     const int fps = web_wait_for_start();
     if (fps > 0) platform::web::UseFrameClock(fps);
     EnterDataFolder();

@@ -6,8 +6,9 @@ entry shows the library's own message and the song after it is taken; a click on
 trusted gesture) starts the worklet within 100 ms, which then pulls frames at the context's rate
 and is short of them less than 1 % of its callbacks; a seek by the seek bar lands on the order
 and row a straight render of the library has at that time, and the pattern view shows that row;
-with every channel muted the output is silent (when the library's mixer reads the mutes); at a
-phone's viewport every control lies on the screen.
+with every channel muted the output is silent (when the library's mixer reads the mutes); a MOD
+file dropped on the page joins the playlist and plays; at a phone's viewport every control lies
+on the screen.
 
 Exit status 0 when all checks pass, 1 when one fails, 77 (skipped) without a web build, the
 corpus or Chromium.
@@ -32,9 +33,10 @@ SKIP = 77
 SONG = 'grass_near_the_house.xm'
 BAD = b'Extended Module: ' + b'\x00' * 40  # the signature, then a header cut short
 SEEK_TO = 30.0
+MOD_SONG = 'GAMEMUSIC.mod'  # a MOD file, dropped on the page
 
 
-def make_handler(site, corpus):
+def make_handler(site, corpus, mod_corpus):
     class Handler(http.server.SimpleHTTPRequestHandler):
         def __init__(self, *args, **kwargs):
             super().__init__(*args, directory=site, **kwargs)
@@ -47,6 +49,8 @@ def make_handler(site, corpus):
             clean = urllib.parse.unquote(urllib.parse.urlparse(path).path)
             if clean.startswith('/corpus/'):
                 return os.path.join(corpus, os.path.basename(clean))
+            if clean.startswith('/modcorpus/'):
+                return os.path.join(mod_corpus, os.path.basename(clean))
             return super().translate_path(path)
 
         def do_GET(self):
@@ -84,7 +88,8 @@ class Page:
 
     def click(self, selector):
         """A real mouse click (a trusted gesture) in the middle of the element."""
-        box = self.eval('(() => { const r = document.querySelector(%s).getBoundingClientRect();'
+        box = self.eval('(() => { const e = document.querySelector(%s); e.scrollIntoView({ block: "center" });'
+                        ' const r = e.getBoundingClientRect();'
                         ' return [r.left + r.width / 2, r.top + r.height / 2]; })()' % json.dumps(selector))
         for kind in ('mousePressed', 'mouseReleased'):
             self.control.send('Input.dispatchMouseEvent', {
@@ -113,7 +118,7 @@ class Checks:
 
 def run(args, work):
     checks = Checks()
-    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), make_handler(args.site, args.corpus))
+    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), make_handler(args.site, args.corpus, args.mod_corpus))
     threading.Thread(target=server.serve_forever, daemon=True).start()
     url = 'http://127.0.0.1:%d/player/index.html?song=/bad/broken.xm&song=/corpus/%s' % (
         server.server_port, SONG)
@@ -229,6 +234,32 @@ def run(args, work):
         peak = page.eval('%s.outputPeak()' % mp)
         checks.check(peak > 0.01, 'unmuted again, the output sounds (peak %.3f)' % peak)
 
+        # A MOD file dropped on the page (a drop event carrying the file, as a file manager's
+        # drag gives it): it joins the playlist, a click on it plays it, and its facts say MOD.
+        count = page.eval('%s.list.length' % mp)
+        page.eval('''(async () => {
+            const bytes = await (await fetch('/modcorpus/%s')).arrayBuffer();
+            const files = new DataTransfer();
+            files.items.add(new File([bytes], '%s'));
+            for (const kind of ['dragenter', 'dragover', 'drop'])
+                document.dispatchEvent(new DragEvent(kind, { dataTransfer: files, bubbles: true, cancelable: true }));
+        })()''' % (MOD_SONG, MOD_SONG))
+        joined = page.wait('%s.list.length === %d && %s.list[%d].bytes' % (mp, count + 1, mp, count), 10)
+        checks.check(joined and page.eval('document.querySelectorAll("#playlist li")[%d]?.textContent'
+                                          % count) == MOD_SONG,
+                     'the dropped %s joins the playlist' % MOD_SONG)
+        page.click('#playlist li:nth-child(%d)' % (count + 1))
+        playing = page.wait('%s.current === %d && %s.node?.playing && %s.node?.stats?.frames > 0'
+                            % (mp, count, mp, mp), 10)
+        time.sleep(1.5)
+        fact = page.eval('[...document.querySelectorAll("#facts dt")].find((t) => t.textContent === "format")'
+                         '?.nextElementSibling?.textContent')
+        heard = page.eval('%s.outputPeak()' % mp)
+        moved = page.eval('%s.node.position' % mp)
+        checks.check(playing and fact == 'MOD' and heard > 0.01 and (moved['order'] > 0 or moved['row'] > 0),
+                     'a click on it plays it: format %s, output peak %.3f, at order %s row %s'
+                     % (fact, heard, moved and moved['order'], moved and moved['row']))
+
         # A phone: every control on the screen.
         control.send('Emulation.setDeviceMetricsOverride', {
             'width': 390, 'height': 844, 'deviceScaleFactor': 3, 'mobile': True}, control.session)
@@ -270,6 +301,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     ap.add_argument('--site', required=True, help='the web build\'s site folder')
     ap.add_argument('--corpus', required=True, help='folder of corpus songs')
+    ap.add_argument('--mod-corpus', required=True, help='folder of MOD corpus songs')
     ap.add_argument('--chromium', default=shutil.which('chromium') or '/usr/bin/chromium')
     ap.add_argument('--keep', help='keep the browser\'s log and profile in this folder')
     args = ap.parse_args()
@@ -278,6 +310,9 @@ def main():
         return SKIP
     if not os.path.exists(os.path.join(args.corpus, SONG)):
         print('SKIPPED: the corpus song %s is not in %s' % (SONG, args.corpus))
+        return SKIP
+    if not os.path.exists(os.path.join(args.mod_corpus, MOD_SONG)):
+        print('SKIPPED: the corpus song %s is not in %s' % (MOD_SONG, args.mod_corpus))
         return SKIP
     if not os.path.exists(args.chromium):
         print('SKIPPED: no Chromium at %s' % args.chromium)
