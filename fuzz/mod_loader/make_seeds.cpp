@@ -67,13 +67,11 @@ int main(int argc, char** argv) {
     modw::Song cut = Busy("M.K.", 4);
     cut.truncateTo = 1084 + 1024 + 100;
     ok = Save(folder, "cut_in_patterns.mod", cut) && ok;
-    // A long song whose one F20 reads as a speed: the timing scan's way through B and D.
-    modw::Song speeds = Busy("M.K.", 4);
-    for (int t = 0; t < 4; ++t) {
-        modw::Put(speeds, 0, 63, t, {0, 0, t == 0 ? uint8_t{0xF} : uint8_t{0}, 0x20});
-        modw::Put(speeds, 1, 0, t, {0, 0, t == 0 ? uint8_t{0xF} : uint8_t{0}, 0x06});
-    }
-    speeds.orders.assign(40, 1);
+    // A ten-minute song whose one F20 reads as a speed (the timing scan's variant).
+    modw::Song speeds = modw::MinimalSong();
+    modw::Put(speeds, 0, 63, 0, {0, 0, 0xF, 0x20});
+    modw::Put(speeds, 1, 0, 0, {0, 0, 0xF, 0x06});
+    speeds.orders.assign(21, 1);
     speeds.orders[0] = 0;
     ok = Save(folder, "speeds_only.mod", speeds) && ok;
     return ok ? 0 : 1;
