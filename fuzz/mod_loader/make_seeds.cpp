@@ -67,5 +67,12 @@ int main(int argc, char** argv) {
     modw::Song cut = Busy("M.K.", 4);
     cut.truncateTo = 1084 + 1024 + 100;
     ok = Save(folder, "cut_in_patterns.mod", cut) && ok;
+    // A ten-minute song whose one F20 reads as a speed (the timing scan's variant).
+    modw::Song speeds = modw::MinimalSong();
+    modw::Put(speeds, 0, 63, 0, {0, 0, 0xF, 0x20});
+    modw::Put(speeds, 1, 0, 0, {0, 0, 0xF, 0x06});
+    speeds.orders.assign(21, 1);
+    speeds.orders[0] = 0;
+    ok = Save(folder, "speeds_only.mod", speeds) && ok;
     return ok ? 0 : 1;
 }

@@ -297,6 +297,7 @@ bool ReadModHeader(ByteReader& r, Module* module, ModLayout& layout, ModSampleHe
     case ModVariant::TrackLayout: family = "MOD tracks"; break;
     case ModVariant::Fest: family = "MOD"; break;
     case ModVariant::Fa0x: family = "MOD"; break;
+    case ModVariant::Noisetracker: family = "Noisetracker"; break;
     case ModVariant::None: break;
     }
     char facts[64];

@@ -67,5 +67,11 @@ uint8_t NoteOfModPeriod(int32_t period);
 bool ReadModSamples(ByteReader& r, Module* module, const ModLayout& layout,
                     const ModSampleHeader* headers, bool fileEnded, LoadError* error);
 
+// ---- Timing (mod_timing.cpp) ----
+// For a four-track file tagged `tag` (M.K. or M!K!) whose song only makes sense with its F
+// commands from 20 on read as speeds: marks it as the older tracker's (ModVariant::Noisetracker)
+// and says so in its facts. Run once the patterns are read.
+void ChooseModTiming(Module* module, const char* tag);
+
 // ---- The whole file (mod_loader.cpp) ----
 int ParseMod(Module* module, ModuleStream* stream, LoadError* error);

@@ -100,6 +100,7 @@ enum class ModVariant : uint8_t {
     TrackLayout = 6,    // MTN / IT10: patterns made of tracks shared between order positions
     Fest = 7,           // FEST
     Fa0x = 8,           // FA04, FA06, FA08 (four bytes of their own after the tag)
+    Noisetracker = 9,   // M.K. files whose song reads every F command as a speed (no tempo)
 };
 
 struct Module {

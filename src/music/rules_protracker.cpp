@@ -169,8 +169,12 @@ void ProTrackerFlowControl(Player* player, MusicChannel* channel, const PatternC
         }
         break;
     case 0xF:
-        // Below 32 the ticks per row, from 32 on the tempo; F00 is taken as no change.
-        if (p != 0) SetSpeedOrTempo(player, p);
+        // Below 32 the ticks per row, from 32 on the tempo; F00 is taken as no change. The
+        // tracker before the tempo command reads every value as ticks per row.
+        if (p != 0 && player->module->modVariant == ModVariant::Noisetracker)
+            player->speed = p;
+        else if (p != 0)
+            SetSpeedOrTempo(player, p);
         break;
     default: break;
     }

@@ -304,3 +304,59 @@ TEST(ModLoaderTest, CorpusFilesLoadOrAreRefusedWithAReason) {
 }
 
 } // namespace
+
+// A song that sets F20 on the last row of its first pattern and speed 6 on the next one's
+// first, then plays that pattern `repeats` times: read as a tempo, 32 BPM lasts the whole song
+// (ten minutes for 20 repeats); read as a speed, one row is slow.
+modw::Song LateHighF(int repeats) {
+    modw::Song song = modw::MinimalSong();
+    modw::Put(song, 0, 63, 0, {0, 0, 0xF, 0x20});
+    modw::Put(song, 1, 0, 0, {0, 0, 0xF, 0x06});
+    song.orders.assign(1, 0);
+    for (int i = 0; i < repeats; ++i) song.orders.push_back(1);
+    return song;
+}
+
+TEST(ModLoaderTest, HighSpeedCommandsAreSpeedsWhereOnlyThatMakesASong) {
+    struct Case {
+        const char* what;
+        modw::Song song;
+        ModVariant variant;
+        int speed; // on row 63
+    };
+    modw::Song sameRow = LateHighF(20);
+    modw::Put(sameRow, 0, 63, 1, {0, 0, 0xF, 0x05}); // a speed beside it: F20 is a tempo
+    modw::Song shortSong = LateHighF(2);             // a minute at 32 BPM: a tempo
+    modw::Song slower = LateHighF(20);
+    modw::Put(slower, 1, 0, 0, {}); // speed 32 for good: as speeds slower still, a tempo
+    modw::Song otherTag = LateHighF(20);
+    otherTag.tag = "FLT4";
+    modw::Song bang = LateHighF(20);
+    bang.tag = "M!K!";
+    const Case cases[] = {
+        {"ten minutes at 32 BPM", LateHighF(20), ModVariant::Noisetracker, 32},
+        {"the M!K! tag", bang, ModVariant::Noisetracker, 32},
+        {"speed and tempo on one row", sameRow, ModVariant::ProTracker, 5},
+        {"a short song", shortSong, ModVariant::ProTracker, 6},
+        {"speeds no shorter", slower, ModVariant::ProTracker, 6},
+        {"another tracker's tag", otherTag, ModVariant::Startrekker, 6},
+    };
+    for (const Case& c : cases) {
+        ModulePtr module = LoadMod(c.song);
+        ASSERT_TRUE(module) << c.what;
+        EXPECT_EQ(module->modVariant, c.variant) << c.what;
+        const bool speeds = c.variant == ModVariant::Noisetracker;
+        EXPECT_EQ(std::strncmp(module->trackerName, "Noisetracker ", 13) == 0, speeds)
+            << c.what << ": " << module->trackerName;
+        // Played: on row 63, F20 is 32 ticks a row at the tempo of 125, or 32 BPM.
+        Player* player = CreatePlayer(module.get(), 44100, PlayerRules::Standard);
+        ASSERT_TRUE(player);
+        int16_t buffer[2 * 64];
+        for (int i = 0; i < 20000 && !(player->heard.order == 0 && player->heard.row == 63); ++i)
+            RenderPcm16(player, buffer, 64);
+        ASSERT_EQ(player->heard.row, 63) << c.what;
+        EXPECT_EQ(player->speed, c.speed) << c.what;
+        EXPECT_EQ(player->bpm, speeds ? 125 : 32) << c.what;
+        DestroyPlayer(player);
+    }
+}
