@@ -44,6 +44,17 @@ int32_t ClampPeriod(const Player* player, int32_t period) {
     return std::clamp(period, LowestPeriod(player->module), HighestPeriod(player->module));
 }
 
+// 9xx: the note start moves on by the offset (from its memory for 900); an offset that
+// reaches the rest of the sample leaves the start at the sample's end.
+void MoveNoteStart(MusicChannel* channel, uint8_t parameter) {
+    ProTrackerTrack& t = channel->protracker;
+    if (parameter != 0) t.offsetMemory = parameter;
+    const uint32_t length = t.chosen ? t.chosen->length : 0;
+    const uint32_t offset = uint32_t{t.offsetMemory} * 256u;
+    const uint32_t rest = length > t.noteStart ? length - t.noteStart : 0;
+    t.noteStart = offset >= rest ? std::max(length, t.noteStart) : t.noteStart + offset;
+}
+
 // Starts the row's note on the chosen sample (9xx's offset with it, from its memory).
 void StartNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
     ProTrackerTrack& t = channel->protracker;
@@ -54,12 +65,10 @@ void StartNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
     // Waveforms 0-3 start their phase over with every note; 4-7 keep it.
     if (!(channel->waveControl & 0x04)) t.vibratoPosition = 0;
     if (!(channel->waveControl & 0x40)) t.tremoloPosition = 0;
-    uint32_t offset = 0;
-    if (cell.effect == 0x9) {
-        if (cell.effectParameter != 0) t.offsetMemory = cell.effectParameter;
-        offset = uint32_t{t.offsetMemory} * 256u;
-    }
-    if (channel->voice) channel->voice->startOffset = offset;
+    // 9xx moves the start before the note plays and once more after it.
+    if (cell.effect == 0x9) MoveNoteStart(channel, cell.effectParameter);
+    if (channel->voice) channel->voice->startOffset = t.noteStart;
+    if (cell.effect == 0x9) MoveNoteStart(channel, cell.effectParameter);
     channel->updateFlags |= UPDATE_TRIGGER | UPDATE_FREQUENCY | UPDATE_VOLUME;
 }
 
@@ -135,6 +144,7 @@ Selection ProTrackerNoteRow(Player* player, MusicChannel* channel, const Pattern
         t.finetune = static_cast<int8_t>(SignedNibble(SampleFinetune(player, sample) / 16));
         channel->volume = sample->volume;
         channel->updateFlags |= UPDATE_VOLUME;
+        t.noteStart = 0;
     }
     // An instrument number without a note swaps the sample at its loop (see
     // ProTrackerFinishTrack); beside a tone portamento's target it only sets the volume.
@@ -170,6 +180,10 @@ void ProTrackerEffectRow(Player* player, MusicChannel* channel, const PatternCel
             t.panned = 1;
             channel->updateFlags |= UPDATE_PANNING;
         }
+        break;
+    case 0x9:
+        // Without a note the move waits for the next note (one with a note moved it already).
+        if (!IsNote(cell.note)) MoveNoteStart(channel, p);
         break;
     case 0xC:
         channel->volume = std::min<int32_t>(p, 64);

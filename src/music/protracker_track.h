@@ -11,8 +11,13 @@ struct ProTrackerTrack {
     // The sample the last instrument number chose, with its volume and finetune: a note plays
     // it; until one comes the track goes on with what it plays (channel->sample).
     const Sample* chosen;
-    int8_t finetune;         // -8..7, of the chosen sample (E5x changes it)
-    uint8_t offsetMemory;    // 9xx
+    int8_t finetune;      // -8..7, of the chosen sample (E5x changes it)
+    uint8_t offsetMemory; // 9xx
+    // Where a note starts in the chosen sample: 9xx moves it on (with or without a note, and
+    // twice beside a note: the note plays from the first move, later notes from the second)
+    // and only an instrument number puts it back to 0. At or past the sample's end it stays
+    // at the end (noteStart = the sample's length).
+    uint32_t noteStart;
     uint8_t vibratoCommand;  // 4xy's speed (high nibble) and depth (low), each kept apart
     uint8_t tremoloCommand;  // 7xy's, the same way
     uint8_t vibratoPosition; // 0-63

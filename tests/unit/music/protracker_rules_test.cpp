@@ -284,6 +284,60 @@ TEST_F(ProTrackerRulesTest, SampleOffsetRemembersAndPastTheEndPlaysTheLoopOrNoth
     EXPECT_EQ(ticks[18].voice->sample->length, 0u);
 }
 
+// The tracker keeps where its note starts: 9xx moves it on the row with or without a note (a
+// note plays from the first move and leaves a second one for the notes after it), and only an
+// instrument number puts it back. Sample 1 holds 800 frames; 901 moves 256 of them.
+TEST_F(ProTrackerRulesTest, SampleOffsetsAddUpUntilAnInstrumentNumber) {
+    struct Case {
+        const char* what;
+        Cell row0, row1, row2; // row 2 holds the note that is checked
+        uint32_t start;        // where row 2's note starts
+        bool silent = false;   // it starts past the sample's end
+    };
+    const Case cases[] = {
+        {"a note beside 9xx leaves a second move",
+         {Period(12), 1, 0x9, 0x01},
+         {},
+         {Period(12), 0, 0, 0},
+         512},
+        {"9xx without a note moves the next note",
+         {Period(12), 1, 0, 0},
+         {0, 0, 0x9, 0x01},
+         {Period(12), 0, 0, 0},
+         256},
+        {"900 moves by the memory again",
+         {Period(12), 1, 0x9, 0x01},
+         {0, 0, 0x9, 0x00},
+         {Period(12), 0, 0, 0},
+         768},
+        {"an instrument number starts over",
+         {Period(12), 1, 0x9, 0x01},
+         {0, 1, 0, 0},
+         {Period(12), 0, 0, 0},
+         0},
+        {"a move past the rest stays at the end (silence)",
+         {Period(12), 1, 0x9, 0x02},
+         {0, 0, 0x9, 0x01},
+         {Period(12), 0, 0, 0},
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        modw::Song song = TwoSamples();
+        modw::Put(song, 0, 0, 0, c.row0);
+        modw::Put(song, 0, 1, 0, c.row1);
+        modw::Put(song, 0, 2, 0, c.row2);
+        const auto ticks = Play(song, 13);
+        if (player_) DestroyPlayer(player_);
+        player_ = nullptr;
+        if (ticks.size() < 13) continue;
+        if (c.silent)
+            EXPECT_EQ(ticks[12].voice->sample->length, 0u); // 512 + 512 + 256 frames reach past 800
+        else
+            EXPECT_EQ(ticks[12].voicePosition, c.start);
+    }
+}
+
 TEST_F(ProTrackerRulesTest, NoteCutDelayAndRetriggerActOnTheirTicks) {
     modw::Song song = TwoSamples();
     modw::Put(song, 0, 0, 0, {Period(12), 1, 0xE, 0xC3}); // cut on tick 3
