@@ -268,7 +268,9 @@ uint64_t MixConstant(const Read& read, const int16_t* data, const int16_t* right
 // Four frames of linear reading from `position` on, with the single-precision operations of
 // Interpolate in the same order (the same results to the bit). A point and the next are read
 // as one 32-bit word.
-inline __m128 LinearFour(const int16_t* data, uint64_t position, uint64_t delta) {
+// `fractions` holds the four positions' low 32 bits, which advance by plain 32-bit additions.
+inline __m128 LinearFour(const int16_t* data, uint64_t position, uint64_t delta,
+                         __m128i fractions) {
     const uint64_t p0 = position, p1 = p0 + delta, p2 = p1 + delta, p3 = p2 + delta;
     int32_t w[4];
     std::memcpy(&w[0], data + static_cast<uint32_t>(p0 >> 32), 4);
@@ -278,12 +280,16 @@ inline __m128 LinearFour(const int16_t* data, uint64_t position, uint64_t delta)
     const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
     const __m128 a = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16));
     const __m128 b = _mm_cvtepi32_ps(_mm_srai_epi32(pairs, 16));
-    const __m128i fractions = _mm_setr_epi32(static_cast<int32_t>(static_cast<uint32_t>(p0) >> 1),
-                                             static_cast<int32_t>(static_cast<uint32_t>(p1) >> 1),
-                                             static_cast<int32_t>(static_cast<uint32_t>(p2) >> 1),
-                                             static_cast<int32_t>(static_cast<uint32_t>(p3) >> 1));
-    const __m128 weight = _mm_mul_ps(_mm_cvtepi32_ps(fractions), _mm_set1_ps(INTERPOLATION_SCALE));
+    const __m128 weight =
+        _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(fractions, 1)), _mm_set1_ps(INTERPOLATION_SCALE));
     return _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(b, a), weight));
+}
+
+// The low 32 bits of four successive positions from `position` on.
+inline __m128i FirstFractions(uint64_t position, uint64_t delta) {
+    const uint32_t f = static_cast<uint32_t>(position), d = static_cast<uint32_t>(delta);
+    return _mm_setr_epi32(static_cast<int32_t>(f), static_cast<int32_t>(f + d),
+                          static_cast<int32_t>(f + 2 * d), static_cast<int32_t>(f + 3 * d));
 }
 #endif
 
@@ -298,9 +304,12 @@ uint64_t MixConstant<false, LinearRead>(const LinearRead& read, const int16_t* d
     (void)right;
     const uint64_t delta = backwards ? uint64_t{0} - step : step;
     const __m128 gains = _mm_setr_ps(gainLeft, gainRight, gainLeft, gainRight);
+    __m128i fractions = FirstFractions(position, delta);
+    const __m128i fractionStep = _mm_set1_epi32(static_cast<int32_t>(4 * delta));
     int32_t k = 0;
     for (; k + 4 <= n; k += 4) {
-        const __m128 v = LinearFour(data, position, delta);
+        const __m128 v = LinearFour(data, position, delta, fractions);
+        fractions = _mm_add_epi32(fractions, fractionStep);
         position += 4 * delta;
         const __m128 first = _mm_mul_ps(_mm_unpacklo_ps(v, v), gains);
         const __m128 second = _mm_mul_ps(_mm_unpackhi_ps(v, v), gains);
@@ -330,8 +339,11 @@ uint64_t MixRamp(const Read& read, const int16_t* data, const int16_t* right, ui
 #if defined(__SSE2__)
     if constexpr (!Stereo && std::is_same_v<Read, LinearRead>) {
         // Four frames per pass; the gains step one frame at a time, as below.
+        __m128i fractions = FirstFractions(position, delta);
+        const __m128i fractionStep = _mm_set1_epi32(static_cast<int32_t>(4 * delta));
         for (; k + 4 <= n; k += 4) {
-            const __m128 v = LinearFour(data, position, delta);
+            const __m128 v = LinearFour(data, position, delta, fractions);
+            fractions = _mm_add_epi32(fractions, fractionStep);
             position += 4 * delta;
             const float gl1 = gl + stepLeft, gr1 = gr + stepRight;
             const float gl2 = gl1 + stepLeft, gr2 = gr1 + stepRight;
@@ -729,7 +741,14 @@ void ShapeMix(float* mix, int32_t frames, float levelDb, int32_t ownSeparation,
         }
     }
     if (gainDb != 0.0f) {
-        const float factor = std::pow(10.0f, gainDb / 20.0f);
+        // The factor of the last level asked for is kept: the level rarely changes between
+        // blocks, and the power is a measurable part of a block's fixed cost.
+        static thread_local float lastDb = 0.0f, lastFactor = 1.0f;
+        if (gainDb != lastDb) {
+            lastFactor = std::pow(10.0f, gainDb / 20.0f);
+            lastDb = gainDb;
+        }
+        const float factor = lastFactor;
         int32_t k = 0;
 #if defined(__SSE2__)
         const __m128 scale = _mm_set1_ps(factor);

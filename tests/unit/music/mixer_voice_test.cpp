@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "music/mixer.h"
@@ -91,6 +92,50 @@ TEST_F(MixerVoiceTest, InterpolatesBetweenNeighbouringFrames) {
     // The voice adds to what is there.
     MixVoice(mixer(), &voice, out.data(), 1);
     EXPECT_NEAR(Left(0), 37.5f, 1e-3);
+}
+
+// The four-frames-at-a-time linear reading against one frame per call (which takes the portable
+// path): the same bits, with steps whose fraction carries into the integer part on almost every
+// frame or on none, forwards through a loop's wrap and backwards in a ping-pong loop.
+TEST_F(MixerVoiceTest, LinearReadingInFoursMatchesOneFrameAtATimeToTheBit) {
+    std::vector<int16_t> values;
+    for (int i = 0; i < 300; ++i)
+        values.push_back(static_cast<int16_t>((i * 7919) % 65536 - 32768));
+    struct Case {
+        uint8_t loopKind;
+        int32_t increment;
+        uint32_t fraction;
+        uint32_t startFraction;
+    };
+    const Case cases[] = {{LOOP_FORWARD, 0, 0xFFFFFFF0u, 0xFFFFFFFFu},
+                          {LOOP_FORWARD, 1, 0x9E3779B9u, 0x12345678u},
+                          {LOOP_PINGPONG, 2, 0xF0000001u, 0x80000001u},
+                          {LOOP_PINGPONG, 0, 0x00000003u, 0xFFFFFFFEu},
+                          {LOOP_NONE, 0, 0xC0000000u, 0u}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "loop " << int{c.loopKind} << " step " << c.increment << "+" << c.fraction);
+        TestSample s(values, c.loopKind, 40, 200);
+        Voice whole = SteadyVoice(&s.sample, 201);
+        whole.volumeRight = whole.rampTargetRight = 77;
+        whole.currentRight = 77 * 256;
+        whole.increment = c.increment;
+        whole.incrementFraction = c.fraction;
+        whole.position = 3;
+        whole.positionFraction = c.startFraction;
+        Voice single = whole;
+        const int frames = 1500;
+        std::vector<float> together(2 * frames, 0.0f), apart(2 * frames, 0.0f);
+        MixVoice(mixer(), &whole, together.data(), frames);
+        for (int f = 0; f < frames; ++f) MixVoice(mixer(), &single, apart.data() + 2 * f, 1);
+        int differing = 0;
+        for (int k = 0; k < 2 * frames; ++k)
+            differing += std::memcmp(&together[k], &apart[k], sizeof(float)) != 0;
+        EXPECT_EQ(differing, 0);
+        EXPECT_EQ(whole.position, single.position);
+        EXPECT_EQ(whole.positionFraction, single.positionFraction);
+        EXPECT_EQ(whole.sample, single.sample);
+    }
 }
 
 TEST_F(MixerVoiceTest, ForwardLoopWrapsBackByTheLoopLength) {
