@@ -721,7 +721,7 @@ void SetRampLength(MixerState& mixer, int32_t rampMs) {
 // 0 dB and 100 % nothing is touched, so that the rule set's own output stays as it is. A
 // separation below 0 stands for the rule set's own (`ownSeparation`).
 void ShapeMix(float* mix, int32_t frames, float levelDb, int32_t ownSeparation,
-              const MixControls& controls) {
+              const MixControls& controls, float* lastDb, float* lastFactor) {
     // Out of range is held at the range's ends; not a number counts as 0 dB.
     const float listener = controls.gainDb == controls.gainDb
                                ? std::clamp(controls.gainDb, MIN_GAIN_DB, MAX_GAIN_DB)
@@ -741,14 +741,11 @@ void ShapeMix(float* mix, int32_t frames, float levelDb, int32_t ownSeparation,
         }
     }
     if (gainDb != 0.0f) {
-        // The factor of the last level asked for is kept: the level rarely changes between
-        // blocks, and the power is a measurable part of a block's fixed cost.
-        static thread_local float lastDb = 0.0f, lastFactor = 1.0f;
-        if (gainDb != lastDb) {
-            lastFactor = std::pow(10.0f, gainDb / 20.0f);
-            lastDb = gainDb;
+        if (gainDb != *lastDb) {
+            *lastFactor = std::pow(10.0f, gainDb / 20.0f);
+            *lastDb = gainDb;
         }
-        const float factor = lastFactor;
+        const float factor = *lastFactor;
         int32_t k = 0;
 #if defined(__SSE2__)
         const __m128 scale = _mm_set1_ps(factor);
@@ -804,7 +801,7 @@ void MixBlock(Player* player) {
     player->tickFramesLeft = left;
 
     ShapeMix(mix, mixer.blockFrames, player->ruleSet->levelDb, player->ruleSet->defaultSeparation,
-             controls);
+             controls, &mixer.shapedDb, &mixer.shapedFactor);
     if (controls.limiter)
         ConvertToPcm16Limited(mixer.outputRing + 2 * first, mix, mixer.blockFrames, mixer.mixRate,
                               &mixer.limiterGain, mixer.limiterGains);

@@ -67,6 +67,11 @@ struct MixerState {
     // each frame's gain within the block being converted.
     float limiterGain;
     float limiterGains[MAX_BLOCK_FRAMES];
+    // The level (dB) the last block was scaled by and its factor: the level rarely changes
+    // between blocks, and the power is a measurable part of a block's fixed cost (0 dB, which
+    // the player starts from, is never scaled).
+    float shapedDb;
+    float shapedFactor;
 };
 
 // Frames per block at `rate` Hz: a fiftieth of a second, rounded up to a multiple of four
