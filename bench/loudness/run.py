@@ -12,7 +12,6 @@ DIR defaults to ../shared beside the repository. Options after `--` go to xmrend
 `-- --limiter` shows the limiter's effect).
 """
 import argparse
-import array
 import glob
 import math
 import os
@@ -20,22 +19,8 @@ import subprocess
 import sys
 import tempfile
 
-
-def read_wav16(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    # Walk the chunks to "data" (the peer writes more chunks than the plain 44-byte header).
-    at = 12
-    while at + 8 <= len(data):
-        size = int.from_bytes(data[at + 4:at + 8], "little")
-        if data[at:at + 4] == b"data":
-            frames = array.array("h")
-            frames.frombytes(data[at + 8:at + 8 + size - size % 4])
-            if sys.byteorder != "little":
-                frames.byteswap()
-            return frames
-        at += 8 + size + (size & 1)
-    raise ValueError(f"{path}: no data chunk")
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from wav16 import read_wav16  # noqa: E402
 
 
 def figures(samples, frames_wanted):

@@ -18,12 +18,14 @@ the render. Printed per interpolation: the worst note among low tones (below 2 k
 
     run.py XMRENDER QUALITY_TONE_SONG
 """
-import array
 import math
 import os
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from wav16 import read_wav16  # noqa: E402
 
 RATE = 44100
 ROW_FRAMES = 12 * 882  # 12 ticks of 882 frames (125 BPM)
@@ -34,19 +36,8 @@ SETTINGS = [("none", "1"), ("linear", "2"), ("cubic", "4"), ("sinc", "8")]
 
 
 def read_mid(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    at = 12
-    while at + 8 <= len(data):
-        size = int.from_bytes(data[at + 4:at + 8], "little")
-        if data[at:at + 4] == b"data":
-            pcm = array.array("h")
-            pcm.frombytes(data[at + 8:at + 8 + size - size % 4])
-            if sys.byteorder != "little":
-                pcm.byteswap()
-            return [(pcm[k] + pcm[k + 1]) * 0.5 for k in range(0, len(pcm) - 1, 2)]
-        at += 8 + size + (size & 1)
-    raise ValueError(f"{path}: no data chunk")
+    pcm = read_wav16(path)
+    return [(pcm[k] + pcm[k + 1]) * 0.5 for k in range(0, len(pcm) - 1, 2)]
 
 
 def tone_hz(note):
