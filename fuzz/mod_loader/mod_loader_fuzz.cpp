@@ -4,21 +4,17 @@
 // say why.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <vector>
 
+#include "../fuzz_playback.h"
 #include "music/module.h"
 #include "music/player.h"
 
 namespace {
 
-constexpr int32_t FUZZ_RATE = 8000;
-constexpr int32_t FUZZ_FRAMES = 3 * FUZZ_RATE;
-constexpr int32_t PIECE_FRAMES = 997;
+using fuzzing::Check;
+using fuzzing::FUZZ_RATE;
 
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
+constexpr int32_t FUZZ_FRAMES = 3 * FUZZ_RATE;
 
 void CheckMod(const Module& module) {
     Check(module.channelCount >= 1 && module.channelCount <= 32);
@@ -46,18 +42,14 @@ void CheckMod(const Module& module) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LoadError error;
     Module* module = LoadModuleFromMemory(data, size, nullptr, &error);
-    if (!module) {
-        Check(error.code != LOAD_OK && error.message[0] != '\0');
-        return 0;
-    }
+    fuzzing::CheckLoadReport(module, error);
+    if (!module) return 0;
     if (module->format == ModuleFormat::Mod) {
         CheckMod(*module);
         Check(CreatePlayer(module, FUZZ_RATE, PlayerRules::Demo) == nullptr);
         Player* player = CreatePlayer(module, FUZZ_RATE, PlayerRules::Standard);
         Check(player != nullptr);
-        std::vector<int16_t> frames(2 * PIECE_FRAMES);
-        for (int32_t done = 0; done < FUZZ_FRAMES; done += PIECE_FRAMES)
-            RenderPcm16(player, frames.data(), PIECE_FRAMES);
+        fuzzing::PlayCapped(player, FUZZ_FRAMES);
         DestroyPlayer(player);
     }
     Check(FreeModule(module) == 1);

@@ -3,23 +3,18 @@
 // must say why.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <vector>
 
+#include "../fuzz_playback.h"
 #include "music/module.h"
 #include "music/player.h"
 
 namespace {
 
-// A low rate keeps the playback cheap: four seconds of song per input (two under each rule set),
-// rendered in pieces of an odd size so that blocks are split at changing places.
-constexpr int32_t FUZZ_RATE = 8000;
-constexpr int32_t FUZZ_FRAMES = 4 * FUZZ_RATE;
-constexpr int32_t PIECE_FRAMES = 997;
+using fuzzing::Check;
+using fuzzing::FUZZ_RATE;
 
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
+// Four seconds of song per input, two under each rule set.
+constexpr int32_t FUZZ_FRAMES = 4 * FUZZ_RATE;
 
 void CheckLoaded(const Module& module) {
     Check(module.channelCount >= 1 && module.channelCount <= 32);
@@ -52,20 +47,14 @@ void CheckLoaded(const Module& module) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LoadError error;
     Module* module = LoadModuleFromMemory(data, size, nullptr, &error);
-    if (!module) {
-        Check(error.code != LOAD_OK && error.message[0] != '\0');
-        return 0;
-    }
-    Check(error.code == LOAD_OK && error.message[0] == '\0');
+    fuzzing::CheckLoadReport(module, error);
+    if (!module) return 0;
     CheckLoaded(*module);
     // Half the time under each rule set: they share the song but little of the playing code.
     for (PlayerRules rules : {PlayerRules::Demo, PlayerRules::Standard}) {
         Player* player = CreatePlayer(module, FUZZ_RATE, rules);
         if (!player) continue;
-        std::vector<int16_t> frames(2 * PIECE_FRAMES);
-        for (int32_t done = 0; done < FUZZ_FRAMES / 2; done += PIECE_FRAMES) {
-            RenderPcm16(player, frames.data(), PIECE_FRAMES);
-        }
+        fuzzing::PlayCapped(player, FUZZ_FRAMES / 2);
         // A song still played cannot be freed.
         Check(FreeModule(module) == 0);
         DestroyPlayer(player);
