@@ -58,6 +58,46 @@ void Cut(Sample& sample, uint32_t frames) {
     }
 }
 
+// Some editors saved MOD samples packed to four bits a frame: the word "ADPCM", sixteen signed
+// steps, then two frames a byte (low nibble first), each the one before plus the step its nibble
+// names (wrapping as 8-bit values do). The mature players unpack them; so does this loader.
+constexpr uint8_t PACKED_MARK[5] = {'A', 'D', 'P', 'C', 'M'};
+constexpr int64_t PACKED_HEAD = 5 + 16;
+
+// True (the reader past the mark) when the next bytes are a packed sample's mark; otherwise the
+// reader stays where it was.
+bool TakePackedMark(ByteReader& r) {
+    const int64_t at = r.position;
+    uint8_t mark[5];
+    if (ReadUpTo(r, mark, 5) == 5 && std::memcmp(mark, PACKED_MARK, 5) == 0) return true;
+    SeekTo(r, at);
+    return false;
+}
+
+// Reads a packed sample of `frames` frames into `bytes` as plain 8-bit frames; returns the frames
+// the file holds (a cut file keeps the ones it has).
+int64_t ReadPacked(ByteReader& r, uint8_t* bytes, int64_t frames) {
+    uint8_t steps[16];
+    if (ReadUpTo(r, steps, 16) < 16) return 0;
+    const int64_t packed = (frames + 1) / 2;
+    // The packed bytes go to the end of the buffer and are unpacked from its start: byte k sits
+    // at frames / 2 + k or later, past the two frames it makes, so no byte is overwritten before
+    // it is read.
+    uint8_t* source = bytes + (frames - packed);
+    const int64_t held = ReadUpTo(r, source, packed);
+    uint8_t value = 0;
+    int64_t out = 0;
+    for (int64_t k = 0; k < held && out < frames; ++k) {
+        const uint8_t b = source[k];
+        value = static_cast<uint8_t>(value + steps[b & 15]);
+        bytes[out++] = value;
+        if (out == frames) break;
+        value = static_cast<uint8_t>(value + steps[b >> 4]);
+        bytes[out++] = value;
+    }
+    return out;
+}
+
 } // namespace
 
 bool ReadModSamples(ByteReader& r, Module* module, const ModLayout& layout,
@@ -84,7 +124,12 @@ bool ReadModSamples(ByteReader& r, Module* module, const ModLayout& layout,
             return Fail(error, LOAD_OUT_OF_MEMORY, "out of memory loading sample %d", i + 1);
         }
         int64_t held = 0;
-        if (!fileEnded) {
+        if (!fileEnded && TakePackedMark(r)) {
+            // Packed frames are always unpacked from the file: the sample loader hands over
+            // plain stored frames, which a packed sample does not have.
+            held = ReadPacked(r, bytes, stored);
+            if (held < stored) fileEnded = true;
+        } else if (!fileEnded) {
             if (module->sampleLoader) {
                 held = std::min<int64_t>(stored, BytesLeft(r, stored));
                 module->sampleLoader(bytes, static_cast<uint32_t>(held), 8, i, 0);
