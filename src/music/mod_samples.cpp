@@ -14,7 +14,7 @@ namespace {
 // -8..7 (kept as sixteenths of the finer scale the shared records use), a loop that starts past
 // the sample's end dropped and one that runs past it trimmed. A loop of one word is the original
 // tracker's way of saying "no loop".
-void TakeHeader(Sample& sample, const ModSampleHeader& h, bool bytesLoopStart) {
+void TakeHeader(Sample& sample, const ModSampleHeader& h, bool fifteenSamples) {
     std::memcpy(sample.name, h.name, sizeof sample.name);
     sample.length = uint32_t{h.length} * 2;
     const int32_t nibble = h.finetune & 15;
@@ -26,7 +26,7 @@ void TakeHeader(Sample& sample, const ModSampleHeader& h, bool bytesLoopStart) {
     const uint32_t loopLength = uint32_t{h.loopLength} * 2;
     // The oldest trackers stored the loop's start in bytes; a loop that only fits that way is
     // read that way.
-    if (bytesLoopStart && loopStart + loopLength > sample.length &&
+    if (fifteenSamples && loopStart + loopLength > sample.length &&
         h.loopStart + loopLength <= sample.length)
         loopStart = h.loopStart;
     sample.loopKind = LOOP_NONE;
@@ -44,6 +44,16 @@ void TakeHeader(Sample& sample, const ModSampleHeader& h, bool bytesLoopStart) {
             sample.loopLength = sample.length;
         }
     }
+}
+
+// The 15-sample trackers play a looped sample's loop alone, from its first note on: what comes
+// before the loop's start is never heard. Both mature players play those files so; the frames
+// before the loop are dropped and the loop starts the sample.
+void KeepOnlyTheLoop(Sample& sample, uint8_t* bytes) {
+    if (sample.loopKind != LOOP_FORWARD || sample.loopStart == 0) return;
+    std::memmove(bytes, bytes + sample.loopStart, sample.loopLength);
+    sample.length = sample.loopLength;
+    sample.loopStart = 0;
 }
 
 // The file ends inside a sample's data: it keeps the frames the file holds, its loop cut to them.
@@ -112,7 +122,7 @@ bool ReadModSamples(ByteReader& r, Module* module, const ModLayout& layout,
         instrument.sampleCount = 1;
         sample->id = ++module->sampleCount;
         sample->bits = 16;
-        TakeHeader(*sample, headers[i], layout.bytesLoopStart);
+        TakeHeader(*sample, headers[i], layout.fifteenSamples);
         // The stored size: the whole length of the header, whatever the loop leaves audible.
         const int64_t stored = int64_t{headers[i].length} * 2;
         if (stored == 0) continue;
@@ -140,6 +150,7 @@ bool ReadModSamples(ByteReader& r, Module* module, const ModLayout& layout,
             if (held < stored) fileEnded = true;
         }
         Cut(*sample, static_cast<uint32_t>(held));
+        if (layout.fifteenSamples) KeepOnlyTheLoop(*sample, bytes);
         for (uint32_t k = 0; k < sample->length; ++k)
             data[k] = static_cast<int16_t>(static_cast<int8_t>(bytes[k]) * 256);
         std::free(bytes);

@@ -21,7 +21,7 @@ struct ModLayout {
     int64_t patternStart;   // file offset of the first pattern (or track)
     int32_t storedPatterns; // patterns (tracks for the track layout) stored before the samples
     bool pairedPatterns;    // FLT8: each pattern stored as two four-track halves
-    bool bytesLoopStart;    // 15-sample files: loop starts in bytes rather than words
+    bool fifteenSamples;    // the first trackers' layout: loop starts in bytes, loops played alone
     char tag[5];
     uint8_t tracks[128][4]; // the track layout: each order position's four tracks
 };

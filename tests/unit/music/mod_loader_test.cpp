@@ -226,6 +226,45 @@ TEST(ModLoaderTest, PackedSamplesAreUnpackedToTheirFrames) {
     }
 }
 
+// The 15-sample trackers play a looped sample's loop alone (its start in bytes where only that
+// fits); the later trackers play the sample from its start and keep the frames before the loop.
+TEST(ModLoaderTest, FifteenSampleLoopsArePlayedAlone) {
+    struct Case {
+        const char* what;
+        const char* tag;
+        uint16_t loopStart, loopLength; // as stored
+        uint32_t frames, loopStartOut;
+        int firstFrame; // the stored byte the sample starts with
+    };
+    const Case cases[] = {
+        {"start in bytes", "", 60, 50, 100, 0, 60},
+        {"start in words", "", 20, 50, 100, 0, 40},
+        {"no loop", "", 0, 1, 200, 0, 0},
+        {"a later tracker's file", "M.K.", 20, 50, 140, 40, 0},
+    };
+    for (const Case& c : cases) {
+        modw::Song song = modw::MinimalSong();
+        song.tag = c.tag;
+        song.restart = 120;
+        modw::Put(song, 0, 0, 0, {modw::Period(12), 1, 0, 0});
+        modw::Sample& s = song.samples[0];
+        s.lengthWords = 100;
+        s.loopStartWords = c.loopStart;
+        s.loopLengthWords = c.loopLength;
+        s.data.resize(200);
+        for (int k = 0; k < 200; ++k) s.data[k] = static_cast<int8_t>(k / 2);
+        ModulePtr module = LoadMod(song);
+        ASSERT_TRUE(module) << c.what;
+        const Sample& out = *module->instruments[0].samples[0];
+        EXPECT_EQ(out.length, c.frames) << c.what;
+        EXPECT_EQ(out.loopStart, c.loopStartOut) << c.what;
+        EXPECT_EQ(out.data[0], c.firstFrame / 2 * 256) << c.what;
+        if (out.loopKind == LOOP_FORWARD) {
+            EXPECT_EQ(out.loopStart + out.loopLength, out.length) << c.what;
+        }
+    }
+}
+
 TEST(ModLoaderTest, PatternsStoredAreTheHighestOrderEntryEvenUnplayed) {
     modw::Song song = modw::MinimalSong();
     song.orders = {0, 1, 0, 3};
