@@ -1,6 +1,7 @@
 // mod_samples.cpp: the MOD loader's sample stage: every sample header becomes an instrument with
 // one sample (no envelopes, the whole note range on it), the lengths and loops from words to
-// frames, and the 8-bit signed frames after the patterns widened to 16 bits. Any thread.
+// frames, and the 8-bit signed frames after the patterns (plain, or packed four bits a frame)
+// widened to 16 bits. Any thread.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>

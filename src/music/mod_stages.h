@@ -62,7 +62,8 @@ uint8_t NoteOfModPeriod(int32_t period);
 
 // ---- Samples (mod_samples.cpp) ----
 // Makes each sample header an instrument with one sample (words to frames, finetune and volume
-// taken into range, loops trimmed to the sample) and reads the 8-bit signed frames; a cut file
+// taken into range, loops trimmed to the sample; a 15-sample file's looped sample keeps its loop
+// alone) and reads the 8-bit signed frames, unpacking those stored four bits a frame; a cut file
 // keeps what it holds.
 bool ReadModSamples(ByteReader& r, Module* module, const ModLayout& layout,
                     const ModSampleHeader* headers, bool fileEnded, LoadError* error);
