@@ -145,7 +145,7 @@ bool ReadModHeader(ByteReader& r, Module* module, ModLayout& layout, ModSampleHe
         layout.channels = 4;
         layout.samples = 15;
         layout.patternStart = FIFTEEN_HEADER;
-        layout.bytesLoopStart = true;
+        layout.fifteenSamples = true;
         module->modVariant = ModVariant::FifteenSamples;
     } else {
         return Fail(error, LOAD_NOT_XM,

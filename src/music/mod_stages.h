@@ -21,7 +21,7 @@ struct ModLayout {
     int64_t patternStart;   // file offset of the first pattern (or track)
     int32_t storedPatterns; // patterns (tracks for the track layout) stored before the samples
     bool pairedPatterns;    // FLT8: each pattern stored as two four-track halves
-    bool bytesLoopStart;    // 15-sample files: loop starts in bytes rather than words
+    bool fifteenSamples;    // the first trackers' layout: loop starts in bytes, loops played alone
     char tag[5];
     uint8_t tracks[128][4]; // the track layout: each order position's four tracks
 };
@@ -62,7 +62,8 @@ uint8_t NoteOfModPeriod(int32_t period);
 
 // ---- Samples (mod_samples.cpp) ----
 // Makes each sample header an instrument with one sample (words to frames, finetune and volume
-// taken into range, loops trimmed to the sample) and reads the 8-bit signed frames; a cut file
+// taken into range, loops trimmed to the sample; a 15-sample file's looped sample keeps its loop
+// alone) and reads the 8-bit signed frames, unpacking those stored four bits a frame; a cut file
 // keeps what it holds.
 bool ReadModSamples(ByteReader& r, Module* module, const ModLayout& layout,
                     const ModSampleHeader* headers, bool fileEnded, LoadError* error);

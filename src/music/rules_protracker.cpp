@@ -230,7 +230,15 @@ int32_t ProTrackerFrequency(const Player* player, const MusicChannel* channel) {
 // ---- Periods ----
 
 int32_t ProTrackerPeriod(int32_t note, int32_t finetune) {
-    // C-1 is 856 at finetune 0; each finetune step is an eighth of a semitone.
+    // Finetune 0 is the tracker's own table, the periods its patterns store: 14 of its 36
+    // entries lie one below the rounded semitone curve (F-2 is 320, not 321), which a song's
+    // unisons and loops make audible. The other finetunes follow the curve: C-1 is 856 at
+    // finetune 0 and each finetune step is an eighth of a semitone.
+    static constexpr int16_t TABLE[36] = {
+        856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453, 428, 404, 381, 360, 339, 320,
+        302, 285, 269, 254, 240, 226, 214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120, 113,
+    };
+    if (finetune == 0 && note >= 0 && note < 36) return TABLE[note];
     const double steps = note + finetune / 8.0;
     return static_cast<int32_t>(std::lround(856.0 * std::pow(2.0, -steps / 12.0)));
 }

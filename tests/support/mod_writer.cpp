@@ -19,6 +19,12 @@ Song MinimalSong() {
 }
 
 uint16_t Period(int note) {
+    // The periods the tracker writes: its own table, not the rounded semitone curve.
+    static constexpr uint16_t TABLE[36] = {
+        856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453, 428, 404, 381, 360, 339, 320,
+        302, 285, 269, 254, 240, 226, 214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120, 113,
+    };
+    if (note >= 0 && note < 36) return TABLE[note];
     return static_cast<uint16_t>(std::lround(856.0 * std::pow(2.0, -note / 12.0)));
 }
 

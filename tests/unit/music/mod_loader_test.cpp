@@ -177,6 +177,94 @@ TEST(ModLoaderTest, SampleDataIsWidenedAndTheLoopEndRepeatsItsStart) {
     EXPECT_EQ(s.data[8], s.data[2]); // the mixer reads one frame past the loop's end
 }
 
+// Samples saved packed (the mark, sixteen steps, two frames a byte, low nibble first) are
+// unpacked to the frames they sum to; the plain sample after one is read from where it ends, and
+// a file cut inside the packed bytes keeps the frames they hold.
+TEST(ModLoaderTest, PackedSamplesAreUnpackedToTheirFrames) {
+    modw::Song song = modw::MinimalSong();
+    song.samples[0].lengthWords = 3; // six frames, three packed bytes
+    song.samples[0].data.clear();
+    song.samples.push_back(song.samples[0]);
+    song.samples[1].lengthWords = 2;
+    song.samples[1].data = {5, 6, 7, 8};
+    std::vector<uint8_t> plain = modw::WriteMod(song);
+    // The first sample's six zero bytes make way for the packed form.
+    const auto first = plain.end() - 6 - 4;
+    std::vector<uint8_t> packed(plain.begin(), first);
+    const uint8_t mark[5] = {'A', 'D', 'P', 'C', 'M'};
+    packed.insert(packed.end(), mark, mark + 5);
+    for (int k = 0; k < 16; ++k) packed.push_back(static_cast<uint8_t>(k < 8 ? k * 20 : -k));
+    // Steps: +20 (1), +40 (2), -15 (15), +140 (7: wraps), 0 (0), -8 (8).
+    const uint8_t nibbles[3] = {0x21, 0x7F, 0x80};
+    packed.insert(packed.end(), nibbles, nibbles + 3);
+    packed.insert(packed.end(), plain.end() - 4, plain.end());
+    const int16_t frames[6] = {
+        20, 60, 45, static_cast<int8_t>(185), static_cast<int8_t>(185), static_cast<int8_t>(177)};
+
+    struct Case {
+        const char* what;
+        size_t cutBy; // bytes taken off the file's end
+        uint32_t firstFrames, secondFrames;
+    };
+    const Case cases[] = {
+        {"whole", 0, 6, 4},
+        {"cut in the plain sample after it", 2, 6, 2},
+        {"cut in the packed bytes", 4 + 2, 2, 0},
+        {"cut after the steps", 4 + 3, 0, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes(packed.begin(), packed.end() - static_cast<long>(c.cutBy));
+        ModulePtr module = LoadBytes(bytes);
+        ASSERT_TRUE(module) << c.what;
+        const Sample& a = *module->instruments[0].samples[0];
+        const Sample& b = *module->instruments[1].samples[0];
+        ASSERT_EQ(a.length, c.firstFrames) << c.what;
+        for (uint32_t k = 0; k < a.length; ++k) EXPECT_EQ(a.data[k], frames[k] * 256) << c.what;
+        ASSERT_EQ(b.length, c.secondFrames) << c.what;
+        for (uint32_t k = 0; k < b.length; ++k)
+            EXPECT_EQ(b.data[k], (5 + static_cast<int>(k)) * 256) << c.what;
+    }
+}
+
+// The 15-sample trackers play a looped sample's loop alone (its start in bytes where only that
+// fits); the later trackers play the sample from its start and keep the frames before the loop.
+TEST(ModLoaderTest, FifteenSampleLoopsArePlayedAlone) {
+    struct Case {
+        const char* what;
+        const char* tag;
+        uint16_t loopStart, loopLength; // as stored
+        uint32_t frames, loopStartOut;
+        int firstFrame; // the stored byte the sample starts with
+    };
+    const Case cases[] = {
+        {"start in bytes", "", 60, 50, 100, 0, 60},
+        {"start in words", "", 20, 50, 100, 0, 40},
+        {"no loop", "", 0, 1, 200, 0, 0},
+        {"a later tracker's file", "M.K.", 20, 50, 140, 40, 0},
+    };
+    for (const Case& c : cases) {
+        modw::Song song = modw::MinimalSong();
+        song.tag = c.tag;
+        song.restart = 120;
+        modw::Put(song, 0, 0, 0, {modw::Period(12), 1, 0, 0});
+        modw::Sample& s = song.samples[0];
+        s.lengthWords = 100;
+        s.loopStartWords = c.loopStart;
+        s.loopLengthWords = c.loopLength;
+        s.data.resize(200);
+        for (int k = 0; k < 200; ++k) s.data[k] = static_cast<int8_t>(k / 2);
+        ModulePtr module = LoadMod(song);
+        ASSERT_TRUE(module) << c.what;
+        const Sample& out = *module->instruments[0].samples[0];
+        EXPECT_EQ(out.length, c.frames) << c.what;
+        EXPECT_EQ(out.loopStart, c.loopStartOut) << c.what;
+        EXPECT_EQ(out.data[0], c.firstFrame / 2 * 256) << c.what;
+        if (out.loopKind == LOOP_FORWARD) {
+            EXPECT_EQ(out.loopStart + out.loopLength, out.length) << c.what;
+        }
+    }
+}
+
 TEST(ModLoaderTest, PatternsStoredAreTheHighestOrderEntryEvenUnplayed) {
     modw::Song song = modw::MinimalSong();
     song.orders = {0, 1, 0, 3};

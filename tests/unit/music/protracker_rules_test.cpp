@@ -132,9 +132,22 @@ TEST_F(ProTrackerRulesTest, ArpeggioStepsThroughTheTable) {
     modw::Song song = TwoSamples();
     modw::Put(song, 0, 0, 0, {Period(12), 1, 0x0, 0x47});
     const auto ticks = Play(song, 6);
-    const int32_t expected[] = {428, 340, 286, 428, 340, 286};
+    const int32_t expected[] = {428, 339, 285, 428, 339, 285}; // C-2, E-2, G-2 of the table
     for (int t = 0; t < 6; ++t)
         EXPECT_EQ(ticks[t].period + ticks[t].periodDelta, expected[t]) << "tick " << t;
+}
+
+// A note plays at the very period its cell stores (finetune 0): the song's period becomes a
+// note and the note a period again, and the round trip must land on the tracker's table.
+TEST_F(ProTrackerRulesTest, StoredPeriodsPlayAsStored) {
+    const uint16_t periods[] = {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453,
+                                428, 404, 381, 360, 339, 320, 302, 285, 269, 254, 240, 226,
+                                214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120, 113};
+    modw::Song song = TwoSamples();
+    for (int k = 0; k < 36; ++k) modw::Put(song, 0, k, 0, {periods[k], 1, 0, 0});
+    const auto ticks = Play(song, 36 * 6);
+    ASSERT_EQ(ticks.size(), 36u * 6);
+    for (int k = 0; k < 36; ++k) EXPECT_EQ(ticks[k * 6].period, periods[k]) << "row " << k;
 }
 
 TEST_F(ProTrackerRulesTest, FlowControlVisitsTheRowsTheTrackerDoes) {
