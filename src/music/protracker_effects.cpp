@@ -146,14 +146,13 @@ Selection ProTrackerNoteRow(Player* player, MusicChannel* channel, const Pattern
         channel->updateFlags |= UPDATE_VOLUME;
         t.noteStart = 0;
     }
-    // An instrument number without a note swaps the sample at its loop (see
-    // ProTrackerFinishTrack); beside a tone portamento's target it only sets the volume.
-    if (cell.instrument != 0)
-        t.swapPending =
-            !IsNote(cell.note) && channel->sample && t.chosen != channel->sample ? 1 : 0;
+    // An instrument number without a note, or beside a tone portamento's target (which starts
+    // no note either), swaps the sample at its loop's end (see ProTrackerFinishTrack).
+    const bool portamento = cell.effect == 0x3 || cell.effect == 0x5;
+    if (cell.instrument != 0) t.swapPending = !IsNote(cell.note) || portamento ? 1 : 0;
     if (IsNote(cell.note)) {
         if (IsE(cell, 5)) t.finetune = static_cast<int8_t>(SignedNibble(cell.effectParameter));
-        if (cell.effect == 0x3 || cell.effect == 0x5) {
+        if (portamento) {
             channel->portaTarget =
                 ClampPeriod(player, ProTrackerPeriod(NoteIndex(cell.note), t.finetune));
             // A target the track already stands at ends the slide.
@@ -324,33 +323,43 @@ void ProTrackerTonePortamento(const Player* player, MusicChannel* channel) {
 // sample without a loop is silent then), as the tracker's shortened sample does.
 void ProTrackerFinishTrack(Player* player, MusicChannel* channel, const Sample* sample) {
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_FREQUENCY;
-    // The instrument swap: the Amiga plays a sample's loop from the registers the last
-    // instrument number set, so a looping sample goes on with the chosen sample's loop once its
-    // own loop comes round (a chosen sample without a loop then falls silent). A sample without
-    // a loop plays out and stays silent; the swap is dropped. Ticks fall between the loop's
-    // turns, so the chosen loop starts where the playing one stands within its own.
+    // The instrument swap: the Amiga goes on from a sample's end (or its loop's) with the loop
+    // the last instrument number set, so the voice keeps the playing sample until its loop
+    // comes round or it ends, then plays the chosen sample's loop from the loop start (a chosen
+    // sample without a loop falls silent there). The mixer makes the switch at that frame.
     ProTrackerTrack& t = channel->protracker;
     Voice* voice = channel->voice;
-    if (t.swapPending && voice && !(channel->updateFlags & UPDATE_TRIGGER)) {
-        const Sample* old = voice->sample;
-        if (!old || old->loopKind != LOOP_FORWARD || old->loopLength == 0) {
-            t.swapPending = 0;
-        } else if (voice->position >= old->loopStart) {
-            const Sample* next = t.chosen;
-            if (next && next->data && next->loopKind == LOOP_FORWARD && next->loopLength > 0) {
-                voice->position =
-                    next->loopStart + (voice->position - old->loopStart) % next->loopLength;
+    if (channel->updateFlags & UPDATE_TRIGGER) {
+        t.swapPending = 0;
+        t.swapTo = nullptr;
+    } else if (t.swapPending && voice) {
+        t.swapPending = 0;
+        const Sample* next = t.chosen ? t.chosen : &emptyModSample;
+        if (voice->sample == nullptr) {
+            // A voice that has run out stands on the last sample's silent end, which the new
+            // loop follows at once; a chosen sample without a loop leaves it silent. A track
+            // that has played no note yet has no sound running to go on from.
+            if (channel->sample && next->data && next->loopKind == LOOP_FORWARD &&
+                next->loopLength > 0) {
                 voice->sample = next;
-            } else {
-                voice->sample = nullptr;
+                voice->position = next->loopStart;
+                voice->positionFraction = 0;
+                voice->direction = 1;
             }
             channel->sample = next;
-            sample = next ? next : &emptyModSample;
-            t.swapPending = 0;
+            t.swapTo = nullptr;
+        } else {
+            // The playing sample chosen again takes nothing over (and drops a swap waiting).
+            voice->pendingSample = next != voice->sample ? next : nullptr;
+            t.swapTo = voice->pendingSample;
         }
     }
-    if ((channel->updateFlags & UPDATE_TRIGGER) && channel->voice) {
-        Voice* voice = channel->voice;
+    // Once the voice has switched (or ended), the track plays the sample it was handed.
+    if (t.swapTo && (!voice || voice->pendingSample != t.swapTo)) {
+        channel->sample = t.swapTo;
+        t.swapTo = nullptr;
+    }
+    if ((channel->updateFlags & UPDATE_TRIGGER) && voice) {
         if (voice->startOffset >= sample->length) {
             if (sample->loopKind == LOOP_FORWARD) {
                 voice->startOffset = sample->loopStart;
