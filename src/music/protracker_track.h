@@ -29,4 +29,10 @@ struct ProTrackerTrack {
     // The sample handed to the voice to take over at its loop's end (Voice::pendingSample),
     // until the voice has taken it; null when none waits.
     const Sample* swapTo;
+    // EFx: the speed (0 = off) at which the loop's bytes are inverted, the count towards the
+    // next byte, and the last byte inverted (from the loop's start; an instrument number sets
+    // it back to the start).
+    uint8_t invertSpeed;
+    uint8_t invertCount;
+    uint32_t invertAt;
 };
