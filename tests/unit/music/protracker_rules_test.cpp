@@ -430,3 +430,78 @@ TEST_F(ProTrackerRulesTest, TracksArePannedHardLeftRightRightLeft) {
 }
 
 } // namespace
+
+namespace {
+
+// Frames of `own` that differ from the song's `song` sample, within the loop and after it.
+int InvertedFrames(const Sample* own, const Sample* song) {
+    int n = 0;
+    for (uint32_t k = 0; k <= song->length; ++k) {
+        if (own->data[k] == song->data[k]) continue;
+        EXPECT_EQ(own->data[k], -256 - song->data[k]) << k;
+        EXPECT_GE(k, song->loopStart) << "only the loop is inverted";
+        ++n;
+    }
+    return n;
+}
+
+TEST_F(ProTrackerRulesTest, InvertLoopRewritesThisPlayersCopyOfTheLoopAtItsSpeed) {
+    struct Case {
+        const char* what;
+        uint8_t parameter; // the EFx on row 0, with a note of looping sample 2
+        int ticks;
+        int inverted; // frames of the loop inverted by then
+    };
+    const Case cases[] = {
+        {"EFF inverts one frame a tick, the row tick's included", 0xFF, 6, 6},
+        {"the speed holds on later rows, but not on their row ticks", 0xFF, 24, 6 + 3 * 5},
+        {"EF8 adds 16 a tick: a frame every 8 counted ticks", 0xF8, 16 + 2, 2},
+        {"EF1 adds 5: not after 25 counted ticks", 0xF1, 25 + 4, 0},
+        {"EF1 adds 5: the first after 26", 0xF1, 26 + 4, 1},
+    };
+    for (const Case& c : cases) {
+        modw::Song song = TwoSamples();
+        modw::Put(song, 0, 0, 0, {Period(12), 2, 0xE, c.parameter});
+        Play(song, c.ticks);
+        const Sample* own = player_->channels[0].sample;
+        ASSERT_NE(own, SampleNumber(2)) << c.what << ": the player plays its own copy";
+        ASSERT_EQ(own->id, SampleNumber(2)->id) << c.what;
+        EXPECT_EQ(InvertedFrames(own, SampleNumber(2)), c.inverted) << c.what;
+        // The first inverted frame is the one after the loop's start.
+        if (c.inverted > 0) {
+            EXPECT_NE(own->data[own->loopStart + 1], SampleNumber(2)->data[own->loopStart + 1])
+                << c.what;
+        }
+        TearDown();
+        player_ = nullptr;
+    }
+}
+
+TEST_F(ProTrackerRulesTest, InvertLoopLeavesTheSongAndOtherPlayersAloneAndRestartsClean) {
+    modw::Song song = TwoSamples();
+    modw::Put(song, 0, 0, 0, {Period(12), 2, 0xE, 0xFF});
+    modw::Put(song, 0, 0, 1, {Period(12), 1, 0, 0});
+    Play(song, 12);
+    Player* other = CreatePlayer(module_.get(), 44100, PlayerRules::Standard);
+    ASSERT_TRUE(other);
+    const Sample* own = player_->channels[0].sample;
+    EXPECT_EQ(InvertedFrames(own, SampleNumber(2)), 6 + 5); // row 1's row tick holds no EFx
+    // The song's bytes and the second player's copy are untouched; a sample without a loop
+    // has no copy.
+    EXPECT_EQ(InvertedFrames(other->ownSamples[SampleNumber(2)->id], SampleNumber(2)), 0);
+    EXPECT_EQ(player_->channels[1].sample, SampleNumber(1));
+    // A playback start gives the copy the song's bytes again.
+    ResetPlayback(player_);
+    EXPECT_EQ(InvertedFrames(own, SampleNumber(2)), 0);
+    DestroyPlayer(other);
+
+    // A song without an EFx makes no copies.
+    modw::Song plain = TwoSamples();
+    modw::Put(plain, 0, 0, 0, {Period(12), 2, 0xE, 0xF0});
+    TearDown();
+    Play(plain, 6);
+    EXPECT_EQ(player_->ownSamples, nullptr);
+    EXPECT_EQ(player_->channels[0].sample, SampleNumber(2));
+}
+
+} // namespace
