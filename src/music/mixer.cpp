@@ -439,6 +439,33 @@ void WithRead(Interpolation interpolation, const Sample* sample, uint64_t step, 
     }
 }
 
+// Puts the voice's waiting sample in place of the one whose loop (or end) it has just passed,
+// `beyond` (32.32) frames past it: the new sample's loop plays from its start on, as far in;
+// a sample without a loop (or without data) stops the voice.
+void SwapToPending(Voice* voice, uint64_t beyond) {
+    const Sample* next = voice->pendingSample;
+    voice->pendingSample = nullptr;
+    if (next->loopKind != LOOP_FORWARD || next->loopLength == 0 || !next->data) {
+        voice->sample = nullptr;
+        voice->position = 0;
+        voice->positionFraction = 0;
+        return;
+    }
+    const uint64_t span = uint64_t{next->loopLength} << 32;
+    const uint64_t position = (uint64_t{next->loopStart} << 32) + beyond % span;
+    voice->sample = next;
+    voice->position = static_cast<uint32_t>(position >> 32);
+    voice->positionFraction = static_cast<uint32_t>(position);
+    voice->direction = 1;
+}
+
+// The rest of a call after the switch, from the new sample. Kept out of line, so that the
+// switch costs the common call nothing (MixVoice stays free to be inlined into its callers).
+MIXER_NOINLINE void MixRestAfterSwap(const MixerState& mixer, Voice* voice, float* destination,
+                                     int32_t frames, Interpolation interpolation, bool audible) {
+    MixVoice(mixer, voice, destination, frames, interpolation, audible);
+}
+
 } // namespace
 
 void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t frames,
@@ -481,6 +508,7 @@ void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t
     }
 
     float* out = destination;
+    bool swapped = false;
     WithRead(interpolation, sample, step, [&](const auto& read) {
         while (frames > 0) {
             int32_t n = frames;
@@ -580,6 +608,12 @@ void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t
             }
             // A ramp that ended the run simply lets the loop go on with the next frame.
             if (!boundaryReached) continue;
+            if (voice->pendingSample && sample->loopKind != LOOP_PINGPONG) [[unlikely]] {
+                // The waiting sample takes over where the loop (or the sample) ends; the rest of
+                // the call is mixed from it anew, as its loop and reading differ.
+                swapped = true;
+                break;
+            }
             if (sample->loopKind == LOOP_FORWARD && loopEnd > loopStart) {
                 // At least once, then as often as needed: the same as a remainder.
                 const uint64_t span = loopEnd - loopStart;
@@ -595,6 +629,11 @@ void MixVoice(const MixerState& mixer, Voice* voice, float* destination, int32_t
         }
     });
 
+    if (swapped) [[unlikely]] {
+        SwapToPending(voice, position - loopEnd);
+        MixRestAfterSwap(mixer, voice, out, frames, interpolation, audible);
+        return;
+    }
     voice->position = static_cast<uint32_t>(position >> 32);
     voice->positionFraction = static_cast<uint32_t>(position);
     if (sample->loopKind == LOOP_PINGPONG) voice->direction = direction;
@@ -614,6 +653,8 @@ void MixVoicesWith(Player* player, const MixControls& controls, float* destinati
     const bool everyone = controls.muted == 0 && controls.solo == 0;
     for (int32_t v = 0; v < MIXED_VOICES; ++v) {
         Voice& voice = player->voices[v];
+        // Most of the table is silent: those voices are passed over without a call.
+        if (!voice.sample) continue;
         MixVoice(player->mixer, &voice, destination, frames, controls.interpolation,
                  everyone || VoiceAudible(controls, v));
     }

@@ -30,6 +30,10 @@ struct Voice {
     float rampStepLeft; // gain change per frame during a ramp (gain 1.0 = volume 255)
     float rampStepRight;
     int32_t rampFrames; // frames left in the running ramp; 0 = none
+    // The sample that takes over when this one's forward loop comes round or its end is
+    // reached (null: none): the new sample then plays its loop, from its loop start on, and a
+    // sample without a loop stops the voice there. Only the ProTracker rules set it.
+    const Sample* pendingSample;
 };
 
 // Voices mixed: two per track (a new note starts on the partner voice, track c's voices are c

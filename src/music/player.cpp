@@ -40,6 +40,7 @@ void ReleaseBuffers(Player* player) {
     std::free(player->mixer.outputRing);
     std::free(player->mixer.blockPositions);
     std::free(player->sampleFinetunes);
+    if (player->ruleSet->freeOwnSamples) player->ruleSet->freeOwnSamples(player);
 }
 
 bool AllocateBuffers(Player* player) {
@@ -55,6 +56,7 @@ bool AllocateBuffers(Player* player) {
     if (!mixer.blockPositions || !mixer.outputRing || !mixer.mixBufferAllocation ||
         !player->sampleFinetunes)
         return false;
+    if (player->ruleSet->makeOwnSamples && !player->ruleSet->makeOwnSamples(player)) return false;
     const uintptr_t raw = reinterpret_cast<uintptr_t>(mixer.mixBufferAllocation);
     mixer.mixBuffer = reinterpret_cast<float*>((raw + 15) & ~uintptr_t{15});
     return true;
@@ -184,6 +186,7 @@ void RestartSong(Player* player) {
     SetBpm(player, module->defaultBpm);
     ResetChannels(player);
     ResetFinetunes(player);
+    if (player->ruleSet->restoreOwnSamples) player->ruleSet->restoreOwnSamples(player);
     ResetWatch(player->watch);
     // Voices start cleared, numbered, with the step 1.0.
     for (int32_t v = 0; v < MIXED_VOICES; ++v) {

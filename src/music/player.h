@@ -114,6 +114,10 @@ struct Player {
     // Finetunes of the song's samples as this player plays them (an E5 command changes them for
     // the rest of the playback); index = Sample::id.
     int8_t* sampleFinetunes;
+    // This player's own copies of the samples its rule set changes as it plays (ProTracker's
+    // EFx inverts a loop's bytes); index = Sample::id, null where the song's own record plays.
+    // Null as a whole for every song that changes no sample.
+    Sample** ownSamples;
 
     // ---- Mixer ----
     int32_t tickFramesLeft; // output frames until the next tick

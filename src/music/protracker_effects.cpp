@@ -4,6 +4,8 @@
 // (3xx, 4xy, 7xy and 9xx remember, 1xx, 2xx and Axy do not). Runs inside MixBlock on the thread
 // that renders the player.
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 #include "music/mixer.h"
 #include "music/module.h"
@@ -16,14 +18,78 @@ namespace {
 // What an instrument number the song lacks (or an empty sample) plays: nothing, at volume 0.
 const Sample emptyModSample{};
 
-// The sample an instrument number names.
-const Sample* NumberedSample(const Module* module, uint8_t number) {
+// The player's own copy of `sample`, if it has one.
+Sample* OwnSample(const Player* player, const Sample* sample) {
+    if (!player->ownSamples || !sample || sample->id <= 0 ||
+        sample->id > player->module->sampleCount)
+        return nullptr;
+    return player->ownSamples[sample->id];
+}
+
+// The sample an instrument number names (the player's own copy where it has one).
+const Sample* NumberedSample(const Player* player, uint8_t number) {
+    const Module* module = player->module;
     if (number == 0 || number > module->instrumentCount || module->instruments == nullptr)
         return &emptyModSample;
     const Instrument& instrument = module->instruments[number - 1];
     if (instrument.sampleCount < 1) return &emptyModSample;
     const Sample* sample = instrument.samples[0];
-    return sample && sample != &silentSample ? sample : &emptyModSample;
+    if (!sample || sample == &silentSample) return &emptyModSample;
+    const Sample* own = OwnSample(player, sample);
+    return own ? own : sample;
+}
+
+// EFx's speeds: what each tick adds to the count; at 128 one more byte is inverted.
+constexpr uint8_t INVERT_STEPS[16] = {0, 5, 6, 7, 8, 10, 11, 13, 16, 19, 22, 26, 32, 43, 64, 128};
+
+// One tick of EFx: the count moves on by the speed's step, and on reaching 128 the next byte
+// of the chosen sample's loop (the first after the last one, wrapping at the loop's end) is
+// inverted, as the tracker rewrites its sample memory: for good, on every track that plays
+// the sample, until the next playback start. A sample without a loop is left as it is (the
+// copies are only made of looping ones).
+void InvertLoopTick(Player* player, MusicChannel* channel) {
+    ProTrackerTrack& t = channel->protracker;
+    if (t.invertSpeed == 0) return;
+    t.invertCount = static_cast<uint8_t>(t.invertCount + INVERT_STEPS[t.invertSpeed & 15]);
+    if (t.invertCount < 128) return;
+    t.invertCount = 0;
+    Sample* own = OwnSample(player, t.chosen);
+    if (!own || own != t.chosen || !own->data || own->loopKind != LOOP_FORWARD) return;
+    if (++t.invertAt >= own->loopLength) t.invertAt = 0;
+    const uint32_t at = own->loopStart + t.invertAt;
+    // The stored frames are the file's bytes times 256: the inverted byte -1 - b is -256 - v.
+    own->data[at] = static_cast<int16_t>(-256 - own->data[at]);
+    // The frame after the loop's end repeats its start, for the interpolation.
+    if (t.invertAt == 0) own->data[own->loopStart + own->loopLength] = own->data[at];
+}
+
+// Whether the song's patterns hold an EFx that inverts (x above 0).
+bool InvertsLoops(const Module* module) {
+    if (!module->patterns) return false;
+    for (int32_t p = 0; p < module->patternCount; ++p) {
+        const Pattern& pattern = module->patterns[p];
+        if (!pattern.cells) continue;
+        const int64_t cells = int64_t{pattern.rowCount} * module->channelCount;
+        for (int64_t k = 0; k < cells; ++k) {
+            const PatternCell& cell = pattern.cells[k];
+            if (cell.effect == 0xE && (cell.effectParameter >> 4) == 0xF &&
+                (cell.effectParameter & 15) != 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Calls `body(sample)` for each of the song's own sample records (once per id).
+template <typename Body> void ForEachSongSample(const Module* module, Body body) {
+    if (!module->instruments) return;
+    for (int32_t i = 0; i < module->instrumentCount; ++i) {
+        const Instrument& instrument = module->instruments[i];
+        for (int32_t j = 0; j < instrument.sampleCount && j < MAX_INSTRUMENT_SAMPLES; ++j) {
+            const Sample* sample = instrument.samples[j];
+            if (sample && sample->id > 0 && sample->id <= module->sampleCount) body(sample);
+        }
+    }
 }
 
 int32_t SignedNibble(int32_t v) {
@@ -139,21 +205,21 @@ Selection ProTrackerPlaying(const Player* player, const MusicChannel& channel) {
 Selection ProTrackerNoteRow(Player* player, MusicChannel* channel, const PatternCell& cell) {
     ProTrackerTrack& t = channel->protracker;
     if (cell.instrument != 0) {
-        const Sample* sample = NumberedSample(player->module, cell.instrument);
+        const Sample* sample = NumberedSample(player, cell.instrument);
         t.chosen = sample;
         t.finetune = static_cast<int8_t>(SignedNibble(SampleFinetune(player, sample) / 16));
         channel->volume = sample->volume;
         channel->updateFlags |= UPDATE_VOLUME;
         t.noteStart = 0;
+        t.invertAt = 0;
     }
-    // An instrument number without a note swaps the sample at its loop (see
-    // ProTrackerFinishTrack); beside a tone portamento's target it only sets the volume.
-    if (cell.instrument != 0)
-        t.swapPending =
-            !IsNote(cell.note) && channel->sample && t.chosen != channel->sample ? 1 : 0;
+    // An instrument number without a note, or beside a tone portamento's target (which starts
+    // no note either), swaps the sample at its loop's end (see ProTrackerFinishTrack).
+    const bool portamento = cell.effect == 0x3 || cell.effect == 0x5;
+    if (cell.instrument != 0) t.swapPending = !IsNote(cell.note) || portamento ? 1 : 0;
     if (IsNote(cell.note)) {
         if (IsE(cell, 5)) t.finetune = static_cast<int8_t>(SignedNibble(cell.effectParameter));
-        if (cell.effect == 0x3 || cell.effect == 0x5) {
+        if (portamento) {
             channel->portaTarget =
                 ClampPeriod(player, ProTrackerPeriod(NoteIndex(cell.note), t.finetune));
             // A target the track already stands at ends the slide.
@@ -225,7 +291,12 @@ void ProTrackerEffectRow(Player* player, MusicChannel* channel, const PatternCel
                 channel->updateFlags |= UPDATE_VOLUME;
             }
             break;
-        default: break; // E0x (the filter), E8x and EFx change nothing here
+        case 0xF:
+            // EFx sets the speed, which holds until the next EFx; the row tick counts too.
+            t.invertSpeed = static_cast<uint8_t>(y);
+            InvertLoopTick(player, channel);
+            break;
+        default: break; // E0x (the filter) and E8x change nothing here
         }
         break;
     default: break;
@@ -238,6 +309,8 @@ void ProTrackerEffectTick(Player* player, MusicChannel* channel, const PatternCe
     const uint8_t p = cell.effectParameter;
     const int32_t x = p >> 4, y = p & 15;
     const int32_t tick = player->flow.periodTick;
+    // An EFx goes on inverting on every later tick, whatever the cell holds.
+    InvertLoopTick(player, channel);
     switch (cell.effect) {
     case 0x0:
         if (p != 0) Arpeggio(player, channel, p);
@@ -324,33 +397,43 @@ void ProTrackerTonePortamento(const Player* player, MusicChannel* channel) {
 // sample without a loop is silent then), as the tracker's shortened sample does.
 void ProTrackerFinishTrack(Player* player, MusicChannel* channel, const Sample* sample) {
     channel->updateFlags |= UPDATE_VOLUME | UPDATE_FREQUENCY;
-    // The instrument swap: the Amiga plays a sample's loop from the registers the last
-    // instrument number set, so a looping sample goes on with the chosen sample's loop once its
-    // own loop comes round (a chosen sample without a loop then falls silent). A sample without
-    // a loop plays out and stays silent; the swap is dropped. Ticks fall between the loop's
-    // turns, so the chosen loop starts where the playing one stands within its own.
+    // The instrument swap: the Amiga goes on from a sample's end (or its loop's) with the loop
+    // the last instrument number set, so the voice keeps the playing sample until its loop
+    // comes round or it ends, then plays the chosen sample's loop from the loop start (a chosen
+    // sample without a loop falls silent there). The mixer makes the switch at that frame.
     ProTrackerTrack& t = channel->protracker;
     Voice* voice = channel->voice;
-    if (t.swapPending && voice && !(channel->updateFlags & UPDATE_TRIGGER)) {
-        const Sample* old = voice->sample;
-        if (!old || old->loopKind != LOOP_FORWARD || old->loopLength == 0) {
-            t.swapPending = 0;
-        } else if (voice->position >= old->loopStart) {
-            const Sample* next = t.chosen;
-            if (next && next->data && next->loopKind == LOOP_FORWARD && next->loopLength > 0) {
-                voice->position =
-                    next->loopStart + (voice->position - old->loopStart) % next->loopLength;
+    if (channel->updateFlags & UPDATE_TRIGGER) {
+        t.swapPending = 0;
+        t.swapTo = nullptr;
+    } else if (t.swapPending && voice) {
+        t.swapPending = 0;
+        const Sample* next = t.chosen ? t.chosen : &emptyModSample;
+        if (voice->sample == nullptr) {
+            // A voice that has run out stands on the last sample's silent end, which the new
+            // loop follows at once; a chosen sample without a loop leaves it silent. A track
+            // that has played no note yet has no sound running to go on from.
+            if (channel->sample && next->data && next->loopKind == LOOP_FORWARD &&
+                next->loopLength > 0) {
                 voice->sample = next;
-            } else {
-                voice->sample = nullptr;
+                voice->position = next->loopStart;
+                voice->positionFraction = 0;
+                voice->direction = 1;
             }
             channel->sample = next;
-            sample = next ? next : &emptyModSample;
-            t.swapPending = 0;
+            t.swapTo = nullptr;
+        } else {
+            // The playing sample chosen again takes nothing over (and drops a swap waiting).
+            voice->pendingSample = next != voice->sample ? next : nullptr;
+            t.swapTo = voice->pendingSample;
         }
     }
-    if ((channel->updateFlags & UPDATE_TRIGGER) && channel->voice) {
-        Voice* voice = channel->voice;
+    // Once the voice has switched (or ended), the track plays the sample it was handed.
+    if (t.swapTo && (!voice || voice->pendingSample != t.swapTo)) {
+        channel->sample = t.swapTo;
+        t.swapTo = nullptr;
+    }
+    if ((channel->updateFlags & UPDATE_TRIGGER) && voice) {
         if (voice->startOffset >= sample->length) {
             if (sample->loopKind == LOOP_FORWARD) {
                 voice->startOffset = sample->loopStart;
@@ -362,4 +445,56 @@ void ProTrackerFinishTrack(Player* player, MusicChannel* channel, const Sample* 
     }
     if (sample->length == 0) sample = &silentSample;
     UpdateVoice(player, channel, sample);
+}
+
+// Decision: every looping sample of a song with an EFx gets a copy when the player is made,
+// though only the samples an EFx meets while the song plays would need one: which those are
+// is only known as it plays, and the thread that renders allocates nothing. Every other song
+// plays the song's own records (and other players of the song never see the inversions).
+bool ProTrackerMakeOwnSamples(Player* player) {
+    const Module* module = player->module;
+    if (!InvertsLoops(module)) return true;
+    const size_t count = static_cast<size_t>(module->sampleCount) + 1;
+    player->ownSamples = static_cast<Sample**>(std::calloc(count, sizeof(Sample*)));
+    if (!player->ownSamples) return false;
+    bool made = true;
+    ForEachSongSample(module, [&](const Sample* sample) {
+        if (!made || !sample->data || sample->loopKind != LOOP_FORWARD ||
+            player->ownSamples[sample->id])
+            return;
+        const size_t bytes = sizeof(int16_t) * (size_t{sample->length} + 8);
+        auto* copy = static_cast<Sample*>(std::malloc(sizeof(Sample)));
+        auto* data = static_cast<int16_t*>(std::malloc(bytes));
+        if (!copy || !data) {
+            std::free(copy);
+            std::free(data);
+            made = false;
+            return;
+        }
+        *copy = *sample;
+        std::memcpy(data, sample->data, bytes);
+        copy->data = data;
+        player->ownSamples[sample->id] = copy;
+    });
+    return made;
+}
+
+void ProTrackerRestoreOwnSamples(Player* player) {
+    if (!player->ownSamples) return;
+    ForEachSongSample(player->module, [&](const Sample* sample) {
+        Sample* own = player->ownSamples[sample->id];
+        if (own && own->data && sample->data)
+            std::memcpy(own->data, sample->data, sizeof(int16_t) * (size_t{sample->length} + 8));
+    });
+}
+
+void ProTrackerFreeOwnSamples(Player* player) {
+    if (!player->ownSamples) return;
+    for (int32_t id = 0; id <= player->module->sampleCount; ++id) {
+        if (!player->ownSamples[id]) continue;
+        std::free(player->ownSamples[id]->data);
+        std::free(player->ownSamples[id]);
+    }
+    std::free(player->ownSamples);
+    player->ownSamples = nullptr;
 }

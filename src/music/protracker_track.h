@@ -24,6 +24,15 @@ struct ProTrackerTrack {
     uint8_t tremoloPosition; // 0-63
     uint8_t glissando;       // E3x
     uint8_t panned;          // an 8xx set the track's panning (else the Amiga's side)
-    uint8_t swapPending;     // an instrument number without a note chose another sample: it
-                             // takes over when the playing sample's loop comes round
+    uint8_t swapPending;     // this row's instrument number came without a note (or beside a
+                             // tone portamento's): the chosen sample waits for the voice's loop
+    // The sample handed to the voice to take over at its loop's end (Voice::pendingSample),
+    // until the voice has taken it; null when none waits.
+    const Sample* swapTo;
+    // EFx: the speed (0 = off) at which the loop's bytes are inverted, the count towards the
+    // next byte, and the last byte inverted (from the loop's start; an instrument number sets
+    // it back to the start).
+    uint8_t invertSpeed;
+    uint8_t invertCount;
+    uint32_t invertAt;
 };

@@ -96,6 +96,12 @@ struct RuleSet {
     // ---- The mix ----
     // The level of the whole mix in dB, before the listener's gain (0: as the voices sum).
     float levelDb;
+    // ---- The player's own copies of samples it changes (optional: null where none are) ----
+    // Made with the player (false: out of memory), given the song's bytes again at every
+    // playback start, freed with the player (also after a failed make).
+    bool (*makeOwnSamples)(Player* player);
+    void (*restoreOwnSamples)(Player* player);
+    void (*freeOwnSamples)(Player* player);
 };
 
 // The demo's rules (rules_demo.cpp) and the format's, as the original tracker plays it

@@ -201,4 +201,8 @@ const RuleSet demoRules = {
     .frequencyLaw = DemoFrequency,
     .defaultSeparation = 100,
     .levelDb = 0.0f,
+    // No sample is changed as the song plays: the song's own records play.
+    .makeOwnSamples = nullptr,
+    .restoreOwnSamples = nullptr,
+    .freeOwnSamples = nullptr,
 };

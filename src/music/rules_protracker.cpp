@@ -306,4 +306,7 @@ const RuleSet protrackerRules = {
     // Four hard-panned tracks put two on each side, each at most half of full scale there, so
     // the sum reaches full scale only when both sound at full volume: no headroom is taken.
     .levelDb = 0.0f,
+    .makeOwnSamples = ProTrackerMakeOwnSamples,
+    .restoreOwnSamples = ProTrackerRestoreOwnSamples,
+    .freeOwnSamples = ProTrackerFreeOwnSamples,
 };

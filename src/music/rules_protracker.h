@@ -37,3 +37,9 @@ void ProTrackerEffectTick(Player* player, MusicChannel* channel, const PatternCe
 void ProTrackerFinishTrack(Player* player, MusicChannel* channel, const Sample* sample);
 void ProTrackerVibratoTick(const Player* player, MusicChannel* channel);
 void ProTrackerTonePortamento(const Player* player, MusicChannel* channel);
+// EFx inverts the bytes of a loop in the player's own copies of the song's looping samples,
+// made with the player when the song's patterns hold an EFx (x above 0), else none; the
+// copies are given the song's bytes again at every playback start.
+bool ProTrackerMakeOwnSamples(Player* player);
+void ProTrackerRestoreOwnSamples(Player* player);
+void ProTrackerFreeOwnSamples(Player* player);

@@ -288,4 +288,8 @@ const RuleSet standardRules = {
     // The headroom is what the real songs of the corpus need to clip no more often than the
     // peer players at their defaults do (bench/loudness); demo-rule output keeps no headroom.
     .levelDb = -3.0f,
+    // No sample is changed as the song plays: the song's own records play.
+    .makeOwnSamples = nullptr,
+    .restoreOwnSamples = nullptr,
+    .freeOwnSamples = nullptr,
 };

@@ -244,6 +244,7 @@ void UpdateVoice(Player* player, MusicChannel* channel, const Sample* sample) {
         voice->currentLeft = 0;
         voice->currentRight = 0;
         voice->rampFrames = 0;
+        voice->pendingSample = nullptr; // a new note plays its own sample
     }
     if (channel->updateFlags & UPDATE_VOLUME) player->ruleSet->volumeLaw(player, channel);
     if (channel->updateFlags & UPDATE_PANNING) player->ruleSet->panningLaw(player, channel);

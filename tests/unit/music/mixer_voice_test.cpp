@@ -262,6 +262,56 @@ TEST_F(MixerVoiceTest, EmptySamplesAndStartsBeyondTheEndStopAtOnce) {
     EXPECT_LT(voice.position, 100u);
 }
 
+TEST_F(MixerVoiceTest, AWaitingSampleTakesOverExactlyWhereTheLoopOrTheSampleEnds) {
+    // The playing sample holds 1000 everywhere; the waiting one rises by 10 per frame, so
+    // each output frame (nearest point, 3 frames a step) tells which sample it was read from.
+    struct Case {
+        const char* what;
+        uint8_t playingLoop, waitingLoop;
+        int firstNew;      // the first output frame read from the waiting sample (-1: none)
+        uint32_t position; // where the voice stands after 40 frames
+        bool sounding;     // ...and whether it still plays
+    };
+    const Case cases[] = {
+        // From 3: the seventh step lands on 21, one past the end at 20; output frame 6 reads
+        // the new loop (50..60) one frame in, and the 33 later steps wrap inside it.
+        {"a loop's end", LOOP_FORWARD, LOOP_FORWARD, 6, 50 + (1 + 3 * 34) % 10, true},
+        {"a sample's end", LOOP_NONE, LOOP_FORWARD, 6, 50 + (1 + 3 * 34) % 10, true},
+        {"a waiting sample without a loop stops the voice", LOOP_FORWARD, LOOP_NONE, -1, 0, false},
+        {"a ping-pong loop does not swap", LOOP_PINGPONG, LOOP_FORWARD, -1, 0, true},
+    };
+    for (const Case& c : cases) {
+        TestSample playing(std::vector<int16_t>(20, 1000), c.playingLoop, 10, 10);
+        TestSample waiting(Ramp(80), c.waitingLoop, 50, 10);
+        Voice voice = SteadyVoice(&playing.sample);
+        voice.position = 3;
+        voice.increment = 3;
+        voice.pendingSample = &waiting.sample;
+        std::fill(out.begin(), out.end(), 0.0f);
+        MixVoice(mixer(), &voice, out.data(), 40, Interpolation::None);
+        for (int f = 0; f < 40; ++f) {
+            const bool fromNew = c.firstNew >= 0 && f >= c.firstNew;
+            if (fromNew) {
+                ASSERT_GE(Left(f), 500.0f) << c.what << " frame " << f;
+                ASSERT_LT(Left(f), 600.0f) << c.what << " frame " << f;
+            } else if (c.sounding || f < 6) {
+                ASSERT_FLOAT_EQ(Left(f), 1000.0f) << c.what << " frame " << f;
+            } else {
+                ASSERT_FLOAT_EQ(Left(f), 0.0f) << c.what << " frame " << f;
+            }
+        }
+        if (c.firstNew == 6) {
+            EXPECT_FLOAT_EQ(Left(6), 510.0f) << c.what;
+        }
+        EXPECT_EQ(voice.sample != nullptr, c.sounding) << c.what;
+        if (c.firstNew >= 0) {
+            EXPECT_EQ(voice.sample, &waiting.sample) << c.what;
+            EXPECT_EQ(voice.position, c.position) << c.what;
+            EXPECT_EQ(voice.pendingSample, nullptr) << c.what;
+        }
+    }
+}
+
 TEST_F(MixerVoiceTest, RampFromSilenceReachesFullGainAfterExactlyRampLengthFrames) {
     ASSERT_EQ(mixer().rampLength, 128);
     TestSample s(std::vector<int16_t>(1000, 1000), LOOP_NONE, 0, 0);

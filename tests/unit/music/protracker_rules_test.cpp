@@ -368,19 +368,25 @@ TEST_F(ProTrackerRulesTest, NoteCutDelayAndRetriggerActOnTheirTicks) {
     EXPECT_EQ(restarts, (std::vector<int>{2, 4}));
 }
 
-TEST_F(ProTrackerRulesTest, AnInstrumentNumberAloneSwapsALoopingSampleAtItsLoop) {
+TEST_F(ProTrackerRulesTest, AnInstrumentNumberWithoutANoteSwapsTheSampleAtItsEnd) {
     struct Case {
         const char* what;
         int playing, chosen; // samples: 1 without a loop, 2 and 3 looping
-        uint32_t position;   // where the voice stands when the number comes (mixing moves it)
-        int soundingAfter;   // the sample the voice then plays (0: none)
+        Cell row1;           // the chosen number's cell (its note and effect)
+        bool runOut;         // the playing sample has ended before row 1
+        int waiting;         // the sample the voice holds for its end after row 1 (0: none)
+        int soundingAfter;   // the sample the voice plays once past its end (0: none)
     };
     const Case cases[] = {
-        {"a looping sample takes the chosen one's loop", 2, 3, 500, 3},
-        {"not before its own loop is reached", 2, 3, 100, 2},
-        {"a chosen sample without a loop silences it", 2, 1, 500, 0},
-        {"a sample without a loop plays out unchanged", 1, 2, 500, 1},
+        {"a loop goes on with the chosen sample's loop", 2, 3, {0, 3, 0, 0}, false, 3, 3},
+        {"a chosen sample without a loop silences it", 2, 1, {0, 1, 0, 0}, false, 1, 0},
+        {"a sample without a loop goes on with the chosen loop", 1, 2, {0, 2, 0, 0}, false, 2, 2},
+        {"beside a tone portamento's note as well", 2, 3, {Period(24), 3, 0x3, 0x10}, false, 3, 3},
+        {"the playing sample chosen again changes nothing", 2, 2, {0, 2, 0, 0}, false, 0, 2},
+        {"a note plays the chosen sample at once", 2, 3, {Period(12), 3, 0, 0}, false, 0, 3},
+        {"after its end the chosen loop starts at once", 1, 2, {0, 2, 0, 0}, true, 0, 2},
     };
+    std::vector<float> mix(2 * 400);
     for (const Case& c : cases) {
         modw::Song song = TwoSamples();
         modw::Sample third = song.samples[1];
@@ -388,21 +394,36 @@ TEST_F(ProTrackerRulesTest, AnInstrumentNumberAloneSwapsALoopingSampleAtItsLoop)
         third.loopLengthWords = 50;
         song.samples.push_back(third);
         modw::Put(song, 0, 0, 0, {Period(12), static_cast<uint8_t>(c.playing), 0, 0});
-        modw::Put(song, 0, 1, 0, {0, static_cast<uint8_t>(c.chosen), 0, 0});
+        modw::Put(song, 0, 1, 0, c.row1);
         Play(song, 6);
         Voice* voice = player_->channels[0].voice;
         ASSERT_TRUE(voice && voice->sample) << c.what;
-        voice->position = c.position;
-        SequencerTick(player_);
+        if (c.runOut) {
+            voice->position = voice->sample->length - 1;
+            MixVoice(player_->mixer, voice, mix.data(), 400);
+            ASSERT_EQ(voice->sample, nullptr) << c.what;
+        }
         SequencerTick(player_);
         voice = player_->channels[0].voice;
+        const Sample* waiting = c.waiting ? SampleNumber(c.waiting) : nullptr;
+        EXPECT_EQ(voice->pendingSample, waiting) << c.what;
+        EXPECT_EQ(player_->channels[0].volume, SampleNumber(c.chosen)->volume) << c.what;
+        // Played past the end of what sounds now (at about 0.19 frames per output frame).
+        if (voice->sample) {
+            voice->position = voice->sample->length - 4;
+            MixVoice(player_->mixer, voice, mix.data(), 400);
+        }
         const Sample* expected = c.soundingAfter ? SampleNumber(c.soundingAfter) : nullptr;
         EXPECT_EQ(voice->sample, expected) << c.what;
-        if (c.soundingAfter == 3 && c.playing == 2) {
-            // Inside the new loop, at the old loop's phase.
-            EXPECT_EQ(voice->position, 200u + (500u - 400u) % 100u) << c.what;
+        if (expected) {
+            EXPECT_GE(voice->position, expected->loopStart) << c.what;
+            EXPECT_LT(voice->position, expected->loopStart + expected->loopLength) << c.what;
         }
-        EXPECT_EQ(player_->channels[0].volume, SampleNumber(c.chosen)->volume) << c.what;
+        // The track's next ticks know the sample the voice has gone on with.
+        SequencerTick(player_);
+        if (c.soundingAfter) {
+            EXPECT_EQ(player_->channels[0].sample, expected) << c.what;
+        }
         TearDown();
         player_ = nullptr;
     }
@@ -419,6 +440,81 @@ TEST_F(ProTrackerRulesTest, TracksArePannedHardLeftRightRightLeft) {
         EXPECT_GT(left[track] ? voice->volumeLeft : voice->volumeRight, 0) << track;
         EXPECT_EQ(left[track] ? voice->volumeRight : voice->volumeLeft, 0) << track;
     }
+}
+
+} // namespace
+
+namespace {
+
+// Frames of `own` that differ from the song's `song` sample, within the loop and after it.
+int InvertedFrames(const Sample* own, const Sample* song) {
+    int n = 0;
+    for (uint32_t k = 0; k <= song->length; ++k) {
+        if (own->data[k] == song->data[k]) continue;
+        EXPECT_EQ(own->data[k], -256 - song->data[k]) << k;
+        EXPECT_GE(k, song->loopStart) << "only the loop is inverted";
+        ++n;
+    }
+    return n;
+}
+
+TEST_F(ProTrackerRulesTest, InvertLoopRewritesThisPlayersCopyOfTheLoopAtItsSpeed) {
+    struct Case {
+        const char* what;
+        uint8_t parameter; // the EFx on row 0, with a note of looping sample 2
+        int ticks;
+        int inverted; // frames of the loop inverted by then
+    };
+    const Case cases[] = {
+        {"EFF inverts one frame a tick, the row tick's included", 0xFF, 6, 6},
+        {"the speed holds on later rows, but not on their row ticks", 0xFF, 24, 6 + 3 * 5},
+        {"EF8 adds 16 a tick: a frame every 8 counted ticks", 0xF8, 16 + 2, 2},
+        {"EF1 adds 5: not after 25 counted ticks", 0xF1, 25 + 4, 0},
+        {"EF1 adds 5: the first after 26", 0xF1, 26 + 4, 1},
+    };
+    for (const Case& c : cases) {
+        modw::Song song = TwoSamples();
+        modw::Put(song, 0, 0, 0, {Period(12), 2, 0xE, c.parameter});
+        Play(song, c.ticks);
+        const Sample* own = player_->channels[0].sample;
+        ASSERT_NE(own, SampleNumber(2)) << c.what << ": the player plays its own copy";
+        ASSERT_EQ(own->id, SampleNumber(2)->id) << c.what;
+        EXPECT_EQ(InvertedFrames(own, SampleNumber(2)), c.inverted) << c.what;
+        // The first inverted frame is the one after the loop's start.
+        if (c.inverted > 0) {
+            EXPECT_NE(own->data[own->loopStart + 1], SampleNumber(2)->data[own->loopStart + 1])
+                << c.what;
+        }
+        TearDown();
+        player_ = nullptr;
+    }
+}
+
+TEST_F(ProTrackerRulesTest, InvertLoopLeavesTheSongAndOtherPlayersAloneAndRestartsClean) {
+    modw::Song song = TwoSamples();
+    modw::Put(song, 0, 0, 0, {Period(12), 2, 0xE, 0xFF});
+    modw::Put(song, 0, 0, 1, {Period(12), 1, 0, 0});
+    Play(song, 12);
+    Player* other = CreatePlayer(module_.get(), 44100, PlayerRules::Standard);
+    ASSERT_TRUE(other);
+    const Sample* own = player_->channels[0].sample;
+    EXPECT_EQ(InvertedFrames(own, SampleNumber(2)), 6 + 5); // row 1's row tick holds no EFx
+    // The song's bytes and the second player's copy are untouched; a sample without a loop
+    // has no copy.
+    EXPECT_EQ(InvertedFrames(other->ownSamples[SampleNumber(2)->id], SampleNumber(2)), 0);
+    EXPECT_EQ(player_->channels[1].sample, SampleNumber(1));
+    // A playback start gives the copy the song's bytes again.
+    ResetPlayback(player_);
+    EXPECT_EQ(InvertedFrames(own, SampleNumber(2)), 0);
+    DestroyPlayer(other);
+
+    // A song without an EFx makes no copies.
+    modw::Song plain = TwoSamples();
+    modw::Put(plain, 0, 0, 0, {Period(12), 2, 0xE, 0xF0});
+    TearDown();
+    Play(plain, 6);
+    EXPECT_EQ(player_->ownSamples, nullptr);
+    EXPECT_EQ(player_->channels[0].sample, SampleNumber(2));
 }
 
 } // namespace
