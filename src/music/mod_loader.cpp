@@ -51,7 +51,7 @@ int ParseMod(Module* module, ModuleStream* stream, LoadError* error) {
     bool fileEnded = false;
     if (!ReadModPatterns(r, module, layout, fileEnded, error)) return 0;
     RenumberFirstEffects(module);
-    ChooseModTiming(module, layout.tag);
+    ChooseModTiming(module, layout.tag, headers);
     if (!ReadModSamples(r, module, layout, headers, fileEnded, error)) return 0;
     return 1;
 }

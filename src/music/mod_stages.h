@@ -71,8 +71,9 @@ bool ReadModSamples(ByteReader& r, Module* module, const ModLayout& layout,
 // ---- Timing (mod_timing.cpp) ----
 // For a four-track file tagged `tag` (M.K. or M!K!) whose song only makes sense with its F
 // commands from 20 on read as speeds: marks it as the older tracker's (ModVariant::Noisetracker)
-// and says so in its facts. Run once the patterns are read.
-void ChooseModTiming(Module* module, const char* tag);
+// and says so in its facts. Otherwise sets Module::tempoFromNextTick for a four-track file the
+// Amiga tracker saved (`headers`: the file's 31 sample headers). Run once the patterns are read.
+void ChooseModTiming(Module* module, const char* tag, const ModSampleHeader* headers);
 
 // ---- The whole file (mod_loader.cpp) ----
 int ParseMod(Module* module, ModuleStream* stream, LoadError* error);

@@ -8,6 +8,12 @@
 // such a song would crawl at a few rows a second for most of its length, which no one composed.
 // A row that sets both a speed (F01-F1F) and a value from 20 on can only mean a speed and a
 // tempo, so such a song keeps its tempos without a scan.
+//
+// A tempo song times its ticks as the Amiga did (a new tempo from the next tick on) when the
+// file was saved by the Amiga tracker itself. That tracker writes a loop length of at least one
+// word for every sample, a sample without a loop included; a header with a loop length of 0 was
+// written by another program (a converter or a tracker on another machine), whose player
+// changed the tempo at once.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -90,9 +96,15 @@ bool PlaysSpeedsOnly(const Module* module) {
 
 } // namespace
 
-void ChooseModTiming(Module* module, const char* tag) {
+void ChooseModTiming(Module* module, const char* tag, const ModSampleHeader* headers) {
     if (std::memcmp(tag, "M.K.", 4) != 0 && std::memcmp(tag, "M!K!", 4) != 0) return;
-    if (!PlaysSpeedsOnly(module)) return;
+    if (!PlaysSpeedsOnly(module)) {
+        module->tempoFromNextTick =
+            module->modVariant == ModVariant::ProTracker && module->channelCount == 4 &&
+            std::none_of(headers, headers + 31,
+                         [](const ModSampleHeader& h) { return h.loopLength == 0; });
+        return;
+    }
     module->modVariant = ModVariant::Noisetracker;
     char facts[sizeof module->trackerName] = "Noisetracker ";
     std::memcpy(facts + 13, tag, 4);

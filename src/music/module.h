@@ -129,6 +129,10 @@ struct Module {
     // loop at a time across all tracks, and a loop's jump overrides B and D on its row. Set by
     // the loader for files another tracker saved under the original tracker's signature.
     bool exclusiveLoops;
+    // A tempo takes effect from the tick after the one that reads it (ProTracker's rules): the
+    // Amiga's timer takes a new count only when the current one runs out. Set by the loader for
+    // four-track files the Amiga tracker saved; other machines' trackers change it at once.
+    bool tempoFromNextTick = false;
     // The same file as the mature players read it, where that differs from the reading above
     // (pattern headers longer than their fields); the standard rules play it. Its tables point
     // at this song's wherever the two readings agree (patterns, the instrument table, single

@@ -78,6 +78,8 @@ struct StandardFlow {
     bool loopJumped = false;        // ProTracker's rules: a loop jumped at this row's end
     int32_t heldOrder = -1;         // ...and the order position and row a B or D inside a
     int32_t heldRow = 0;            // pattern delay went to (the delay's count runs on there)
+    int32_t nextTickFrames = 0;     // Module::tempoFromNextTick: the frames of the ticks after
+                                    // this one, of a tempo this tick read (0 when none waits)
 };
 
 struct Player {

@@ -127,6 +127,7 @@ void StartNote(Player* player, MusicChannel* channel, const PatternCell& cell) {
     const int32_t note = NoteIndex(cell.note);
     channel->notePeriod = ClampPeriod(player, ProTrackerPeriod(note, t.finetune));
     channel->period = channel->notePeriod;
+    t.delayedPeriod = 0;
     channel->sample = t.chosen ? t.chosen : &emptyModSample;
     // Waveforms 0-3 start their phase over with every note; 4-7 keep it.
     if (!(channel->waveControl & 0x04)) t.vibratoPosition = 0;
@@ -204,6 +205,10 @@ Selection ProTrackerPlaying(const Player* player, const MusicChannel& channel) {
 // track has. A tone portamento's note is the slide's target; a delayed note waits for its tick.
 Selection ProTrackerNoteRow(Player* player, MusicChannel* channel, const PatternCell& cell) {
     ProTrackerTrack& t = channel->protracker;
+    if (t.delayedPeriod != 0) {
+        channel->period = t.delayedPeriod;
+        t.delayedPeriod = 0;
+    }
     if (cell.instrument != 0) {
         const Sample* sample = NumberedSample(player, cell.instrument);
         t.chosen = sample;
@@ -226,6 +231,10 @@ Selection ProTrackerNoteRow(Player* player, MusicChannel* channel, const Pattern
             if (channel->portaTarget == channel->period) channel->portaTarget = 0;
         } else if (!IsE(cell, 0xD) || (cell.effectParameter & 15) == 0) {
             StartNote(player, channel, cell);
+        } else {
+            // Kept for the next row, should the delay outlast this one (see delayedPeriod).
+            t.delayedPeriod =
+                ClampPeriod(player, ProTrackerPeriod(NoteIndex(cell.note), t.finetune));
         }
     }
     return ProTrackerPlaying(player, *channel);

@@ -35,4 +35,7 @@ struct ProTrackerTrack {
     uint8_t invertSpeed;
     uint8_t invertCount;
     uint32_t invertAt;
+    // The period of a note delayed by EDx past its row's end (0 = none): the note never
+    // starts, but the next row plays the playing sample at its period.
+    int32_t delayedPeriod;
 };

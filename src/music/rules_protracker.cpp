@@ -109,8 +109,21 @@ bool ProTrackerRowEnd(Player* player) {
     return false;
 }
 
+// The tempo is the song's at once; the tick that reads it keeps its length, and the ticks
+// after it take the new one (ProTrackerAdvance hands it on).
+void SetTempoFromNextTick(Player* player, int32_t bpm) {
+    const int32_t frames = player->tickFrames;
+    SetBpm(player, bpm);
+    player->flow.nextTickFrames = player->tickFrames;
+    player->tickFrames = frames;
+}
+
 void ProTrackerAdvance(Player* player) {
     StandardFlow& flow = player->flow;
+    if (flow.nextTickFrames != 0) {
+        player->tickFrames = flow.nextTickFrames;
+        flow.nextTickFrames = 0;
+    }
     if (player->tick == 0) {
         EnterNextRow(player);
         flow.periodTick = 0;
@@ -173,6 +186,8 @@ void ProTrackerFlowControl(Player* player, MusicChannel* channel, const PatternC
         // tracker before the tempo command reads every value as ticks per row.
         if (p != 0 && player->module->modVariant == ModVariant::Noisetracker)
             player->speed = p;
+        else if (p >= 32 && player->module->tempoFromNextTick)
+            SetTempoFromNextTick(player, p);
         else if (p != 0)
             SetSpeedOrTempo(player, p);
         break;

@@ -266,6 +266,48 @@ TEST_F(ProTrackerRulesTest, PatternDelaySpeedAndTempo) {
     EXPECT_EQ(player_->bpm, 32);
 }
 
+// The Amiga's timer takes a new count only when the running one ends: in files the Amiga
+// tracker saved, the tick that reads a tempo keeps the old length. A loop length of 0 words
+// (which that tracker never writes) or a multichannel tag mark another program's file.
+TEST_F(ProTrackerRulesTest, TempoTimesTheTicksAfterTheOneThatReadsItInTheAmigaTrackersFiles) {
+    struct Case {
+        const char* what;
+        std::string tag;
+        int channels;
+        uint16_t loopLengthWords; // sample 2's
+        bool fromNextTick;
+    };
+    const Case cases[] = {
+        {"saved by the Amiga tracker", "M.K.", 4, 1, true},
+        {"a loop length of 0 words", "M.K.", 4, 0, false},
+        {"six tracks", "6CHN", 6, 1, false},
+    };
+    constexpr int32_t AT_125 = 882, AT_64 = 1722; // frames a tick at 44100 Hz
+    for (const Case& c : cases) {
+        modw::Song song = TwoSamples();
+        song.tag = c.tag;
+        song.channels = c.channels;
+        song.samples[1].loopStartWords = 0;
+        song.samples[1].loopLengthWords = c.loopLengthWords;
+        modw::Put(song, 0, 1, 1, {0, 0, 0xF, 0x40});
+        LoadError error{};
+        module_ = LoadBytes(modw::WriteMod(song), nullptr, &error);
+        ASSERT_TRUE(module_) << c.what << ": " << error.message;
+        player_ = CreatePlayer(module_.get(), 44100, PlayerRules::Standard);
+        std::vector<int32_t> frames;
+        for (int i = 0; i < 8; ++i) {
+            SequencerTick(player_);
+            frames.push_back(player_->tickFrames);
+        }
+        EXPECT_EQ(player_->bpm, 64) << c.what; // the song's tempo from the row tick on
+        EXPECT_EQ(frames[5], AT_125) << c.what;
+        EXPECT_EQ(frames[6], c.fromNextTick ? AT_125 : AT_64) << c.what; // row 1's first tick
+        EXPECT_EQ(frames[7], AT_64) << c.what;
+        TearDown();
+        player_ = nullptr;
+    }
+}
+
 TEST_F(ProTrackerRulesTest, InstrumentNumbersSetTheVolumeAndTheNextNotesSample) {
     modw::Song song = TwoSamples();
     modw::Put(song, 0, 0, 0, {Period(12), 1, 0, 0});  // sample 1 at its volume 40
@@ -366,6 +408,23 @@ TEST_F(ProTrackerRulesTest, NoteCutDelayAndRetriggerActOnTheirTicks) {
     for (int t = 13; t < 18; ++t)
         if (ticks[t].voice != ticks[t - 1].voice) restarts.push_back(ticks[t].tick);
     EXPECT_EQ(restarts, (std::vector<int>{2, 4}));
+}
+
+// A delay longer than its row never starts the note, but the note's period reaches the
+// track: the sample playing goes on at it from the next row (a slide starts there from it).
+TEST_F(ProTrackerRulesTest, ANoteDelayedPastItsRowPlaysItsPitchFromTheNextRow) {
+    modw::Song song = TwoSamples();
+    modw::Put(song, 0, 0, 0, {Period(12), 2, 0, 0});
+    modw::Put(song, 0, 0, 1, {0, 0, 0xF, 0x02});          // two ticks a row
+    modw::Put(song, 0, 1, 0, {Period(24), 2, 0xE, 0xD5}); // tick 5 never comes
+    modw::Put(song, 0, 3, 0, {0, 0, 0x2, 0x10});
+    const auto ticks = Play(song, 8);
+    ASSERT_EQ(ticks.size(), 8u);
+    EXPECT_EQ(ticks[3].period, 428); // the delayed row sounds the note before
+    EXPECT_EQ(ticks[4].period, 214); // the next row: the delayed note's pitch...
+    // ...on the sample playing: a start would move the track to its other voice.
+    for (const Tick& t : ticks) EXPECT_EQ(t.voice, ticks[0].voice) << "row " << t.row;
+    EXPECT_EQ(ticks[7].period, 214 + 16);
 }
 
 TEST_F(ProTrackerRulesTest, AnInstrumentNumberWithoutANoteSwapsTheSampleAtItsEnd) {
